@@ -1,0 +1,153 @@
+// The one seam between the installer's core and the operating system.
+//
+// The core (launcher, extraction, payload, setup script, update check) never
+// includes <windows.h> or POSIX headers: everything it asks of the system goes
+// through this interface. The Win32 build answers with the real calls, the
+// POSIX build maps them to files, processes and the terminal, and the fake in
+// platform/fake/ records what was asked so that tests can check the order of
+// effects.
+//
+// Texts are byte strings in the platform's own narrow encoding: the ANSI code
+// page on Windows, UTF-8 on POSIX. Paths of the staging side use the
+// platform's separator(); paths of the installed product are Windows paths
+// (backslashes, drive letters) on every platform.
+//
+// Threads: the dialog calls (run_progress_dialog) run on the user-interface
+// thread; set_progress, message_box, end_dialog, post_close and the file and
+// product calls may come from the worker thread.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+// One entry of a folder search, as the clean-up sees it.
+struct FoundEntry {
+    std::string name;
+    bool is_directory = false;  // carries the folder attribute (0x10)
+    bool is_link = false;       // a symbolic link, junction or other reparse point
+};
+
+// An open folder search (FindFirstFileA / FindNextFileA / FindClose).
+class FolderSearch {
+public:
+    virtual ~FolderSearch() = default;  // FindClose
+    // The next entry; false at the end of the folder.
+    virtual bool next(FoundEntry& entry) = 0;
+};
+
+// A file opened for writing (CreateFileA with CREATE_ALWAYS); closed when
+// destroyed.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // WriteFile: false when the write failed; `written` holds the bytes that
+    // went out either way.
+    virtual bool write(const uint8_t* data, uint32_t size, uint32_t& written) = 0;
+};
+
+// What the update check needs of a file's version information.
+struct VersionInfo {
+    bool has_fixed_info = false;  // the "\" query answered
+    uint32_t file_version_ms = 0;
+    uint32_t file_version_ls = 0;
+    bool has_product_name = false;  // "\StringFileInfo\040904B0\ProductName" answered
+    std::string product_name;
+};
+
+// The state in which the staging folder was found before use.
+enum class StagingCheck {
+    ready,   // a real folder of ours, or not there yet
+    unsafe,  // a link or a folder of another user that could not be made safe
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // --- Paths -----------------------------------------------------------
+    // The folder separator of staging paths: '\\' on Windows, '/' on POSIX.
+    virtual char separator() const = 0;
+    // An entry name of the payload (Windows-1252, backslashes between
+    // folders) as a path text of this platform, relative to the staging
+    // folder.
+    virtual std::string native_entry_name(const std::string& entry_name) const = 0;
+
+    // --- Start-up and hand-off ---------------------------------------------
+    // GetTempPathA: the temporary folder, or "" when the system names none.
+    virtual std::string temp_folder() = 0;
+    // CreateDirectoryA: true when the folder was created.
+    virtual bool create_directory(const std::string& path) = 0;
+    // Makes sure the staging folder is not a link and not another user's
+    // before anything is emptied or written through it.
+    virtual StagingCheck prepare_staging_folder(const std::string& folder) = 0;
+    // The installer's own executable, read-only; empty when it cannot be read.
+    virtual std::span<const uint8_t> installer_image() = 0;
+    // CreateProcessA: starts `command_line` (the quoted program path) shown
+    // normally with `current_folder` as its current directory, not waited for.
+    // `program_path` is the same program unquoted.
+    virtual void start_program(const std::string& command_line, const std::string& program_path,
+                               const std::string& current_folder) = 0;
+
+    // --- Clean-up ------------------------------------------------------------
+    // FindFirstFileA: null when the search cannot be started.
+    virtual std::unique_ptr<FolderSearch> find_first(const std::string& pattern, FoundEntry& first) = 0;
+    // GetFullPathNameA of a search pattern.
+    virtual std::string full_path_name(const std::string& path) = 0;
+    virtual bool delete_file(const std::string& path) = 0;       // DeleteFileA
+    virtual bool remove_directory(const std::string& path) = 0;  // RemoveDirectoryA
+
+    // --- Files ---------------------------------------------------------------
+    // CreateFileA for writing, CREATE_ALWAYS, sequential-scan hint; null on failure.
+    virtual std::unique_ptr<OutputFile> create_file(const std::string& path) = 0;
+    // GetFileAttributesA succeeds: the path names an existing file or folder.
+    virtual bool path_exists(const std::string& path) = 0;
+    // fopen(path, "rb") for the setup script; null on failure. The caller closes.
+    virtual std::FILE* open_for_reading(const std::string& path) = 0;
+
+    // --- Strings, dialog and messages ----------------------------------------
+    // LoadStringA: string `id` of the string table in the user's language.
+    virtual std::string load_string(int id) = 0;
+    // DialogBoxParamA of dialog 103: shows the prompt with the staging folder
+    // and a progress bar at 0 %, calls `on_open` once the dialog exists (the
+    // worker is started from there), and returns when the dialog has ended.
+    virtual void run_progress_dialog(const std::string& staging_folder, const std::function<void()>& on_open) = 0;
+    // Stores the percentage with the progress control and asks for a repaint.
+    virtual void set_progress(uint32_t percentage) = 0;
+    // MessageBoxA with the installer caption and MB_ICONERROR; returns once the
+    // user has confirmed. Owned by the progress dialog when `owned_by_dialog`.
+    virtual void message_box(const std::string& text, bool owned_by_dialog) = 0;
+    // EndDialog(dialog, 1), from the worker thread.
+    virtual void end_dialog() = 0;
+    // PostMessageA(dialog, WM_COMMAND, 1, 0): the dialog closes itself.
+    virtual void post_close() = 0;
+    // CreateThread: runs `body` on a new thread; the handle is not kept.
+    virtual void start_thread(std::function<void()> body) = 0;
+
+    // --- The installed product -------------------------------------------------
+    // GetVersion: the lowest byte is the system's major version.
+    virtual uint32_t system_version() = 0;
+    // GetPrivateProfileStringA(section, key, "", ..., capacity, file): the text
+    // read (at most capacity - 1 bytes); "" when the file, section or key is missing.
+    virtual std::string read_profile_string(const std::string& section, const std::string& key,
+                                            uint32_t capacity, const std::string& file) = 0;
+    // RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey) then RegQueryValueExA(value_name)
+    // into a buffer of `buffer_size` bytes, then RegCloseKey. True with the bytes
+    // stored (terminator included) in `data`; false when the key or value is
+    // missing or the value does not fit the buffer.
+    virtual bool read_registry_value(const std::string& subkey, const std::string& value_name,
+                                     uint32_t buffer_size, std::vector<uint8_t>& data) = 0;
+    // GetFileVersionInfoSizeA: 0 when the file is missing or has no version information.
+    virtual uint32_t version_info_size(const std::string& path) = 0;
+    // GetFileVersionInfoA into one block of `size` bytes, then the queries of
+    // VersionInfo answered from that block. False when the block cannot be read.
+    virtual bool read_version_info(const std::string& path, uint32_t size, VersionInfo& info) = 0;
+};
+
+}  // namespace lumo

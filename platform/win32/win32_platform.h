@@ -1,0 +1,70 @@
+// The platform on Windows: the real Win32 calls, 8-bit ("A") interfaces.
+//
+// The implementation is split by concern:
+//   win32_files.cc     files, folders, staging folder, own executable, process start
+//   win32_dialog.cc    dialog 103, its procedure, message boxes, threads, strings
+//   win32_product.cc   registry, profile and version information
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace lumo {
+
+class Win32Platform final : public Platform {
+public:
+    explicit Win32Platform(HINSTANCE instance);
+    ~Win32Platform() override;
+
+    char separator() const override { return '\\'; }
+    std::string native_entry_name(const std::string& entry_name) const override { return entry_name; }
+
+    std::string temp_folder() override;
+    bool create_directory(const std::string& path) override;
+    StagingCheck prepare_staging_folder(const std::string& folder) override;
+    std::span<const uint8_t> installer_image() override;
+    void start_program(const std::string& command_line, const std::string& program_path,
+                       const std::string& current_folder) override;
+
+    std::unique_ptr<FolderSearch> find_first(const std::string& pattern, FoundEntry& first) override;
+    std::string full_path_name(const std::string& path) override;
+    bool delete_file(const std::string& path) override;
+    bool remove_directory(const std::string& path) override;
+
+    std::unique_ptr<OutputFile> create_file(const std::string& path) override;
+    bool path_exists(const std::string& path) override;
+    std::FILE* open_for_reading(const std::string& path) override;
+
+    std::string load_string(int id) override;
+    void run_progress_dialog(const std::string& staging_folder, const std::function<void()>& on_open) override;
+    void set_progress(uint32_t percentage) override;
+    void message_box(const std::string& text, bool owned_by_dialog) override;
+    void end_dialog() override;
+    void post_close() override;
+    void start_thread(std::function<void()> body) override;
+
+    uint32_t system_version() override;
+    std::string read_profile_string(const std::string& section, const std::string& key, uint32_t capacity,
+                                    const std::string& file) override;
+    bool read_registry_value(const std::string& subkey, const std::string& value_name, uint32_t buffer_size,
+                             std::vector<uint8_t>& data) override;
+    uint32_t version_info_size(const std::string& path) override;
+    bool read_version_info(const std::string& path, uint32_t size, VersionInfo& info) override;
+
+private:
+    static INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+    HINSTANCE instance_;
+    HWND dialog_ = nullptr;  // stored before the worker starts
+    std::string staging_folder_;
+    const std::function<void()>* on_open_ = nullptr;
+    HANDLE image_file_ = INVALID_HANDLE_VALUE;
+    HANDLE image_mapping_ = nullptr;
+    const uint8_t* image_ = nullptr;
+    size_t image_size_ = 0;
+};
+
+}  // namespace lumo

@@ -1,0 +1,35 @@
+/* Every text the installer shows, in English and German: the one source for
+   the Windows resource script and the POSIX string table alike.
+
+   Texts are Windows-1252 bytes; non-ASCII letters are written as octal
+   escapes (\344 is a-umlaut) so that the resource compiler and the C++
+   compiler read the same bytes whatever the editor's encoding.
+   Plain C preprocessor only: the resource compiler reads this file too. */
+#ifndef LUMO_STRINGS_H
+#define LUMO_STRINGS_H
+
+#define LUMO_CAPTION "Lumo! Installer"
+
+/* Dialog 103 */
+#define LUMO_DIALOG_TITLE_EN "Preparing Lumo Installation"
+#define LUMO_DIALOG_TITLE_DE "Bereite Lumo Installation vor"
+#define LUMO_DIALOG_PROMPT_EN "Please wait while decompressing installation files to:\n"
+#define LUMO_DIALOG_PROMPT_DE "Entpacke Lumo-Installationsdateien nach:\n"
+
+/* String table */
+#define LUMO_STR2_EN "Error in installationdata!\r\nThe installprogram is corrupted, maybe it was damaged during downloading.\r\nAborting installation"
+#define LUMO_STR2_DE "Fehler in den Installationsdaten\r\nDas Installationsprogramm ist defekt, evtl. wurde es beim Transport besch\344digt\r\nInstallation wurde abgebrochen!"
+#define LUMO_STR3_EN "Error copying the file: \""
+#define LUMO_STR3_DE "Fehler beim Kopieren der Datei: \""
+#define LUMO_STR4_EN "\"\r\nMaybe the harddisc is full or you haven't got write permission."
+#define LUMO_STR4_DE "\"\r\nEvtl. ist die Festplatte voll oder es sind keine Schreibrechte vorhanden?"
+#define LUMO_STR5_EN "There was an error decompressing the files"
+#define LUMO_STR5_DE "Beim Entpacken der Installationsdaten trat ein fataler Fehler auf"
+#define LUMO_STR6_EN "The staging folder cannot be used safely: \""
+#define LUMO_STR6_DE "Der Entpackordner kann nicht sicher verwendet werden: \""
+#define LUMO_STR7_EN "\"\r\nIt is a link or belongs to another user. Remove it and start the installer again."
+#define LUMO_STR7_DE "\"\r\nEr ist ein Verweis oder geh\366rt einem anderen Benutzer. Bitte entfernen und das Installationsprogramm erneut starten."
+#define LUMO_STR8_EN "There is not enough memory to unpack the installation files."
+#define LUMO_STR8_DE "Es ist nicht genug Speicher frei, um die Installationsdateien zu entpacken."
+
+#endif

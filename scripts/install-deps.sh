@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need; does nothing
+# for packages already there. Usage: scripts/install-deps.sh [build|test|bench]
+set -euo pipefail
+
+build=(cmake ninja-build g++ pkg-config)
+test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
+      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode tmux)
+bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself hyperfine time)
+
+case "${1:-test}" in
+  build) wanted=("${build[@]}") ;;
+  test) wanted=("${test[@]}") ;;
+  bench) wanted=("${bench[@]}") ;;
+  *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
