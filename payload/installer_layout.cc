@@ -1,0 +1,120 @@
+#include "payload/installer_layout.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace lumo {
+namespace {
+
+uint32_t read_u16(std::span<const uint8_t> bytes, size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8;
+}
+
+uint32_t read_u32(std::span<const uint8_t> bytes, size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+}
+
+void put_u32(uint8_t* out, uint64_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (8 * i));
+}
+
+// The certificate table of a signed PE file, as named by the security
+// directory (data directory 4 of the optional header). Its "address" is a
+// file offset, unlike the other directories' addresses.
+struct CertificateTable {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+
+std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> file) {
+    constexpr size_t dos_header_size = 64;
+    constexpr size_t pe_offset_field = 0x3C;
+    constexpr size_t coff_header_size = 20;
+    constexpr size_t optional_size_field = 16;  // within the COFF header
+    constexpr uint32_t pe32_magic = 0x10B, pe32_plus_magic = 0x20B;
+    constexpr size_t security_directory = 4;
+
+    if (file.size() < dos_header_size || file[0] != 'M' || file[1] != 'Z') return std::nullopt;
+    const uint64_t pe = read_u32(file, pe_offset_field);
+    const uint64_t optional = pe + 4 + coff_header_size;
+    if (optional + 2 > file.size()) return std::nullopt;
+    if (std::memcmp(file.data() + pe, "PE\0\0", 4) != 0) return std::nullopt;
+    const uint64_t optional_size = read_u16(file, pe + 4 + optional_size_field);
+
+    const uint32_t magic = read_u16(file, optional);
+    uint64_t count_field, directories;
+    if (magic == pe32_magic) {
+        count_field = 92, directories = 96;
+    } else if (magic == pe32_plus_magic) {
+        count_field = 108, directories = 112;
+    } else {
+        return std::nullopt;
+    }
+    const uint64_t entry = directories + 8 * security_directory;
+    if (entry + 8 > optional_size || optional + entry + 8 > file.size()) return std::nullopt;
+    if (read_u32(file, optional + count_field) <= security_directory) return std::nullopt;
+
+    CertificateTable table{read_u32(file, optional + entry), read_u32(file, optional + entry + 4)};
+    if (table.offset == 0 || table.size == 0 || table.offset + table.size > file.size()) return std::nullopt;
+    return table;
+}
+
+// Reads and checks the trailer that ends at `end`.
+std::optional<StoredPayloadLocation> trailer_ending_at(std::span<const uint8_t> file, uint64_t end) {
+    if (end < installer_trailer_size || end > file.size()) return std::nullopt;
+    const uint64_t trailer = end - installer_trailer_size;
+    if (std::memcmp(file.data() + trailer + 8, installer_trailer_magic, 8) != 0) return std::nullopt;
+
+    StoredPayloadLocation found{read_u32(file, trailer), read_u32(file, trailer + 4), trailer};
+    if (found.length < stored_payload_header_size || found.offset + found.length > trailer) return std::nullopt;
+    // The packed size field must agree with the trailer's length, so that a
+    // reader of either one reads the same bytes.
+    if (uint64_t(read_u32(file, found.offset)) + stored_payload_header_size != found.length) return std::nullopt;
+    return found;
+}
+
+}  // namespace
+
+std::optional<StoredPayloadLocation> locate_stored_payload(std::span<const uint8_t> file) {
+    if (auto table = pe_certificate_table(file)) {
+        // Signing tools align the certificate table to 8 bytes with zeros.
+        uint64_t end = table->offset;
+        for (int k = 0; k < int(installer_alignment) - 1 && end > 0 && file[end - 1] == 0; ++k) --end;
+        if (auto found = trailer_ending_at(file, end)) return found;
+        // A stub that was signed before the payload was appended names its
+        // own certificate table, which lies before the payload: fall through.
+    }
+    return trailer_ending_at(file, file.size());
+}
+
+std::optional<std::span<const uint8_t>> find_stored_payload(std::span<const uint8_t> file) {
+    auto found = locate_stored_payload(file);
+    if (!found) return std::nullopt;
+    return file.subspan(size_t(found->offset), size_t(found->length));
+}
+
+std::optional<std::vector<uint8_t>> installer_tail(uint64_t offset, uint64_t length) {
+    constexpr uint64_t field_max = std::numeric_limits<uint32_t>::max();
+    if (offset > field_max || length > field_max || length < stored_payload_header_size) return std::nullopt;
+    const uint64_t payload_end = offset + length;
+    const size_t padding = size_t((installer_alignment - (payload_end + installer_trailer_size) % installer_alignment) %
+                                  installer_alignment);
+    std::vector<uint8_t> tail(padding + installer_trailer_size, 0);
+    uint8_t* trailer = tail.data() + padding;
+    put_u32(trailer, offset);
+    put_u32(trailer + 4, length);
+    std::memcpy(trailer + 8, installer_trailer_magic, 8);
+    return tail;
+}
+
+bool append_stored_payload(std::vector<uint8_t>& installer, std::span<const uint8_t> stored_payload) {
+    auto tail = installer_tail(installer.size(), stored_payload.size());
+    if (!tail) return false;
+    installer.insert(installer.end(), stored_payload.begin(), stored_payload.end());
+    installer.insert(installer.end(), tail->begin(), tail->end());
+    return true;
+}
+
+}  // namespace lumo
