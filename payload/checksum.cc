@@ -1,0 +1,55 @@
+#include "payload/checksum.h"
+
+#include <array>
+
+namespace lumo {
+namespace {
+
+constexpr uint32_t kPolynomial = 0xEDB88320;
+
+// tables[0] is the table of the byte rule: entry i is i shifted right eight
+// times, XORed with the polynomial whenever a 1 bit falls out. tables[k] is
+// the effect of a byte followed by k zero bytes, which lets one pass fold in
+// eight bytes (slicing by eight) with the result of eight single steps.
+using Tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Tables make_tables() {
+    Tables t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t v = i;
+        for (int bit = 0; bit < 8; ++bit) v = (v & 1) ? (v >> 1) ^ kPolynomial : v >> 1;
+        t[0][i] = v;
+    }
+    for (uint32_t i = 0; i < 256; ++i)
+        for (int k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    return t;
+}
+
+constexpr Tables kTables = make_tables();
+static_assert(kTables[0][1] == 0x77073096, "the table of the reflected CRC-32 polynomial");
+static_assert(kTables[0][255] == 0x2D02EF8D);
+
+uint32_t load_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+uint32_t checksum_byte(uint32_t value, uint8_t byte) {
+    return kTables[0][(value ^ byte) & 0xFF] ^ (value >> 8);
+}
+
+uint32_t container_checksum(const uint8_t* data, size_t size, uint32_t seed) {
+    uint32_t v = seed;
+    for (; size >= 8; size -= 8, data += 8) {
+        const uint32_t lo = v ^ load_le32(data);
+        const uint32_t hi = load_le32(data + 4);
+        v = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^ kTables[5][(lo >> 16) & 0xFF] ^
+            kTables[4][lo >> 24] ^ kTables[3][hi & 0xFF] ^ kTables[2][(hi >> 8) & 0xFF] ^
+            kTables[1][(hi >> 16) & 0xFF] ^ kTables[0][hi >> 24];
+    }
+    for (; size > 0; --size, ++data) v = checksum_byte(v, *data);
+    return v;
+}
+
+}  // namespace lumo
