@@ -1,0 +1,83 @@
+#include "setup_script/tokenizer.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace lumo {
+namespace {
+
+constexpr int end_of_script = -1;
+constexpr int line_feed = 0x0A;
+constexpr int comment_mark = '#';
+constexpr int quote = '"';
+
+// tolower of the "C" locale: only A-Z fold.
+char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::optional<std::string> read_token(ScriptReader& reader, bool& quoted, int& line) {
+    std::string text;
+    bool started = false;
+    bool in_comment = false;
+    for (;;) {
+        int c = reader.next_char();
+        // Format note: a comment is cut out of the character stream, from the
+        // "#" through the line feed that ends it. It neither ends a token nor
+        // adds to it, also inside quotes: abc#note<LF>def is the one token abcdef.
+        if (in_comment) {
+            if (c == line_feed || c == end_of_script) in_comment = false;
+            if (c != end_of_script) continue;
+        }
+        if (c == end_of_script) break;
+        if (c == comment_mark) {
+            in_comment = true;
+            continue;
+        }
+        if (is_script_whitespace(c)) {
+            if (!started) continue;
+            if (!quoted) return text;
+            text.push_back(static_cast<char>(c));
+            continue;
+        }
+        if (c == quote) {
+            // Format note: a quote in the middle of a bare word opens quoting
+            // there; the closing quote ends the token at once.
+            if (quoted) return text;
+            if (!started) line = reader.line();
+            quoted = true;
+            started = true;
+            continue;
+        }
+        if (!started) line = reader.line();
+        text.push_back(static_cast<char>(c));
+        started = true;
+    }
+    if (quoted) throw ScriptError{script_message::unterminated_string, line};
+    if (started) return text;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> next_token(ScriptReader& reader, bool& quoted, int* line) {
+    quoted = false;
+    int line_seen = 0;
+    try {
+        auto token = read_token(reader, quoted, line_seen);
+        if (line) *line = line_seen;
+        return token;
+    } catch (const std::bad_alloc&) {
+        throw ScriptError{script_message::mem, reader.line()};
+    } catch (const std::length_error&) {
+        throw ScriptError{script_message::mem, reader.line()};
+    }
+}
+
+bool keyword_equals(std::string_view text, std::string_view keyword) {
+    if (text.size() != keyword.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (lower_ascii(text[i]) != lower_ascii(keyword[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace lumo
