@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "setup_script/parse_setup_script.h"
 #include "update_check/version_check.h"
 
 namespace lumo {
@@ -21,7 +22,9 @@ bool same_entry_name(const std::string& a, const std::string& b) {
 
 SetupEntryHandling::SetupEntryHandling(Platform& platform, SetupRecord& record, InstalledProduct& product,
                                        SetupScriptReader read_script)
-    : platform_(platform), record_(record), product_(product), read_script_(std::move(read_script)) {}
+    : platform_(platform), record_(record), product_(product), read_script_(std::move(read_script)) {
+    if (!read_script_) read_script_ = [](SetupRecord& r, std::FILE* script) { return parse_setup_script(r, script); };
+}
 
 AfterEntry SetupEntryHandling::entry_written(const std::string& entry_name, const std::string& full_path) {
     if (same_entry_name(entry_name, "setup.exe") && stop_after_setup_) return AfterEntry::stop_early;
@@ -33,11 +36,8 @@ AfterEntry SetupEntryHandling::entry_written(const std::string& entry_name, cons
 }
 
 bool SetupEntryHandling::script_and_product_fit(const std::string& script_path) {
-    std::FILE* script = platform_.open_for_reading(script_path);
-    if (!script) return false;
-    bool parsed = read_script_ && read_script_(record_, script);
-    std::fclose(script);
-    if (!parsed) return false;
+    // The reader closes the stream, and reports a script that could not be opened.
+    if (!read_script_(record_, platform_.open_for_reading(script_path))) return false;
 
     complete_lookup_names(product_);
     if (!locate_installed_product(platform_, record_, product_)) return false;

@@ -14,15 +14,17 @@
 
 namespace lumo {
 
-// Reads an open setup script into the record; true on success.
+// Reads a setup script stream into the record and closes it; true on
+// success. The stream is null when the script could not be opened.
 using SetupScriptReader = std::function<bool(SetupRecord&, std::FILE*)>;
 
 class SetupEntryHandling final : public EntryHook {
 public:
     // The record and the product outlive the run; they are filled here and
     // read by nobody else before the worker ends.
+    // The script is read with parse_setup_script unless a test gives its own reader.
     SetupEntryHandling(Platform& platform, SetupRecord& record, InstalledProduct& product,
-                       SetupScriptReader read_script);
+                       SetupScriptReader read_script = nullptr);
 
     AfterEntry entry_written(const std::string& entry_name, const std::string& full_path) override;
 

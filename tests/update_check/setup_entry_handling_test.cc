@@ -14,8 +14,10 @@ const std::string app_key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App P
 // A stand-in reader: a script whose text is "bad" fails, any other passes
 // and sets the range from "lo hi" in hexadecimal.
 bool read_test_script(SetupRecord& record, std::FILE* script) {
+    if (!script) return false;
     char text[64] = {};
     size_t n = std::fread(text, 1, sizeof text - 1, script);
+    std::fclose(script);
     text[n] = 0;
     if (std::string(text) == "bad") return false;
     record.version_lo = 0;
@@ -126,6 +128,39 @@ TEST(SetupEntryHandling, UnreadableScriptStops) {
     EXPECT_EQ(run.handling.entry_written("Setup.cfg", "T:\\nowhere\\Setup.cfg"), AfterEntry::go_on);
     EXPECT_TRUE(run.handling.stop_after_setup());
     EXPECT_TRUE(run.platform.registry_reads.empty());
+}
+
+TEST(SetupEntryHandling, ReadsTheScriptWithTheInstallersParser) {
+    struct Case {
+        const char* what;
+        const char* script;
+        Names written;
+    };
+    const Case cases[] = {
+        {"range fits", "VERSION_LO 05050A00\nVERSION_HI 05060000\n", {"Setup.cfg", "setup.exe", "a.dll"}},
+        {"range above", "VERSION_LO 05050A01\n", {"Setup.cfg", "setup.exe"}},
+        {"another product", "PRODUCT_NAME \"Other\"\n", {"Setup.cfg", "setup.exe"}},
+        {"malformed", "VERSION_LO\n", {"Setup.cfg", "setup.exe"}},
+    };
+    for (const Case& c : cases) {
+        FakePlatform platform{'\\'};
+        SetupRecord record;
+        InstalledProduct product;
+        SetupEntryHandling handling(platform, record, product);
+        WorkerRun product_setup;
+        product_setup.install_product();
+        platform.registry = product_setup.platform.registry;
+        platform.directories = product_setup.platform.directories;
+        platform.version_infos = product_setup.platform.version_infos;
+        Names written;
+        for (const char* name : {"Setup.cfg", "setup.exe", "a.dll"}) {
+            std::string path = std::string("T:\\Lumo.40\\") + name;
+            platform.files[path] = name == std::string("Setup.cfg") ? c.script : "";
+            written.push_back(name);
+            if (handling.entry_written(name, path) == AfterEntry::stop_early) break;
+        }
+        EXPECT_EQ(written, c.written) << c.what;
+    }
 }
 
 }  // namespace
