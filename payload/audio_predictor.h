@@ -27,7 +27,7 @@ struct AudioChannel {
     int32_t last_byte = 0;                 // the channel's previous output byte
 };
 
-inline constexpr int kMaxAudioChannels = 4;
+inline constexpr int max_audio_channels = 4;
 
 // The prediction P for the channel's next byte. `channel_delta` is the last
 // delta of the most recent audio byte of any channel (shared by all).

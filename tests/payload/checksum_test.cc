@@ -37,7 +37,7 @@ TEST(ContainerChecksum, EightBytePassesEqualTheByteRule) {
     for (size_t start = 0; start < 8; ++start)
         for (size_t size = 0; size + start <= data.size(); size += 1 + size / 9)
             ASSERT_EQ(container_checksum(data.data() + start, size),
-                      by_byte_rule(data.data() + start, size, kChecksumSeed))
+                      by_byte_rule(data.data() + start, size, checksum_seed))
                 << "start " << start << " size " << size;
 }
 
