@@ -76,7 +76,6 @@ std::variant<std::string, EntryNameFault> stored_entry_name(std::string_view hos
 }
 
 const char* describe(EntryNameFault fault) {
-    static_assert(max_packed_name_length == 160, "the too_long text names the bound");
     switch (fault) {
         case EntryNameFault::none: return "a valid name";
         case EntryNameFault::empty: return "the name is empty";
@@ -88,7 +87,7 @@ const char* describe(EntryNameFault fault) {
         case EntryNameFault::forbidden_character: return "the name holds a character Windows forbids (< > \" | ? *)";
         case EntryNameFault::control_character: return "the name holds a control character";
         case EntryNameFault::trailing_dot_or_space: return "a part of the name ends in a dot or a space";
-        case EntryNameFault::too_long: return "the name is too long for the installer's path (at most 160 bytes)";
+        case EntryNameFault::too_long: return "the name is too long for the installer's path";
         case EntryNameFault::not_representable: return "the name cannot be written in the Windows-1252 code page";
     }
     return "an invalid name";

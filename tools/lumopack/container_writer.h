@@ -1,0 +1,46 @@
+// Builds container images: the 52-byte header, the directory and the files'
+// data, each under its checksum (payload/container.h describes the layout).
+//
+// The image is laid out first and the data filled in afterwards, so that the
+// packer can read each file straight into its place instead of holding a
+// second copy of every file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+// One file of an image: its stored name (Windows-1252, backslashes between
+// folders) and its size.
+struct ContainerFile {
+    std::string name;
+    uint64_t size = 0;
+};
+
+struct ContainerLayout {
+    std::vector<uint8_t> image;         // header and directory filled in, data zero
+    std::vector<uint32_t> data_offset;  // where each file's data goes, in order
+};
+
+// Lays out an image for `files`, in the order given: the header, the
+// directory with its terminating entry, then the data of each file in
+// directory order. Nothing when the image would not fit the format's 32-bit
+// sizes and offsets. Reserved fields are zero.
+std::optional<ContainerLayout> lay_out_container(std::span<const ContainerFile> files);
+
+// Once every file's data is in place: the data checksums, then the
+// directory checksum, then the header checksum.
+void seal_container(ContainerLayout& layout);
+
+// Both steps for files already in memory.
+struct ContainerFileData {
+    std::string name;
+    std::span<const uint8_t> data;
+};
+std::optional<std::vector<uint8_t>> build_container_image(std::span<const ContainerFileData> files);
+
+}  // namespace lumo

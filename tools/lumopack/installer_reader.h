@@ -1,0 +1,48 @@
+// Opens an installer the way the installer itself reads its payload: finds
+// the trailer, reads the stored payload's size header and unpacks the
+// container image. Works on any file that follows the installer layout,
+// whoever packed it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "payload/container.h"
+#include "payload/progress_sink.h"
+
+namespace lumo {
+
+struct OpenedInstaller {
+    uint64_t file_size = 0;
+    uint64_t payload_offset = 0;
+    uint32_t packed_size = 0;
+    uint32_t unpacked_size = 0;
+    std::vector<uint8_t> image;  // the unpacked container image, unpacked_size bytes
+};
+
+// Throws PackError with the installer's corrupt-payload message when the
+// file carries no stored payload that the installer would accept.
+OpenedInstaller open_installer(const std::filesystem::path& path, ProgressSink& progress);
+
+// The installer's own message for a damaged payload, on one line, with
+// `detail` (what exactly is wrong) after it.
+std::string corrupt_payload_message(const std::string& detail);
+
+// How much of an installer a walk checks.
+enum class EntryChecks {
+    names_only,  // the directory as it stands, for listing
+    all,         // each entry's data against data end and its checksum, and
+                 // its name against the installer's rule, before it is visited
+};
+
+// Checks the image's header, then walks its directory in order and hands
+// each entry to `visit`. Throws PackError with the corrupt-payload message,
+// naming the entry, at the first failure; entries visited before stay
+// visited.
+void walk_entries(const OpenedInstaller& installer, EntryChecks checks,
+                  const std::function<void(const DirectoryEntry&)>& visit);
+
+}  // namespace lumo

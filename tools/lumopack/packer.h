@@ -1,0 +1,67 @@
+// lumopack's build: a folder in, a ready installer out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tools/encoder/encoder.h"
+
+namespace lumo {
+
+class ProgressBar;
+
+struct PackOptions {
+    EncoderOptions encoder;
+    std::filesystem::path stub;
+    // Stored or host names (either separator) that lead the directory in
+    // this order; the rest follow in the default order.
+    std::vector<std::string> order;
+};
+
+struct PackSummary {
+    size_t files = 0;
+    uint64_t file_bytes = 0;   // the files' sizes together
+    uint64_t image_size = 0;   // the container image
+    uint64_t packed_size = 0;  // the packed stream
+    uint64_t installer_size = 0;
+    std::vector<std::string> warnings;
+};
+
+// The pieces of an installer, in file order: the stub, the stored
+// payload's size header, the packed stream, the padding and the trailer.
+struct InstallerPieces {
+    std::span<const uint8_t> stub;
+    std::vector<uint8_t> payload_header;
+    std::vector<uint8_t> packed_stream;
+    std::vector<uint8_t> tail;
+
+    std::vector<std::span<const uint8_t>> in_order() const;
+};
+
+// Packs `image` and lays the installer out behind `stub`. Throws PackError
+// when the stub already carries a payload or a size does not fit the
+// format's 32-bit fields.
+InstallerPieces make_installer(std::span<const uint8_t> stub, std::span<const uint8_t> image,
+                               const EncoderOptions& options);
+
+// Writes the pieces to `path` through a temporary file beside it, renamed
+// into place at the end, so that a failure leaves no partial file behind.
+// `like` lends its permissions (the stub's, so that the installer runs).
+void write_file_atomically(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces,
+                           const std::filesystem::path& like = {});
+
+// Packs every file below `folder` into an installer at `output`.
+PackSummary pack_folder(const std::filesystem::path& folder, const std::filesystem::path& output,
+                        const PackOptions& options, ProgressBar& progress);
+
+// Reads a whole file; throws PackError naming it on failure.
+std::vector<uint8_t> read_whole_file(const std::filesystem::path& path);
+
+// Reads an order file: one name per line; blank lines and lines that begin
+// with '#' are skipped, a carriage return before the line feed is dropped.
+std::vector<std::string> read_order_file(const std::filesystem::path& path);
+
+}  // namespace lumo

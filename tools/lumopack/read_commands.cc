@@ -1,0 +1,155 @@
+// The commands that read an installer: list, test and extract.
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "payload/code_page.h"
+#include "tools/lumopack/commands.h"
+#include "tools/lumopack/folder_gathering.h"
+#include "tools/lumopack/installer_reader.h"
+#include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/progress_bar.h"
+#include "tools/lumopack/terminal.h"
+
+namespace lumo {
+namespace fs = std::filesystem;
+namespace {
+
+// The one installer a reading command takes, and the target folder of
+// extract.
+struct ReadArguments {
+    std::string installer;
+    std::string folder = ".";
+};
+
+ReadArguments parse_read_arguments(CommandArguments args, bool takes_folder) {
+    ReadArguments parsed;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (takes_folder && (take_option(args, i, "-C", parsed.folder) || take_option(args, i, "--directory", parsed.folder))) {
+        } else if (args[i].starts_with("-") && args[i] != "-") {
+            throw UsageError("unknown option " + args[i]);
+        } else if (parsed.installer.empty()) {
+            parsed.installer = args[i];
+        } else {
+            throw UsageError("more than one installer given");
+        }
+    }
+    if (parsed.installer.empty()) throw UsageError("no installer given");
+    return parsed;
+}
+
+// Unpacking, then a second pass over the files: both count towards the bar.
+OpenedInstaller open_with_progress(const std::string& path, ProgressBar& progress) {
+    progress.restart("unpacking", 0);
+    OpenedInstaller opened = open_installer(path, progress);
+    progress.restart("checking", opened.image.size());
+    return opened;
+}
+
+double ratio(uint64_t part, uint64_t whole) { return whole ? 100.0 * double(part) / double(whole) : 0.0; }
+
+fs::path host_path(const std::string& part) {
+    const std::string utf8 = cp1252_to_utf8(part);
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Where an entry goes below `root`. Every folder on the way is created when
+// missing and must be a real folder: a link there, made before or during the
+// run, could lead outside the target folder. The entry's name has passed
+// the installer's rule, so its parts are plain names.
+fs::path prepare_target(const fs::path& root, std::string_view name, const std::string& shown) {
+    fs::path path = root;
+    size_t start = 0;
+    for (size_t cut; (cut = name.find_first_of("\\/", start)) != std::string_view::npos; start = cut + 1) {
+        path /= host_path(std::string(name.substr(start, cut - start)));
+        std::error_code error;
+        const auto status = fs::symlink_status(path, error);
+        if (fs::is_symlink(status)) throw PackError(shown + ": the folder on its way is a link");
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status)) throw PackError(shown + ": the folder on its way is a file");
+        } else if (!fs::create_directory(path, error) && error) {
+            throw PackError(shown + ": cannot create its folder: " + error.message());
+        }
+    }
+    path /= host_path(std::string(name.substr(start)));
+    std::error_code error;
+    const auto status = fs::symlink_status(path, error);
+    if (fs::is_symlink(status)) throw PackError(shown + ": a link of that name is in the way");
+    if (fs::is_directory(status)) throw PackError(shown + ": a folder of that name is in the way");
+    return path;
+}
+
+void write_entry(const fs::path& path, std::span<const uint8_t> data, const std::string& shown, ProgressBar& progress) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw PackError(shown + ": cannot be created");
+    constexpr size_t chunk = 1 << 16;
+    for (size_t done = 0; done < data.size(); done += chunk) {
+        const size_t size = std::min(chunk, data.size() - done);
+        out.write(reinterpret_cast<const char*>(data.data() + done), std::streamsize(size));
+        progress.advance(size);
+    }
+    out.close();
+    if (!out) throw PackError(shown + ": cannot be written (is the disk full?)");
+}
+
+}  // namespace
+
+int list_command(CommandArguments args, const CommandContext&) {
+    const ReadArguments parsed = parse_read_arguments(args, false);
+    ProgressBar progress("", 0, standard_error_is_terminal());
+    const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
+    progress.finish();
+
+    std::printf("%12s  %8s  %s\n", "size", "checksum", "name");
+    size_t files = 0;
+    uint64_t bytes = 0;
+    walk_entries(opened, EntryChecks::names_only, [&](const DirectoryEntry& entry) {
+        std::printf("%12" PRIu32 "  %08" PRIx32 "  %s\n", entry.data_size, entry.data_checksum,
+                    host_spelling(std::string(entry.name)).c_str());
+        ++files;
+        bytes += entry.data_size;
+    });
+    std::printf("%zu files, %" PRIu64 " bytes; container %" PRIu32 " bytes packed to %" PRIu32 " (%.1f%%)\n", files,
+                bytes, opened.unpacked_size, opened.packed_size, ratio(opened.packed_size, opened.unpacked_size));
+    return 0;
+}
+
+int test_command(CommandArguments args, const CommandContext&) {
+    const ReadArguments parsed = parse_read_arguments(args, false);
+    ProgressBar progress("", 0, standard_error_is_terminal());
+    const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
+    size_t files = 0;
+    uint64_t bytes = 0;
+    walk_entries(opened, EntryChecks::all, [&](const DirectoryEntry& entry) {
+        ++files;
+        bytes += entry.data_size;
+        progress.advance(entry.data_size);
+    });
+    progress.finish();
+    std::printf("%s: ok, %zu files, %" PRIu64 " bytes\n", parsed.installer.c_str(), files, bytes);
+    return 0;
+}
+
+int extract_command(CommandArguments args, const CommandContext&) {
+    const ReadArguments parsed = parse_read_arguments(args, true);
+    const fs::path root = parsed.folder;
+    std::error_code error;
+    fs::create_directories(root, error);
+    if (!fs::is_directory(root)) throw PackError(parsed.folder + ": not a folder and cannot be created");
+
+    ProgressBar progress("", 0, standard_error_is_terminal());
+    const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
+    size_t files = 0;
+    walk_entries(opened, EntryChecks::all, [&](const DirectoryEntry& entry) {
+        const std::string shown = host_spelling(std::string(entry.name));
+        write_entry(prepare_target(root, entry.name, shown), entry.data, shown, progress);
+        ++files;
+    });
+    progress.finish();
+    std::printf("%zu files written below %s\n", files, parsed.folder.c_str());
+    return 0;
+}
+
+}  // namespace lumo
