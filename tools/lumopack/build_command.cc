@@ -51,6 +51,10 @@ int build_command(CommandArguments args, const CommandContext& context) {
             options.encoder.audio = parse_audio(value);
         } else if (take_option(args, i, "--order", value)) {
             options.order = read_order_file(value);
+        } else if (args[i] == "--no-script-check") {
+            options.script.check = false;
+        } else if (args[i] == "--scramble-script") {
+            options.script.scramble = true;
         } else if (args[i].starts_with("-") && args[i] != "-") {
             throw UsageError("unknown option " + args[i]);
         } else if (folder.empty()) {

@@ -24,6 +24,7 @@ int build_command(CommandArguments args, const CommandContext& context);
 int list_command(CommandArguments args, const CommandContext& context);
 int test_command(CommandArguments args, const CommandContext& context);
 int extract_command(CommandArguments args, const CommandContext& context);
+int script_command(CommandArguments args, const CommandContext& context);
 
 // Takes the value of an option: "--name value" or "--name=value". True when
 // args[i] is the option; `i` then points at its last argument.

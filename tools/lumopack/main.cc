@@ -18,12 +18,14 @@ struct Command {
 };
 
 constexpr Command commands[] = {
-    {"build", "build DIR -o OUT [--stub PATH] [--level 1..9|fast|best] [--audio auto|off] [--order FILE]",
+    {"build", "build DIR -o OUT [--stub PATH] [--level 1..9|fast|best] [--audio auto|off] [--order FILE]"
+              " [--no-script-check] [--scramble-script]",
      "pack every file below DIR into the installer OUT", build_command},
     {"list", "list INSTALLER", "show the entries in order: size, checksum, name; totals and ratio", list_command},
     {"test", "test INSTALLER", "unpack and check everything without writing; exit 0 only when whole", test_command},
     {"extract", "extract INSTALLER [-C DIR]", "write the files below DIR (default: the current folder)",
      extract_command},
+    {"script", "script FILE", "parse a setup script as the installer does; print its record as JSON", script_command},
 };
 
 constexpr const char* version_text = "lumopack 0.1.0";
@@ -40,6 +42,8 @@ void print_help() {
         "  --audio MODE   auto: code WAV audio in audio mode where smaller; off: never\n"
         "  --order FILE   names (one a line) that lead the directory in this order;\n"
         "                 default order: Setup.cfg, Setup.exe, then the rest by name\n"
+        "  --no-script-check  build even when Setup.cfg fails to parse\n"
+        "  --scramble-script  store Setup.cfg scrambled\n"
         "\n  lumopack --help | --version\n");
 }
 

@@ -1,7 +1,9 @@
 #include "tools/lumopack/packer.h"
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <random>
 #include <set>
 #include <system_error>
@@ -163,11 +165,35 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     if (!has_setup_program)
         summary.warnings.push_back("no Setup.exe in " + shown(folder) + ": the installer will have nothing to start");
 
+    // The script is checked with the installer's own parser before anything
+    // is packed, and may be stored scrambled in place of the file's bytes.
+    std::vector<std::string> ordered_names;
+    for (size_t i : order) ordered_names.push_back(gathered[i].stored_name);
+    const std::optional<size_t> script_at = find_setup_script(ordered_names);
+    std::optional<std::vector<uint8_t>> stored_script;
+    {
+        const std::vector<uint8_t> script =
+            script_at ? read_whole_file(gathered[order[*script_at]].path) : std::vector<uint8_t>{};
+        ScriptBuildResult checked = check_setup_script_for_build(ordered_names, script, options.script);
+        for (auto& warning : checked.warnings) summary.warnings.push_back(std::move(warning));
+        if (checked.stored_script) {
+            summary.file_bytes += checked.stored_script->size() - planned[*script_at].size;
+            planned[*script_at].size = checked.stored_script->size();
+            stored_script = std::move(checked.stored_script);
+        }
+    }
+
     auto layout = lay_out_container(planned);
     if (!layout) throw PackError("the files are too large for an installer: the payload must stay below 4 GiB");
     progress.restart("reading", summary.file_bytes);
-    for (size_t k = 0; k < order.size(); ++k)
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (stored_script && k == *script_at) {
+            std::copy(stored_script->begin(), stored_script->end(), layout->image.data() + layout->data_offset[k]);
+            progress.advance(stored_script->size());
+            continue;
+        }
         read_into(gathered[order[k]], layout->image.data() + layout->data_offset[k], progress);
+    }
     seal_container(*layout);
 
     progress.restart("packing", 1);

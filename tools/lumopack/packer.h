@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/encoder/encoder.h"
+#include "tools/lumopack/script_check.h"
 
 namespace lumo {
 
@@ -19,6 +20,8 @@ struct PackOptions {
     // Stored or host names (either separator) that lead the directory in
     // this order; the rest follow in the default order.
     std::vector<std::string> order;
+    // What is done with the payload's "Setup.cfg".
+    ScriptBuildOptions script;
 };
 
 struct PackSummary {

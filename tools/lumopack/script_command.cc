@@ -1,9 +1,10 @@
-#include "tools/lumopack/script_command.h"
-
+// `lumopack script FILE`: parses a setup script with the installer's own
+// parser and prints the record as JSON.
 #include <cstdio>
 #include <vector>
 
 #include "setup_script/parse_setup_script.h"
+#include "tools/lumopack/commands.h"
 #include "tools/lumopack/script_check.h"
 #include "tools/lumopack/script_json.h"
 
@@ -29,15 +30,16 @@ bool read_file(const std::string& path, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-int run_script_command(std::span<const std::string> arguments) {
+// Exit status 0 when the script parses, 1 when the installer would reject
+// it (the JSON says why, standard error names the line).
+int script_command(CommandArguments arguments, const CommandContext&) {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         std::fputs(usage, stdout);
         return 0;
     }
-    if (arguments.size() != 1 || arguments[0].empty() || arguments[0][0] == '-') {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    if (arguments.empty()) throw UsageError("no script given");
+    if (arguments.size() > 1) throw UsageError("one script at a time");
+    if (arguments[0].starts_with("-")) throw UsageError("unknown option " + arguments[0]);
     const std::string& path = arguments[0];
 
     SetupRecord record;
@@ -54,7 +56,7 @@ int run_script_command(std::span<const std::string> arguments) {
     std::fwrite(json.data(), 1, json.size(), stdout);
     std::fflush(stdout);
     if (outcome.ok) return 0;
-    std::string message = "lumopack: " + describe_script_failure(path, outcome, bytes) + "\n";
+    std::string message = "lumopack script: " + describe_script_failure(path, outcome, bytes) + "\n";
     std::fputs(message.c_str(), stderr);
     return 1;
 }
