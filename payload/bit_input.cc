@@ -1,0 +1,54 @@
+#include "payload/bit_input.h"
+
+#include <cstring>
+
+namespace lumo {
+namespace {
+
+uint32_t load_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void store_le32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+}  // namespace
+
+int32_t BitInput::read_packed(uint8_t* destination, uint32_t count) {
+    const size_t left = size_t(stream_end - read_position);
+    if (count > left) count = uint32_t(left);
+    if (count < 1) return -1;
+
+    uint32_t done = 0;
+    for (; done + 4 <= count; done += 4) {
+        const uint32_t stored = load_le32(read_position);
+        store_le32(destination + done, stored ^ running_key);
+        running_key = stored + key_increment;  // the stored word, not the plain one
+        read_position += 4;
+    }
+    // Format note: a stream whose length is not a multiple of four ends in
+    // 1 to 3 bytes, each XORed with the matching low-order byte of the key.
+    for (uint32_t i = 0; done < count; ++done, ++i) {
+        destination[done] = uint8_t(*read_position ^ (running_key >> (8 * i)));
+        ++read_position;
+    }
+    return int32_t(count);
+}
+
+void BitInput::fill_input() {
+    fill_end = read_packed(bytes.data(), input_buffer_size);
+    byte_offset = 0;
+}
+
+void BitInput::refill_input() {
+    std::memmove(bytes.data(), bytes.data() + input_buffer_size - refill_keep, refill_keep);
+    byte_offset &= refill_keep - 1;
+    const int32_t got = read_packed(bytes.data() + refill_keep, input_buffer_size - refill_keep);
+    fill_end = got >= 1 ? got + int32_t(refill_keep) : int32_t(byte_offset);
+}
+
+}  // namespace lumo
