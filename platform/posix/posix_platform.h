@@ -3,6 +3,7 @@
 // Windows product read from a Wine prefix.
 //
 // The implementation is split by concern:
+//   posix_platform.cc   construction and the end of the run
 //   posix_files.cc      files, folders, staging folder, own executable
 //   posix_process.cc    threads and starting the setup program
 //   posix_terminal.cc   the progress dialog and message boxes on the terminal
@@ -13,6 +14,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -70,7 +73,11 @@ private:
     bool close_posted_ = false;
     uint32_t percentage_ = 0;     // the progress control's user data
     bool repaint_pending_ = false;
-    std::string prompt_;          // prompt text plus the staging folder
+    bool dialog_shown_ = false;   // standard error is a terminal and the dialog is open
+    uint32_t drawn_percentage_ = 0;
+
+    // Worker threads, joined before the platform goes (posix_process.cc).
+    std::vector<std::thread> workers_;
 };
 
 }  // namespace lumo

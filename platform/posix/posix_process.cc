@@ -1,0 +1,98 @@
+// Threads and the hand-off to the setup program on POSIX.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "platform/posix/posix_platform.h"
+
+namespace lumo {
+namespace {
+
+// A Windows program starts with "MZ"; Wine runs it.
+bool is_windows_program(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char magic[2] = {};
+    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+// The full path of `program` found on PATH, or "".
+std::string find_on_path(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) end = folders.size();
+        std::string folder = folders.substr(start, end - start);
+        std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+// Adds the execute permission wherever the file may be read: the payload
+// carries no permission bits, and the setup program must be able to run.
+void make_executable(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return;
+    mode_t mode = st.st_mode & 07777;
+    mode |= S_IXUSR | ((mode & S_IRGRP) ? S_IXGRP : 0) | ((mode & S_IROTH) ? S_IXOTH : 0);
+    chmod(path.c_str(), mode);
+}
+
+}  // namespace
+
+void PosixPlatform::start_thread(std::function<void()> body) {
+    // Kept so that the platform can join it before the process ends: the
+    // worker's last steps (releasing the image) may still run when the
+    // dialog has already closed.
+    workers_.emplace_back(std::move(body));
+}
+
+void PosixPlatform::start_program(const std::string&, const std::string& program_path,
+                                  const std::string& current_folder) {
+    make_executable(program_path);
+    std::vector<std::string> arguments;
+    if (is_windows_program(program_path)) {
+        std::string wine = find_on_path("wine");
+        if (!wine.empty()) arguments.push_back(wine);
+    }
+    arguments.push_back(program_path);
+
+    // Everything the child needs is prepared before fork: between fork and
+    // exec only async-signal-safe calls are allowed.
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::string shell = "/bin/sh";
+    std::vector<char*> shell_argv = {shell.data()};
+    shell_argv.insert(shell_argv.end(), argv.begin(), argv.end());
+
+    pid_t child = fork();
+    if (child < 0) return;  // like a failed CreateProcessA: not reported
+    if (child == 0) {
+        // The middle process detaches the program into its own session and
+        // leaves at once, so the installer waits for nothing but this exit
+        // and the program is never left a zombie of ours.
+        setsid();
+        if (fork() != 0) _exit(0);
+        if (chdir(current_folder.c_str()) != 0) _exit(127);
+        // execv does not fall back to the shell; a script without "#!" is
+        // run by /bin/sh, as execvp would.
+        execv(argv[0], argv.data());
+        if (errno == ENOEXEC) execv(shell_argv[0], shell_argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace lumo
