@@ -71,8 +71,9 @@ int build_command(CommandArguments args, const CommandContext& context) {
     const PackSummary summary = pack_folder(folder, output, options, progress);
     progress.finish();
     for (const auto& warning : summary.warnings) std::fprintf(stderr, "lumopack build: warning: %s\n", warning.c_str());
-    std::printf("%s: %zu files, %" PRIu64 " bytes packed to %" PRIu64 " (%.1f%%), installer %" PRIu64 " bytes\n",
-                output.c_str(), summary.files, summary.file_bytes, summary.packed_size,
+    std::printf("%s: %zu files, %" PRIu64 " bytes; container %" PRIu64 " bytes packed to %" PRIu64
+                " (%.1f%%); installer %" PRIu64 " bytes\n",
+                output.c_str(), summary.files, summary.file_bytes, summary.image_size, summary.packed_size,
                 summary.image_size ? 100.0 * double(summary.packed_size) / double(summary.image_size) : 0.0,
                 summary.installer_size);
     return 0;

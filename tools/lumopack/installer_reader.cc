@@ -13,8 +13,11 @@ namespace lumo {
 
 std::string corrupt_payload_message(const std::string& detail) {
     // The dialog's text breaks lines with CR LF; a console line takes spaces.
-    std::string text = LUMO_STR2_EN;
-    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+    std::string text;
+    for (const char* c = LUMO_STR2_EN; *c; ++c) {
+        if (*c == '\r') continue;
+        text += *c == '\n' ? ' ' : *c;
+    }
     return text + " (" + detail + ")";
 }
 
