@@ -1,0 +1,46 @@
+// The main line of a run: staging folder, clean-up, dialog, hand-off.
+#include "launcher/run_installer.h"
+#include "launcher/staging_cleanup.h"
+#include "resources/resource_ids.h"
+
+namespace lumo {
+
+std::string staging_folder_path(Platform& platform) {
+    const char separator = platform.separator();
+    std::string folder = platform.temp_folder();
+    if (folder.empty()) folder = std::string(1, separator) + "temp" + separator;
+    // It normally exists already; whether it was created does not matter.
+    platform.create_directory(folder);
+    if (folder.back() != separator) folder += separator;
+    return folder + staging_folder_name + separator;
+}
+
+int run_installer(Platform& platform, EntryHook& entry_hook, const UnpackFunction& unpack) {
+    const std::string staging_folder = staging_folder_path(platform);
+
+    // A staging folder in a shared temporary folder may have been put there
+    // by someone else, as a link or a folder of theirs: never empty it or
+    // write through it.
+    if (platform.prepare_staging_folder(staging_folder) == StagingCheck::unsafe) {
+        platform.message_box(platform.load_string(IDS_UNSAFE_STAGING_HEAD) + staging_folder +
+                                 platform.load_string(IDS_UNSAFE_STAGING_TAIL),
+                             false);
+        return 0;
+    }
+
+    empty_staging_folder(platform, staging_folder);  // what stays is overwritten or reported by the writer
+
+    ExtractionRun run{platform, staging_folder, entry_hook, unpack};
+    platform.run_progress_dialog(staging_folder, [&] { platform.start_thread([&] { run_extraction_worker(run); }); });
+
+    // The dialog has closed, so the worker has written the status if it ever will.
+    const int32_t status = run.status.load();
+    if (status == extraction_unset) platform.message_box(platform.load_string(IDS_DECOMPRESS_FAILED), false);
+    if (status <= extraction_unset) return 0;
+
+    const std::string program_path = staging_folder + setup_program_name;
+    platform.start_program("\"" + program_path + "\"", program_path, staging_folder);
+    return 0;
+}
+
+}  // namespace lumo
