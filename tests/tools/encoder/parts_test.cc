@@ -1,0 +1,99 @@
+// The encoder's building blocks, each against the rule the decoder follows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "tools/encoder/code_lengths.h"
+#include "tools/encoder/encoder.h"
+#include "tools/encoder/stream_symbols.h"
+
+namespace lumo {
+namespace {
+
+// The decoder's descrambling, written out word by word.
+std::vector<uint8_t> descramble(std::vector<uint8_t> s) {
+    uint32_t key = 0x546F7669;
+    size_t i = 0;
+    for (; i + 4 <= s.size(); i += 4) {
+        const uint32_t stored = uint32_t(s[i]) | uint32_t(s[i + 1]) << 8 | uint32_t(s[i + 2]) << 16 |
+                                uint32_t(s[i + 3]) << 24;
+        const uint32_t plain = stored ^ key;
+        key = stored + 0x6B2D;
+        for (int b = 0; b < 4; ++b) s[i + size_t(b)] = uint8_t(plain >> (8 * b));
+    }
+    for (int b = 0; i < s.size(); ++i, ++b) s[i] ^= uint8_t(key >> (8 * b));
+    return s;
+}
+
+TEST(ScrambleStream, FirstWordTakesTheInitialKeyAndTheNextTheStoredWordPlusStep) {
+    std::vector<uint8_t> s(8, 0);
+    scramble_stream(s);
+    // Zero words come out as the keys themselves: 0x546F7669, then 0x546F7669 + 0x6B2D.
+    EXPECT_EQ(s, (std::vector<uint8_t>{0x69, 0x76, 0x6F, 0x54, 0x96, 0xE1, 0x6F, 0x54}));
+}
+
+TEST(ScrambleStream, EveryTailLengthComesBackThroughTheDecodersRule) {
+    for (size_t n : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 33u}) {
+        std::vector<uint8_t> plain(n);
+        std::iota(plain.begin(), plain.end(), uint8_t(0x30));
+        std::vector<uint8_t> s = plain;
+        scramble_stream(s);
+        EXPECT_EQ(descramble(s), plain) << n << " bytes";
+    }
+}
+
+double kraft_sum(const std::vector<uint8_t>& lengths) {
+    double sum = 0;
+    for (uint8_t l : lengths)
+        if (l) sum += std::ldexp(1.0, -l);
+    return sum;
+}
+
+TEST(LimitedCodeLengths, SkewedFrequenciesStayWithin15BitsAndFormACompleteCode) {
+    // Fibonacci counts would give a Huffman code 39 bits deep.
+    std::vector<uint64_t> freq{1, 1};
+    while (freq.size() < 40) freq.push_back(freq[freq.size() - 1] + freq[freq.size() - 2]);
+    freq.push_back(0);
+    const std::vector<uint8_t> lengths = limited_code_lengths(freq);
+    EXPECT_EQ(*std::max_element(lengths.begin(), lengths.end()), 15);
+    EXPECT_EQ(lengths.back(), 0);  // unused symbol, no code
+    EXPECT_DOUBLE_EQ(kraft_sum(lengths), 1.0);
+}
+
+TEST(LimitedCodeLengths, MatchHuffmanWhereTheLimitDoesNotBind) {
+    const std::vector<uint64_t> freq{45, 13, 12, 16, 9, 5};
+    const std::vector<uint8_t> lengths = limited_code_lengths(freq);
+    EXPECT_EQ(coded_bits(freq, lengths), 224u);  // the Huffman cost of these counts
+    EXPECT_DOUBLE_EQ(kraft_sum(lengths), 1.0);
+}
+
+TEST(LimitedCodeLengths, OneUsedSymbolGetsOneBit) {
+    const std::vector<uint64_t> freq{0, 0, 7, 0};
+    EXPECT_EQ(limited_code_lengths(freq), (std::vector<uint8_t>{0, 0, 1, 0}));
+    EXPECT_EQ(limited_code_lengths(std::vector<uint64_t>(5, 0)), std::vector<uint8_t>(5, 0));
+}
+
+TEST(CanonicalCodes, ShorterCodesFirstThenSymbolOrder) {
+    const std::vector<uint8_t> lengths{3, 3, 3, 3, 3, 2, 4, 4, 0};
+    EXPECT_EQ(canonical_codes(lengths),
+              (std::vector<uint16_t>{0b010, 0b011, 0b100, 0b101, 0b110, 0b00, 0b1110, 0b1111, 0}));
+}
+
+TEST(StreamSymbols, SlotsCoverTheirValuesExactly) {
+    for (uint32_t v = 0; v < kWindowSize; v += (v < 70000 ? 1 : 997)) {
+        const int s = distance_slot(v);
+        ASSERT_LE(kDistanceSlots.base[size_t(s)], v);
+        ASSERT_LT(v - kDistanceSlots.base[size_t(s)], 1u << kDistanceSlots.extra_bits[size_t(s)]) << v;
+    }
+    EXPECT_EQ(distance_slot(kWindowSize - 1), 47);
+    for (uint32_t v = 0; v < 256; ++v) {
+        const int l = length_slot(v), s = short_slot(v);
+        ASSERT_LT(v - kLengthSlots.base[size_t(l)], 1u << kLengthSlots.extra_bits[size_t(l)]) << v;
+        ASSERT_LT(v - kShortSlots.base[size_t(s)], 1u << kShortSlots.extra_bits[size_t(s)]) << v;
+    }
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,182 @@
+#include "tools/encoder/blocks.h"
+
+#include <algorithm>
+#include <array>
+
+#include "tools/encoder/code_lengths.h"
+
+namespace lumo {
+
+namespace {
+
+// Blocks are built from chunks of this many symbols: a chunk joins the block
+// before unless tables of its own save more than their code-length block.
+constexpr size_t kLzChunk = 8192;
+constexpr size_t kAudioChunk = 32768;
+
+std::vector<uint8_t> lz_lengths(const LzHistogram& h) {
+    std::vector<uint8_t> lengths = limited_code_lengths(h.main);
+    const std::vector<uint8_t> d = limited_code_lengths(h.distance);
+    const std::vector<uint8_t> r = limited_code_lengths(h.repeat_length);
+    lengths.insert(lengths.end(), d.begin(), d.end());
+    lengths.insert(lengths.end(), r.begin(), r.end());
+    return lengths;
+}
+
+uint64_t lz_block_bits(const StreamWriter& writer, LzHistogram h) {
+    ++h.main[kLzSwitchSymbol];
+    const std::vector<uint8_t> lengths = lz_lengths(h);
+    std::span<const uint8_t> all(lengths);
+    return writer.tables_bits(BlockKind{}, all) + coded_bits(h.main, all.first(kMainSymbols)) +
+           coded_bits(h.distance, all.subspan(kMainSymbols, kDistanceSymbols)) +
+           coded_bits(h.repeat_length, all.subspan(kMainSymbols + kDistanceSymbols));
+}
+
+struct AudioHistogram {
+    std::array<std::array<uint64_t, kAudioSymbols>, kMaxChannels> counts{};
+    void add(const AudioHistogram& o) {
+        for (size_t c = 0; c < counts.size(); ++c)
+            for (size_t s = 0; s < kAudioSymbols; ++s) counts[c][s] += o.counts[c][s];
+    }
+};
+
+std::vector<uint8_t> audio_lengths(const AudioHistogram& h, int channels) {
+    std::vector<uint8_t> lengths;
+    for (int c = 0; c < channels; ++c) {
+        const std::vector<uint8_t> l = limited_code_lengths(h.counts[size_t(c)]);
+        lengths.insert(lengths.end(), l.begin(), l.end());
+    }
+    return lengths;
+}
+
+uint64_t audio_block_bits(const StreamWriter& writer, AudioHistogram h, int channels) {
+    ++h.counts[0][kAudioSwitchSymbol];
+    const std::vector<uint8_t> lengths = audio_lengths(h, channels);
+    uint64_t bits = writer.tables_bits(BlockKind{true, channels}, lengths);
+    for (int c = 0; c < channels; ++c)
+        bits += coded_bits(h.counts[size_t(c)], std::span(lengths).subspan(size_t(c) * kAudioSymbols, kAudioSymbols));
+    return bits;
+}
+
+// Greedy merging of chunks into blocks. `chunk_bits(i)` and `merged_bits`
+// price a chunk alone and a block grown by a chunk.
+template <typename Histogram, typename Price>
+BlockPlan plan_blocks(size_t count, size_t chunk, const std::vector<Histogram>& chunks, Price price) {
+    BlockPlan plan;
+    if (count == 0) {
+        plan.ends.push_back(0);
+        plan.bits = price(Histogram{});
+        return plan;
+    }
+    Histogram block = chunks[0];
+    uint64_t block_bits = price(block);
+    for (size_t i = 1; i < chunks.size(); ++i) {
+        Histogram merged = block;
+        merged.add(chunks[i]);
+        const uint64_t merged_bits = price(merged);
+        const uint64_t alone_bits = price(chunks[i]);
+        if (merged_bits <= block_bits + alone_bits) {
+            block = merged;
+            block_bits = merged_bits;
+        } else {
+            plan.ends.push_back(i * chunk);
+            plan.bits += block_bits;
+            block = chunks[i];
+            block_bits = alone_bits;
+        }
+    }
+    plan.ends.push_back(count);
+    plan.bits += block_bits;
+    return plan;
+}
+
+}  // namespace
+
+BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols) {
+    std::vector<LzHistogram> chunks;
+    for (size_t at = 0; at < symbols.size(); at += kLzChunk) {
+        LzHistogram h;
+        for (const LzSymbol& s : symbols.subspan(at, std::min(kLzChunk, symbols.size() - at))) h.add(s);
+        chunks.push_back(h);
+    }
+    BlockPlan plan = plan_blocks(symbols.size(), kLzChunk, chunks,
+                                 [&](const LzHistogram& h) { return lz_block_bits(writer, h); });
+    plan.bits += extra_bits(symbols);
+    return plan;
+}
+
+void write_lz_blocks(StreamWriter& writer, std::span<const LzSymbol> symbols, const BlockPlan& plan,
+                     bool last_in_stream, LzHistogram& histogram) {
+    size_t begin = 0;
+    for (size_t b = 0; b < plan.ends.size(); ++b) {
+        const size_t end = plan.ends[b];
+        const bool switch_after = !(last_in_stream && b + 1 == plan.ends.size());
+        LzHistogram h;
+        for (size_t i = begin; i < end; ++i) h.add(symbols[i]);
+        histogram.add(h);
+        if (switch_after) ++h.main[kLzSwitchSymbol];
+        const std::vector<uint8_t> lengths = lz_lengths(h);
+        writer.write_tables(BlockKind{}, lengths);
+        const std::span<const uint8_t> all(lengths);
+        const std::vector<uint16_t> main = canonical_codes(all.first(kMainSymbols));
+        const std::vector<uint16_t> distance = canonical_codes(all.subspan(kMainSymbols, kDistanceSymbols));
+        const std::vector<uint16_t> repeat_length = canonical_codes(all.subspan(kMainSymbols + kDistanceSymbols));
+        const uint8_t* main_len = &lengths[0];
+        const uint8_t* distance_len = &lengths[kMainSymbols];
+        const uint8_t* repeat_len = &lengths[kMainSymbols + kDistanceSymbols];
+        BitWriter& out = writer.bits();
+        for (size_t i = begin; i < end; ++i) {
+            const LzSymbol& s = symbols[i];
+            out.put(main[s.main], main_len[s.main]);
+            out.put(s.pre_extra, s.pre_bits);
+            if (s.is_long()) out.put(distance[s.sub], distance_len[s.sub]);
+            if (s.is_old()) out.put(repeat_length[s.sub], repeat_len[s.sub]);
+            out.put(s.post_extra, s.post_bits);
+        }
+        if (switch_after) out.put(main[kLzSwitchSymbol], main_len[kLzSwitchSymbol]);
+        begin = end;
+    }
+}
+
+BlockPlan plan_audio_blocks(const StreamWriter& writer, std::span<const uint8_t> symbols, int channels,
+                            int first_channel) {
+    std::vector<AudioHistogram> chunks;
+    for (size_t at = 0; at < symbols.size(); at += kAudioChunk) {
+        AudioHistogram h;
+        const size_t end = std::min(symbols.size(), at + kAudioChunk);
+        for (size_t i = at; i < end; ++i) ++h.counts[(size_t(first_channel) + i) % size_t(channels)][symbols[i]];
+        chunks.push_back(h);
+    }
+    return plan_blocks(symbols.size(), kAudioChunk, chunks,
+                       [&](const AudioHistogram& h) { return audio_block_bits(writer, h, channels); });
+}
+
+void write_audio_blocks(StreamWriter& writer, std::span<const uint8_t> symbols, int channels,
+                        int first_channel, const BlockPlan& plan, bool last_in_stream) {
+    size_t begin = 0;
+    for (size_t b = 0; b < plan.ends.size(); ++b) {
+        const size_t end = plan.ends[b];
+        const bool switch_after = !(last_in_stream && b + 1 == plan.ends.size());
+        auto channel_of = [&](size_t i) { return (size_t(first_channel) + i) % size_t(channels); };
+        AudioHistogram h;
+        for (size_t i = begin; i < end; ++i) ++h.counts[channel_of(i)][symbols[i]];
+        if (switch_after) ++h.counts[channel_of(end)][kAudioSwitchSymbol];
+        const std::vector<uint8_t> lengths = audio_lengths(h, channels);
+        writer.write_tables(BlockKind{true, channels}, lengths);
+        std::vector<std::vector<uint16_t>> codes;
+        for (int c = 0; c < channels; ++c)
+            codes.push_back(canonical_codes(std::span(lengths).subspan(size_t(c) * kAudioSymbols, kAudioSymbols)));
+        BitWriter& out = writer.bits();
+        for (size_t i = begin; i < end; ++i) {
+            const size_t c = channel_of(i);
+            out.put(codes[c][symbols[i]], lengths[c * kAudioSymbols + symbols[i]]);
+        }
+        if (switch_after) {
+            const size_t c = channel_of(end);
+            out.put(codes[c][kAudioSwitchSymbol], lengths[c * kAudioSymbols + kAudioSwitchSymbol]);
+        }
+        begin = end;
+    }
+}
+
+}  // namespace lumo

@@ -1,0 +1,103 @@
+#include "tools/encoder/code_lengths.h"
+
+#include <algorithm>
+#include <cassert>
+#include <numeric>
+
+namespace lumo {
+
+namespace {
+
+// A coin of package-merge: a leaf (one symbol) or a package of two coins.
+struct Coin {
+    uint64_t weight;
+    int32_t symbol;  // the leaf's symbol, or -1 for a package
+    int32_t left, right;
+};
+
+void count_leaves(const std::vector<Coin>& coins, int32_t index, std::vector<uint8_t>& lengths) {
+    // Packages nest at most max_length deep, so recursion stays shallow.
+    const Coin& coin = coins[size_t(index)];
+    if (coin.symbol >= 0) {
+        ++lengths[size_t(coin.symbol)];
+        return;
+    }
+    count_leaves(coins, coin.left, lengths);
+    count_leaves(coins, coin.right, lengths);
+}
+
+}  // namespace
+
+std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies, int max_length) {
+    std::vector<uint8_t> lengths(frequencies.size(), 0);
+    std::vector<int32_t> used;
+    for (size_t s = 0; s < frequencies.size(); ++s)
+        if (frequencies[s] > 0) used.push_back(int32_t(s));
+    if (used.empty()) return lengths;
+    if (used.size() == 1) {
+        lengths[size_t(used[0])] = 1;
+        return lengths;
+    }
+    assert(used.size() <= (size_t(1) << max_length));
+    // Ties broken by symbol value keep the result independent of sort internals.
+    std::stable_sort(used.begin(), used.end(), [&](int32_t a, int32_t b) {
+        return frequencies[size_t(a)] < frequencies[size_t(b)];
+    });
+
+    std::vector<Coin> coins;
+    coins.reserve(used.size() * 2 * size_t(max_length + 1));
+    std::vector<int32_t> leaves;
+    for (int32_t s : used) {
+        leaves.push_back(int32_t(coins.size()));
+        coins.push_back({frequencies[size_t(s)], s, -1, -1});
+    }
+    std::vector<int32_t> list = leaves;
+    for (int level = 1; level < max_length; ++level) {
+        std::vector<int32_t> merged;
+        merged.reserve(leaves.size() + list.size() / 2);
+        size_t li = 0, pi = 0;
+        const size_t packages = list.size() / 2;
+        while (li < leaves.size() || pi < packages) {
+            const bool take_leaf =
+                pi == packages ||
+                (li < leaves.size() &&
+                 coins[size_t(leaves[li])].weight <=
+                     coins[size_t(list[2 * pi])].weight + coins[size_t(list[2 * pi + 1])].weight);
+            if (take_leaf) {
+                merged.push_back(leaves[li++]);
+            } else {
+                const int32_t a = list[2 * pi], b = list[2 * pi + 1];
+                merged.push_back(int32_t(coins.size()));
+                coins.push_back({coins[size_t(a)].weight + coins[size_t(b)].weight, -1, a, b});
+                ++pi;
+            }
+        }
+        list = std::move(merged);
+    }
+    for (size_t i = 0; i < 2 * used.size() - 2; ++i) count_leaves(coins, list[i], lengths);
+    return lengths;
+}
+
+std::vector<uint16_t> canonical_codes(std::span<const uint8_t> lengths) {
+    uint32_t count[kMaxCodeLength + 1] = {};
+    for (uint8_t l : lengths) ++count[l];
+    count[0] = 0;
+    uint32_t next[kMaxCodeLength + 1] = {};
+    uint32_t code = 0;
+    for (int l = 1; l <= kMaxCodeLength; ++l) {
+        code = (code + count[l - 1]) << 1;
+        next[l] = code;
+    }
+    std::vector<uint16_t> codes(lengths.size(), 0);
+    for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] > 0) codes[s] = uint16_t(next[lengths[s]]++);
+    return codes;
+}
+
+uint64_t coded_bits(std::span<const uint64_t> frequencies, std::span<const uint8_t> lengths) {
+    uint64_t bits = 0;
+    for (size_t s = 0; s < frequencies.size(); ++s) bits += frequencies[s] * lengths[s];
+    return bits;
+}
+
+}  // namespace lumo

@@ -1,0 +1,119 @@
+#include "tools/encoder/encoder.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "tools/encoder/audio_coder.h"
+#include "tools/encoder/blocks.h"
+#include "tools/encoder/lz_parser.h"
+#include "tools/encoder/stream_writer.h"
+
+namespace lumo {
+
+namespace {
+
+// A stretch of the image coded on its own: blocks never span two of them.
+struct Segment {
+    uint32_t begin;
+    uint32_t end;
+    int audio_channels;  // 0: LZ mode only; else sample data worth trying in audio mode
+};
+
+// Stretches are kept short enough that the parse's working memory stays small
+// beside the image.
+constexpr uint32_t kSegmentSize = 256 * 1024;
+
+void add_segments(std::vector<Segment>& out, uint32_t begin, uint32_t end, int channels) {
+    // Audio stretches keep whole sample frames so channels stay in step.
+    const uint32_t step = channels > 0 ? kSegmentSize - kSegmentSize % uint32_t(channels) : kSegmentSize;
+    for (uint32_t at = begin; at < end; at += std::min(step, end - at))
+        out.push_back({at, std::min(end, at + step), channels});
+}
+
+std::vector<Segment> plan_segments(std::span<const uint8_t> image, AudioMode audio) {
+    std::vector<Segment> segments;
+    uint32_t at = 0;
+    if (audio == AudioMode::automatic) {
+        for (const AudioRange& r : find_wav_data(image)) {
+            add_segments(segments, at, r.begin, 0);
+            add_segments(segments, r.begin, r.end, r.channels);
+            at = r.end;
+        }
+    }
+    add_segments(segments, at, uint32_t(image.size()), 0);
+    if (segments.empty()) segments.push_back({0, 0, 0});
+    return segments;
+}
+
+void count_symbols(std::span<const LzSymbol> symbols, EncoderStatistics& stats) {
+    for (const LzSymbol& s : symbols) {
+        if (s.main < kRepeatSymbol) ++stats.literals;
+        else if (s.main == kRepeatSymbol) ++stats.repeats;
+        else if (s.is_old()) ++stats.old_distances;
+        else if (s.main < kLzSwitchSymbol) ++stats.short_matches;
+        else {
+            ++stats.long_matches;
+            if (s.sub >= distance_slot(0x40000)) ++stats.far_matches;  // beyond 262144
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const EncoderOptions& options,
+                                       EncoderStatistics* statistics) {
+    EncoderStatistics stats;
+    const int level = std::clamp(options.level, kFastestLevel, kBestLevel);
+    StreamWriter writer;
+    LzParser parser(image, level);
+    MatchHistory history;
+    AudioState audio;
+    LzHistogram learnt;
+    std::vector<LzSymbol> symbols;
+    std::vector<uint8_t> samples;
+
+    const std::vector<Segment> segments = plan_segments(image, options.audio);
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const Segment& seg = segments[i];
+        const bool last = i + 1 == segments.size();
+        symbols.clear();
+        MatchHistory lz_history = history;
+        parser.parse(seg.begin, seg.end, lz_history, symbols);
+        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols);
+
+        if (seg.audio_channels > 0) {
+            AudioState trial = audio;
+            trial.start_block(seg.audio_channels);
+            const int first_channel = trial.current;
+            samples.clear();
+            code_audio(image, seg.begin, seg.end, seg.audio_channels, trial, samples);
+            const BlockPlan audio_plan = plan_audio_blocks(writer, samples, seg.audio_channels, first_channel);
+            if (audio_plan.bits < lz_plan.bits) {
+                write_audio_blocks(writer, samples, seg.audio_channels, first_channel, audio_plan, last);
+                audio = trial;
+                stats.audio_blocks += audio_plan.ends.size();
+                stats.audio_bytes += samples.size();
+                continue;
+            }
+        }
+        LzHistogram coded;
+        write_lz_blocks(writer, symbols, lz_plan, last, coded);
+        history = lz_history;
+        stats.lz_blocks += lz_plan.ends.size();
+        count_symbols(symbols, stats);
+        learnt = coded;
+        parser.learn(learnt);
+    }
+    stats.kept_tables = writer.kept_tables();
+    if (statistics) *statistics = stats;
+    return writer.finish();
+}
+
+std::vector<uint8_t> pack_stream(std::span<const uint8_t> image, const EncoderOptions& options,
+                                 EncoderStatistics* statistics) {
+    std::vector<uint8_t> stream = pack_stream_plain(image, options, statistics);
+    scramble_stream(stream);
+    return stream;
+}
+
+}  // namespace lumo

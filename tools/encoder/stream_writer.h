@@ -1,0 +1,61 @@
+// Writes the packed stream: code-length blocks, delta-coded against the
+// lengths of the block before where that is shorter, and the symbols coded
+// with the tables they set up.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "tools/encoder/bit_writer.h"
+#include "tools/encoder/stream_symbols.h"
+
+namespace lumo {
+
+struct BlockKind {
+    bool audio = false;
+    int channels = 1;  // audio channels, 1..4
+
+    size_t table_size() const { return audio ? size_t(kAudioSymbols) * size_t(channels) : size_t(kLzTableSize); }
+};
+
+class StreamWriter {
+public:
+    // Bits a code-length block for `lengths` (table_size() entries) takes.
+    uint64_t tables_bits(BlockKind kind, std::span<const uint8_t> lengths) const;
+
+    // Writes the code-length block, in its cheaper form.
+    void write_tables(BlockKind kind, std::span<const uint8_t> lengths);
+
+    BitWriter& bits() { return bits_; }
+    uint64_t kept_tables() const { return kept_tables_; }
+
+    // The finished stream, padded with zero bytes to whole words. Fewer than
+    // five bytes then follow the last symbol, so the decoder's final look
+    // past the wanted output finds too little to read a symbol.
+    std::vector<uint8_t> finish();
+
+private:
+    struct LengthCode {
+        uint8_t symbol;  // 0..15 delta, 16 repeat previous, 17 / 18 zero runs
+        uint8_t extra;   // the run length field of 16..18
+    };
+    struct Encoded {
+        bool keep;
+        std::vector<LengthCode> codes;
+        std::vector<uint8_t> code_lengths;  // of the 19 bit-length symbols
+        uint64_t bits;
+    };
+    Encoded encode(BlockKind kind, std::span<const uint8_t> lengths, bool keep) const;
+    Encoded best_encoding(BlockKind kind, std::span<const uint8_t> lengths) const;
+
+    BitWriter bits_;
+    // What the decoder adds the next block's deltas to. It starts all zero;
+    // after a block only the entries that block filled are known.
+    std::array<uint8_t, kLengthAreaSize> old_lengths_{};
+    size_t old_known_ = kLengthAreaSize;
+    uint64_t kept_tables_ = 0;
+};
+
+}  // namespace lumo
