@@ -1,0 +1,104 @@
+// Values read from Wine's text registry files.
+#include "platform/posix/wine_registry.h"
+
+#include <gtest/gtest.h>
+
+namespace lumo {
+namespace {
+
+std::vector<uint8_t> text(const std::string& s) {
+    std::vector<uint8_t> bytes(s.begin(), s.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+const char* const system_reg = R"(WINE REGISTRY Version 2
+;; All keys relative to \\Machine
+
+#arch=win64
+
+[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe] 1700000000
+#time=1da3b2c4d5e6f70
+@="C:\\Program Files\\Lumo\\lumo.exe"
+"Path"="C:\\Program Files\\Lumo"
+
+[Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe] 1700000000
+@="C:\\Program Files (x86)\\Lumo\\lumo.exe"
+"Quoted"="say \"hi\"\ttab"
+"Escapes"="\x00fc\x4e2d\101\xd83c\xdfb5"
+"Raw"="Lümo"
+"Expand"=str(2):"%ProgramFiles%\\Lumo"
+"Multi"=hex(7):41,00,00,00,42,00,00,00,00,00
+"Bytes"=hex:01,02,\
+  03,04
+"Number"=dword:0000000a
+"HexText"=hex(1):43,00,3a,00,5c,00,00,00
+"Empty"=""
+"BadHex"=hex:0g
+
+[Software\\Empty] 1700000000
+
+[Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe\\Sub] 1700000000
+@="sub"
+)";
+
+TEST(WineRegistry, ValuesOfEveryKind) {
+    const std::string key = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe";
+    struct Case {
+        const char* value;
+        std::optional<std::vector<uint8_t>> expected;
+    };
+    const Case cases[] = {
+        {"", text("C:\\Program Files (x86)\\Lumo\\lumo.exe")},
+        {"Quoted", text("say \"hi\"\ttab")},
+        {"quoted", text("say \"hi\"\ttab")},  // names in any case
+        {"Escapes", text("\xC3\xBC\xE4\xB8\xAD" "A\xF0\x9F\x8E\xB5")},
+        {"Raw", text("Lümo")},
+        {"Expand", text("%ProgramFiles%\\Lumo")},
+        {"Multi", std::vector<uint8_t>{'A', 0, 'B', 0, 0}},
+        {"Bytes", std::vector<uint8_t>{1, 2, 3, 4}},
+        {"Number", std::vector<uint8_t>{10, 0, 0, 0}},
+        {"HexText", text("C:\\")},
+        {"Empty", text("")},
+        {"BadHex", std::nullopt},
+        {"Missing", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(wine_registry_value(system_reg, key, c.value), c.expected) << c.value;
+
+    EXPECT_EQ(wine_registry_value(system_reg, "SOFTWARE\\MICROSOFT\\windows\\CurrentVersion\\App Paths\\LUMO.EXE", ""),
+              text("C:\\Program Files\\Lumo\\lumo.exe"));
+    EXPECT_EQ(wine_registry_value(system_reg, "Software\\Empty", ""), std::nullopt);
+    EXPECT_EQ(wine_registry_value(system_reg, "Software\\Nowhere", ""), std::nullopt);
+    EXPECT_EQ(wine_registry_value(system_reg, key + "\\Sub", ""), text("sub"));
+}
+
+TEST(WineRegistry, ThirtyTwoBitViewOfA64BitPrefix) {
+    EXPECT_TRUE(wine_registry_is_win64(system_reg));
+    EXPECT_FALSE(wine_registry_is_win64("WINE REGISTRY Version 2\n#arch=win32\n[Software] 1\n"));
+    EXPECT_FALSE(wine_registry_is_win64("WINE REGISTRY Version 2\n[Software] 1\n#arch=win64\n"));
+    EXPECT_EQ(wine_32bit_view("SOFTWARE\\Microsoft\\X", true), "SOFTWARE\\Wow6432Node\\Microsoft\\X");
+    EXPECT_EQ(wine_32bit_view("SOFTWARE\\Microsoft\\X", false), "SOFTWARE\\Microsoft\\X");
+    EXPECT_EQ(wine_32bit_view("Software\\Wow6432Node\\X", true), "Software\\Wow6432Node\\X");
+    EXPECT_EQ(wine_32bit_view("System\\CurrentControlSet", true), "System\\CurrentControlSet");
+}
+
+TEST(WineRegistry, DamagedFilesGiveNothingOrText) {
+    const std::string key = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe";
+    std::string file = system_reg;
+    // Every cut of the file: no crash, and a value is either missing or a
+    // prefix-consistent answer.
+    for (size_t size = 0; size <= file.size(); ++size) {
+        std::string cut = file.substr(0, size);
+        wine_registry_value(cut, key, "Quoted");
+        wine_registry_value(cut, key, "Bytes");
+        wine_registry_value(cut, key, "Escapes");
+    }
+    EXPECT_EQ(wine_registry_value("[K] 1\n@=\"unterminated\\", "K", ""), text("unterminated\\"));
+    EXPECT_EQ(wine_registry_value("[K] 1\n\"x\"=hex:01,\\", "K", "x"), (std::vector<uint8_t>{1}));
+    EXPECT_EQ(wine_registry_value("[K] 1\n\"x\"=dword:123456789", "K", "x"), std::nullopt);
+    EXPECT_EQ(wine_registry_value("[K] 1\n\"x\"=str(2)\"a\"", "K", "x"), std::nullopt);
+    EXPECT_EQ(wine_registry_value("[K\n@=\"a\"", "K", ""), text("a"));
+}
+
+}  // namespace
+}  // namespace lumo
