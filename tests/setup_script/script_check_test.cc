@@ -13,6 +13,11 @@ namespace {
 
 std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
+std::string scrambled(const std::string& plain) {
+    std::vector<uint8_t> stored = scramble_setup_script(bytes(plain));
+    return {stored.begin(), stored.end()};
+}
+
 // Warnings joined by " | ", or "refused: <message>".
 std::string check(std::vector<std::string> names, const std::string& script, ScriptBuildOptions options = {}) {
     try {
@@ -41,11 +46,16 @@ TEST(ScriptBuildCheck, RefusesWhatTheInstallerWouldRejectAndWarnsAboutOrder) {
          "refused: Setup.cfg: line 2: A string was not quoted: might be a misspelled keyword. "
          "(--no-script-check builds anyway)"},
         {"the override builds with a warning", good_order, "NO_REBOOT\nsetup.exe", false,
-         "Setup.cfg: line 2: A string was not quoted: might be a misspelled keyword.; the installer will stop "
-         "right after Setup.exe"},
+         "Setup.cfg: line 2: A string was not quoted: might be a misspelled keyword. (built anyway: the installer "
+         "will stop right after Setup.exe)"},
         {"a plain script beginning with a line break reads as scrambled", good_order, "\nNO_REBOOT", true,
          "refused: Setup.cfg: line 1: A string was not quoted: might be a misspelled keyword. (the file begins "
-         "with byte 0x0A, so it is read as a scrambled script) (--no-script-check builds anyway)"},
+         "with byte 0x0A, so it is read as a scrambled script; a plain script must begin with a printable "
+         "character) (--no-script-check builds anyway)"},
+        {"a scrambled script that fails gets no such hint", good_order,
+         scrambled("NO_REBOOT\nbad"), true,
+         "refused: Setup.cfg: line 2: A string was not quoted: might be a misspelled keyword. "
+         "(--no-script-check builds anyway)"},
         {"script after the setup program, names in any case", {"SETUP.EXE", "a", "setup.CFG"}, "", true,
          "setup.CFG comes after SETUP.EXE: the update check cannot stop the extraction"},
         {"a script in a folder is not the installer's script", {"Setup.exe", "sub\\Setup.cfg"}, "bad", true,

@@ -24,6 +24,14 @@ bool stored_scrambled(std::span<const uint8_t> script) {
     return !script.empty() && !is_script_printable(script[0]);
 }
 
+// A plain text that the installer takes for a scrambled script: one that
+// begins with whitespace or a byte-order mark.
+bool plain_text_read_as_scrambled(std::span<const uint8_t> script) {
+    if (script.empty()) return false;
+    uint8_t first = script[0];
+    return is_script_whitespace(first) || first == 0xEF || first == 0xFE || first == 0xFF;
+}
+
 }  // namespace
 
 std::optional<size_t> find_setup_script(std::span<const std::string> stored_names) {
@@ -35,9 +43,11 @@ std::string describe_script_failure(const std::string& file_name, const ScriptOu
     std::string text = file_name;
     if (outcome.line > 0) text += ": line " + std::to_string(outcome.line);
     text += ": " + outcome.message;
-    if (stored_scrambled(script)) {
-        char hint[96];
-        std::snprintf(hint, sizeof hint, " (the file begins with byte 0x%02X, so it is read as a scrambled script)",
+    if (plain_text_read_as_scrambled(script)) {
+        char hint[160];
+        std::snprintf(hint, sizeof hint,
+                      " (the file begins with byte 0x%02X, so it is read as a scrambled script; a plain script "
+                      "must begin with a printable character)",
                       script[0]);
         text += hint;
     }
@@ -60,7 +70,7 @@ ScriptBuildResult check_setup_script_for_build(std::span<const std::string> stor
     if (!outcome.ok) {
         std::string failure = describe_script_failure(name, outcome, script);
         if (options.check) throw PackError(failure + " (--no-script-check builds anyway)");
-        result.warnings.push_back(failure + "; the installer will stop right after Setup.exe");
+        result.warnings.push_back(failure + " (built anyway: the installer will stop right after Setup.exe)");
     } else if (record.version_lo > record.version_hi) {
         result.warnings.push_back(name + ": VERSION_LO is above VERSION_HI, so no installed version passes the update check");
     }

@@ -39,8 +39,8 @@ std::optional<size_t> find_setup_script(std::span<const std::string> stored_name
 ScriptBuildResult check_setup_script_for_build(std::span<const std::string> stored_names,
                                                std::span<const uint8_t> script, const ScriptBuildOptions& options);
 
-// "Setup.cfg: line 3: <the parser's message>", with a hint when the
-// installer would read the file as scrambled because of its first byte.
+// "Setup.cfg: line 3: <the parser's message>", with a hint when a plain
+// text begins with a byte that makes the installer read it as scrambled.
 std::string describe_script_failure(const std::string& file_name, const ScriptOutcome& outcome,
                                     std::span<const uint8_t> script);
 
