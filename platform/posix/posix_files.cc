@@ -12,6 +12,7 @@
 
 #include "payload/code_page.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/wine_prefix.h"
 
 namespace lumo {
 namespace {
@@ -188,6 +189,8 @@ std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) 
 
 bool PosixPlatform::path_exists(const std::string& path) {
     struct stat st;
+    // The installed product's folder is a Windows path inside the Wine prefix.
+    if (is_windows_drive_path(path)) return stat(wine_host_path(wine_prefix_folder(), path).c_str(), &st) == 0;
     return stat(path.c_str(), &st) == 0;
 }
 

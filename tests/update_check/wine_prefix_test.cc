@@ -118,6 +118,12 @@ TEST_F(Prefix, RegistryProfileVersionAndFiles) {
     EXPECT_EQ(platform.version_info_size("C:\\Program Files (x86)\\Lumo\\lumojpn.nls"), 0u);  // no version resource
     EXPECT_EQ(platform.version_info_size("C:\\Program Files (x86)\\Lumo\\missing.exe"), 0u);
     EXPECT_EQ(platform.version_info_size("C:\\Program Files (x86)\\Lumo"), 0u);  // a folder
+
+    // GetFileAttributesA of the product's folder looks into the prefix.
+    EXPECT_TRUE(platform.path_exists("c:\\program files (x86)\\LUMO"));
+    EXPECT_TRUE(platform.path_exists("D:\\Player"));
+    EXPECT_FALSE(platform.path_exists("C:\\Program Files\\Lumo64"));
+    EXPECT_FALSE(platform.path_exists("\"C:\\Program Files (x86)\\Lumo"));
 }
 
 TEST_F(Prefix, SystemVersionAsThePrefixReportsIt) {
