@@ -1,0 +1,228 @@
+// lumopack build, list, test and extract, run as a user runs them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "tests/tools/lumopack_fixture.h"
+
+namespace lumo::testing {
+namespace {
+
+// A WAV header and 16-bit stereo samples, so that audio mode has work.
+Bytes wav_file(size_t frames) {
+    Bytes wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
+                 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+    for (size_t i = 0; i < frames; ++i)
+        for (int channel = 0; channel < 2; ++channel) {
+            const int16_t sample = int16_t((int(i * (channel ? 37 : 23)) % 2000) - 1000);
+            wav.push_back(uint8_t(sample));
+            wav.push_back(uint8_t(sample >> 8));
+        }
+    return wav;
+}
+
+std::string text_file(size_t lines) {
+    std::string text;
+    for (size_t i = 0; i < lines; ++i) text += "line " + std::to_string(i * 7 % 113) + " of the add-on's read-me\n";
+    return text;
+}
+
+// The shapes of add-on folders that a round trip must reproduce.
+void fill_addon(const fs::path& folder) {
+    write_file(folder / "Setup.cfg", std::string("PRODUCT_TITLE \"Round trip\"\n\"Readme.txt\"\n"));
+    write_file(folder / "Setup.exe", std::string("#!/bin/sh\necho setup\n"));
+    write_file(folder / "Readme.txt", text_file(2000));
+    write_file(folder / "empty.dat", Bytes{});
+    write_file(folder / "data" / "random.bin", random_bytes(300000, 7));
+    write_file(folder / "data" / "deep" / "er" / "one.bin", Bytes{1});
+    write_file(folder / "Sounds" / "stereo.wav", wav_file(40000));
+    write_file(folder / "Caf\xC3\xA9 \xE2\x82\xAC.txt", std::string("Windows-1252 name\n"));
+}
+
+TEST_F(LumopackTest, RoundTripsAtEveryLevelAndAudioMode) {
+    const fs::path folder = path("addon");
+    fill_addon(folder);
+    const auto original = read_tree(folder);
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"--level", "1"},
+                                                    std::vector<std::string>{},
+                                                    std::vector<std::string>{"--level=best", "--audio", "off"},
+                                                    std::vector<std::string>{"--level", "9", "--audio", "auto"}}) {
+        const std::string shown = options.empty() ? "default options" : options[0] + " " + options.back();
+        SCOPED_TRACE(shown);
+        const fs::path installer = path("addon.run");
+        const fs::path out = path("out");
+        fs::remove_all(out);
+
+        auto built = build(folder, installer, options);
+        ASSERT_EQ(built.status, 0) << built.output;
+        auto tested = run_lumopack({"test", installer.string()});
+        EXPECT_EQ(tested.status, 0) << tested.output;
+        auto extracted = run_lumopack({"extract", installer.string(), "-C", out.string()});
+        ASSERT_EQ(extracted.status, 0) << extracted.output;
+        EXPECT_TRUE(read_tree(out) == original);
+    }
+}
+
+TEST_F(LumopackTest, ListShowsEntriesInInstallerOrderWithTotals) {
+    const fs::path folder = path("addon");
+    fill_addon(folder);
+    ASSERT_EQ(build(folder, path("addon.run")).status, 0);
+    auto listed = run_lumopack({"list", path("addon.run").string()});
+    ASSERT_EQ(listed.status, 0) << listed.output;
+
+    const std::vector<std::string> expected_order = {"Setup.cfg", "Setup.exe", "Caf\xC3\xA9 \xE2\x82\xAC.txt",
+                                                     "Readme.txt", "Sounds/stereo.wav", "data/deep/er/one.bin",
+                                                     "data/random.bin", "empty.dat"};
+    size_t at = 0;
+    for (const auto& name : expected_order) {
+        const size_t found = listed.output.find("  " + name + "\n", at);
+        ASSERT_NE(found, std::string::npos) << name << " missing or out of order in\n" << listed.output;
+        at = found;
+    }
+    // The empty file's checksum is the container's seed.
+    EXPECT_NE(listed.output.find("           0  546f7669  empty.dat"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("8 files, "), std::string::npos) << listed.output;
+}
+
+TEST_F(LumopackTest, EmptyFolderMakesAnInstallerWithoutFilesAndAWarning) {
+    fs::create_directories(path("empty"));
+    auto built = build(path("empty"), path("empty.run"));
+    ASSERT_EQ(built.status, 0) << built.output;
+    EXPECT_NE(built.output.find("warning: no Setup.exe"), std::string::npos) << built.output;
+    EXPECT_EQ(run_lumopack({"test", path("empty.run").string()}).status, 0);
+    EXPECT_EQ(run_lumopack({"extract", path("empty.run").string(), "-C", path("out").string()}).status, 0);
+    EXPECT_TRUE(read_tree(path("out")).empty());
+}
+
+TEST_F(LumopackTest, OutputIsReproducible) {
+    // The same files written in another order, at another time, in another
+    // folder: the installer must not change by a byte.
+    fill_addon(path("one"));
+    auto tree = read_tree(path("one"));
+    for (auto it = tree.rbegin(); it != tree.rend(); ++it) write_file(path("two") / it->first, it->second);
+    ASSERT_EQ(build(path("one"), path("one.run")).status, 0);
+    ASSERT_EQ(build(path("two"), path("two.run")).status, 0);
+    ASSERT_EQ(build(path("one"), path("again.run")).status, 0);
+    EXPECT_TRUE(read_file(path("one.run")) == read_file(path("two.run")));
+    EXPECT_TRUE(read_file(path("one.run")) == read_file(path("again.run")));
+}
+
+TEST_F(LumopackTest, OrderFileLeadsTheDirectory) {
+    fill_addon(path("addon"));
+    write_file(path("order.txt"), std::string("# the sound first\r\ndata/random.bin\r\n\r\nSounds\\stereo.wav\n"));
+    ASSERT_EQ(build(path("addon"), path("addon.run"), {"--order", path("order.txt").string()}).status, 0);
+    auto listed = run_lumopack({"list", path("addon.run").string()});
+    const size_t random = listed.output.find("data/random.bin"), sound = listed.output.find("Sounds/stereo.wav"),
+                 script = listed.output.find("Setup.cfg");
+    EXPECT_LT(random, sound);
+    EXPECT_LT(sound, script);
+
+    write_file(path("bad-order.txt"), std::string("missing.txt\n"));
+    auto refused = build(path("addon"), path("bad.run"), {"--order", path("bad-order.txt").string()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("missing.txt"), std::string::npos) << refused.output;
+    EXPECT_FALSE(fs::exists(path("bad.run")));
+}
+
+TEST_F(LumopackTest, UnusableFoldersAreRefusedNamingTheFileAndLeavingNoOutput) {
+    struct Case {
+        const char* what;
+        void (*make)(const fs::path& folder);
+        const char* named;  // what the message must name
+    };
+    const Case cases[] = {
+        {"link", [](const fs::path& f) { fs::create_symlink("Readme.txt", f / "link.txt"); }, "link.txt: is a link"},
+        {"folder link", [](const fs::path& f) { fs::create_directory_symlink("data", f / "more"); }, "more: is a link"},
+        {"fifo", [](const fs::path& f) { ASSERT_EQ(mkfifo((f / "pipe").c_str(), 0600), 0); }, "pipe: is not a regular file"},
+        {"device name", [](const fs::path& f) { write_file(f / "data" / "Aux.txt", Bytes{}); }, "data/Aux.txt: "},
+        {"colon", [](const fs::path& f) { write_file(f / "a:b", Bytes{}); }, "a:b: "},
+        {"question mark", [](const fs::path& f) { write_file(f / "what?", Bytes{}); }, "what?: "},
+        {"trailing dot", [](const fs::path& f) { write_file(f / "dot.", Bytes{}); }, "dot.: "},
+        {"trailing space", [](const fs::path& f) { write_file(f / "space ", Bytes{}); }, "space : "},
+        {"control character", [](const fs::path& f) { write_file(f / "tab\there", Bytes{}); }, "here: "},
+        {"backslash", [](const fs::path& f) { write_file(f / "a\\b", Bytes{}); }, "a\\b: the name holds a backslash"},
+        {"not Windows-1252", [](const fs::path& f) { write_file(f / "\xE6\x97\xA5.txt", Bytes{}); }, "\xE6\x97\xA5.txt: "},
+        {"too long", [](const fs::path& f) { write_file(f / std::string(100, 'd') / std::string(60, 'f'), Bytes{}); },
+         "too long"},
+        {"case clash", [](const fs::path& f) { write_file(f / "README.TXT", Bytes{}); }, "same file"},
+        {"file and folder clash", [](const fs::path& f) { write_file(f / "DATA", Bytes{}); }, "same file"},
+        {"over 4 GiB", [](const fs::path& f) {
+             write_file(f / "huge.bin", Bytes{});
+             fs::resize_file(f / "huge.bin", 0x100000001ull);  // sparse: takes no disk space
+         }, "4 GiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path folder = path("addon");
+        fs::remove_all(folder);
+        write_file(folder / "Setup.exe", std::string("x"));
+        write_file(folder / "Readme.txt", std::string("read me"));
+        write_file(folder / "data" / "x.bin", Bytes{1, 2});
+        c.make(folder);
+        auto result = build(folder, path("addon.run"));
+        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_NE(result.output.find(c.named), std::string::npos) << result.output;
+        EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+        EXPECT_FALSE(fs::exists(path("addon.run")));
+        // No temporary file is left beside the output either.
+        for (const auto& entry : fs::directory_iterator(root_))
+            EXPECT_EQ(entry.path().filename().string().find("addon.run"), std::string::npos);
+    }
+}
+
+TEST_F(LumopackTest, CommandLineMistakesExitWithUsageStatus) {
+    fill_addon(path("addon"));
+    const std::vector<std::vector<std::string>> mistakes = {
+        {},
+        {"pack"},
+        {"build", path("addon").string()},
+        {"build", "-o", path("x.run").string()},
+        {"build", path("addon").string(), "-o", path("x.run").string(), "--level", "10"},
+        {"build", path("addon").string(), "-o", path("x.run").string(), "--audio", "on"},
+        {"build", path("addon").string(), "-o", path("x.run").string(), "--fast"},
+        {"list"},
+        {"extract", "a", "b"},
+    };
+    for (const auto& args : mistakes) {
+        auto result = run_lumopack(args);
+        EXPECT_EQ(result.status, 2) << (args.empty() ? "" : args[0]) << ": " << result.output;
+        EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+    }
+    EXPECT_FALSE(fs::exists(path("x.run")));
+    EXPECT_EQ(run_lumopack({"--help"}).status, 0);
+    EXPECT_NE(run_lumopack({"--version"}).output.find("lumopack"), std::string::npos);
+}
+
+TEST_F(LumopackTest, StubThatIsAlreadyAnInstallerIsRefused) {
+    fill_addon(path("addon"));
+    ASSERT_EQ(build(path("addon"), path("first.run")).status, 0);
+    auto result = run_lumopack({"build", path("addon").string(), "-o", path("second.run").string(), "--stub",
+                                path("first.run").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("already carries a payload"), std::string::npos) << result.output;
+    EXPECT_FALSE(fs::exists(path("second.run")));
+}
+
+TEST_F(LumopackTest, OutputInsideTheFolderIsNotPackedIntoItself) {
+    fill_addon(path("addon"));
+    ASSERT_EQ(build(path("addon"), path("addon") / "addon.run").status, 0);
+    ASSERT_EQ(build(path("addon"), path("addon") / "addon.run").status, 0);
+    auto listed = run_lumopack({"list", (path("addon") / "addon.run").string()});
+    EXPECT_EQ(listed.output.find("addon.run"), std::string::npos) << listed.output;
+}
+
+#ifdef LUMO_STUB_PATH
+TEST_F(LumopackTest, DefaultStubIsTheInstallerBuiltBesideLumopack) {
+    fill_addon(path("addon"));
+    auto built = run_lumopack({"build", path("addon").string(), "-o", path("addon.run").string()});
+    ASSERT_EQ(built.status, 0) << built.output;
+    const Bytes stub = read_file(LUMO_STUB_PATH), installer = read_file(path("addon.run"));
+    ASSERT_GT(installer.size(), stub.size());
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), installer.begin()));
+    EXPECT_TRUE((fs::status(path("addon.run")).permissions() & fs::perms::owner_exec) != fs::perms::none);
+}
+#endif
+
+}  // namespace
+}  // namespace lumo::testing
