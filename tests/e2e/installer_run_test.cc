@@ -1,0 +1,275 @@
+// The POSIX installer run end to end: installers built by lumopack (or, for
+// payloads lumopack refuses to build, from hand-made images packed by the
+// encoder) started as a user starts them, with TMPDIR in a scratch folder and
+// a stand-in setup program that records where and how it was started.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "image_builder.h"
+#include "installer_process.h"
+#include "payload/installer_layout.h"
+#include "resources/strings.h"
+#include "tools/encoder/encoder.h"
+
+namespace lumo {
+namespace {
+
+using namespace lumo::test;
+
+// Records the current folder, the program path and the number of arguments
+// beside the temporary folder; renamed into place so a reader never sees half.
+const char* const recording_setup =
+    "#!/bin/sh\n"
+    "{ pwd; echo \"$0\"; echo \"$#\"; } > \"$TMPDIR/../setup-record.part\"\n"
+    "mv \"$TMPDIR/../setup-record.part\" \"$TMPDIR/../setup-record\"\n";
+
+std::string terminal(std::string text) {
+    for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+    return text;
+}
+
+// "\344" and the like: the shared texts are Windows-1252; the terminal shows UTF-8.
+std::string utf8(const std::string& cp1252) {
+    std::string out;
+    for (unsigned char c : cp1252) {
+        if (c < 0x80) out += char(c);
+        else {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+class InstallerRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(tmp());
+        fs::create_directories(addon());
+    }
+
+    fs::path root() const { return scratch.path(); }
+    fs::path tmp() const { return root() / "tmp"; }
+    fs::path addon() const { return root() / "addon"; }
+    fs::path staging() const { return tmp() / "Lumo.40"; }
+    fs::path installer() const { return root() / "installer"; }
+    fs::path setup_record() const { return root() / "setup-record"; }
+
+    void add(const std::string& name, const std::string& content, mode_t mode = 0644) {
+        write_file(addon() / name, content, mode);
+    }
+
+    void pack_with_lumopack() {
+        ProcessResult packed = run_process(LUMOPACK_PATH, {"build", addon().string(), "-o", installer().string(),
+                                                            "--stub", LUMO_STUB_PATH},
+                                           {});
+        ASSERT_EQ(packed.exit_code, 0) << packed.output;
+    }
+
+    // An installer around an image lumopack would never build.
+    void pack_image(const std::vector<uint8_t>& image) {
+        std::string stub = read_file(LUMO_STUB_PATH);
+        std::vector<uint8_t> bytes(stub.begin(), stub.end());
+        std::vector<uint8_t> stream = pack_stream(image, EncoderOptions{});
+        std::vector<uint8_t> stored(8, 0);
+        put_le32(stored, 0, uint32_t(stream.size()));
+        put_le32(stored, 4, uint32_t(image.size()));
+        stored.insert(stored.end(), stream.begin(), stream.end());
+        ASSERT_TRUE(append_stored_payload(bytes, stored));
+        write_file(installer(), std::string(bytes.begin(), bytes.end()), 0755);
+    }
+
+    ProcessResult run_installer_file(const std::string& language = "C") {
+        return run_process(installer().string(), {},
+                           {{"TMPDIR", tmp().string()}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", language}});
+    }
+
+    // The setup program ran: its current folder and program path.
+    std::vector<std::string> setup_ran() {
+        if (!wait_for_file(setup_record(), 10)) return {};
+        std::vector<std::string> lines;
+        std::string content = read_file(setup_record());
+        for (size_t start = 0, end; (end = content.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(content.substr(start, end - start));
+        return lines;
+    }
+    bool setup_never_ran() {
+        // The installer has exited; a program it started would be running by now.
+        usleep(300 * 1000);
+        return !fs::exists(setup_record());
+    }
+
+    std::string message(const char* text) { return std::string(LUMO_CAPTION) + "\n" + terminal(text) + "\n"; }
+    std::string copy_error(const fs::path& path) {
+        return std::string(LUMO_CAPTION) + "\n" + terminal(LUMO_STR3_EN) + path.string() + terminal(LUMO_STR4_EN) + "\n";
+    }
+
+    ScratchFolder scratch;
+};
+
+TEST_F(InstallerRun, NormalRunWritesEveryFileAndStartsTheSetupProgramInTheStagingFolder) {
+    std::mt19937 random(7);
+    std::string data(300000, '\0');
+    for (auto& c : data) c = char(random() % 7);  // compressible but not trivial
+    add("Setup.exe", recording_setup, 0644);
+    add("Readme.txt", "Read me.\n");
+    add("Sounds/Deep/data.bin", data);
+    pack_with_lumopack();
+
+    ProcessResult result = run_installer_file();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.output, "") << "not a terminal: nothing but messages";
+    EXPECT_EQ(read_file(staging() / "Readme.txt"), "Read me.\n");
+    EXPECT_EQ(read_file(staging() / "Sounds" / "Deep" / "data.bin"), data);
+    EXPECT_EQ(setup_ran(), (std::vector<std::string>{staging().string(), (staging() / "Setup.exe").string(), "0"}));
+    struct stat st;
+    ASSERT_EQ(stat(staging().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "the staging folder is private";
+}
+
+TEST_F(InstallerRun, EmptyDirectoryWritesNothingAndShowsNothing) {
+    pack_image(build_image({}).bytes);
+    ProcessResult result = run_installer_file();
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(fs::is_empty(staging()));
+}
+
+TEST_F(InstallerRun, CorruptEntryInTheMiddleKeepsEarlierFilesShowsOneMessageAndStartsNothing) {
+    auto image = build_image({{"Setup.exe", recording_setup}, {"one", "1"}, {"two", "2"}, {"three", "3"}, {"four", "4"}});
+    image.bytes[image.data_offsets[3]] ^= 0x40;
+    pack_image(image.bytes);
+    ProcessResult result = run_installer_file();
+    EXPECT_EQ(result.output, message(LUMO_STR2_EN));
+    EXPECT_TRUE(fs::exists(staging() / "Setup.exe"));
+    EXPECT_EQ(read_file(staging() / "two"), "2");
+    EXPECT_FALSE(fs::exists(staging() / "three"));
+    EXPECT_FALSE(fs::exists(staging() / "four"));
+    EXPECT_TRUE(setup_never_ran());
+}
+
+TEST_F(InstallerRun, GermanUserSeesGermanMessages) {
+    auto image = build_image({{"Setup.exe", recording_setup}});
+    image.bytes[image.data_offsets[0]] ^= 0x40;
+    pack_image(image.bytes);
+    for (const char* locale : {"de_DE.UTF-8", "de_AT@euro"}) {
+        ProcessResult result = run_installer_file(locale);
+        EXPECT_EQ(result.output, std::string(LUMO_CAPTION) + "\n" + utf8(terminal(LUMO_STR2_DE)) + "\n") << locale;
+    }
+}
+
+TEST_F(InstallerRun, ReadOnlyFileInTheWayIsACopyErrorNamingTheFullPath) {
+    add("Setup.exe", recording_setup);
+    add("Presets/Warm.preset", "warm");
+    add("Presets/Zeta.preset", "zeta");
+    pack_with_lumopack();
+    // Left by an earlier run, read-only: the clean-up keeps it, the writer cannot replace it.
+    write_file(staging() / "Presets" / "Warm.preset", "old", 0444);
+    chmod(staging().c_str(), 0700);
+
+    ProcessResult result = run_installer_file();
+    EXPECT_EQ(result.output, copy_error(staging() / "Presets" / "Warm.preset"));
+    EXPECT_EQ(read_file(staging() / "Presets" / "Warm.preset"), "old");
+    EXPECT_FALSE(fs::exists(staging() / "Presets" / "Zeta.preset"));
+    EXPECT_TRUE(setup_never_ran());
+}
+
+TEST_F(InstallerRun, CleanUpRemovesLinksWithoutFollowingThemAndKeepsReadOnlyFiles) {
+    add("Setup.exe", recording_setup);
+    add("new.txt", "new");
+    pack_with_lumopack();
+    fs::path outside = root() / "outside";
+    write_file(outside / "precious.txt", "keep me");
+    write_file(staging() / "old.txt", "old");
+    write_file(staging() / "sub" / "inner" / "locked.txt", "locked", 0444);
+    write_file(staging() / "sub" / "inner" / "other.txt", "other");
+    write_file(staging() / "sub" / "gone.txt", "gone");
+    fs::create_directory_symlink(outside, staging() / "to_outside");
+    fs::create_symlink(outside / "precious.txt", staging() / "to_precious");
+    chmod(staging().c_str(), 0700);
+
+    ProcessResult result = run_installer_file();
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(read_file(outside / "precious.txt"), "keep me");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(staging() / "to_outside")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(staging() / "to_precious")));
+    EXPECT_FALSE(fs::exists(staging() / "old.txt"));
+    EXPECT_FALSE(fs::exists(staging() / "sub" / "gone.txt"));
+    EXPECT_FALSE(fs::exists(staging() / "sub" / "inner" / "other.txt"));
+    EXPECT_EQ(read_file(staging() / "sub" / "inner" / "locked.txt"), "locked");
+    EXPECT_EQ(read_file(staging() / "new.txt"), "new");
+    EXPECT_EQ(setup_ran().size(), 3u);
+}
+
+// Names from the payload are never trusted: each of these makes the payload
+// corrupt, and nothing is written outside the staging folder.
+TEST_F(InstallerRun, HostileNamesNeverLeaveTheStagingFolder) {
+    std::string absolute = (root() / "absolute.txt").string();
+    for (auto& c : absolute) if (c == '/') c = '\\';
+    const std::string names[] = {
+        "..\\escaped.txt", "..\\..\\escaped.txt", "sub\\..\\..\\escaped.txt", "../escaped.txt",
+        absolute, "C:\\escaped.txt", "sub\\\\x",
+    };
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        pack_image(build_image({{"first.txt", "ok"}, {name, "evil"}, {"Setup.exe", recording_setup}}).bytes);
+        ProcessResult result = run_installer_file();
+        EXPECT_EQ(result.output, message(LUMO_STR2_EN));
+        EXPECT_EQ(read_file(staging() / "first.txt"), "ok");
+        EXPECT_FALSE(fs::exists(tmp() / "escaped.txt"));
+        EXPECT_FALSE(fs::exists(root() / "escaped.txt"));
+        EXPECT_FALSE(fs::exists(root() / "absolute.txt"));
+        EXPECT_TRUE(setup_never_ran());
+    }
+}
+
+TEST_F(InstallerRun, TruncatedOrBareInstallersAreCorrupt) {
+    add("Setup.exe", recording_setup);
+    add("data.bin", std::string(100000, 'd'));
+    pack_with_lumopack();
+    const std::string whole = read_file(installer());
+    const std::string stub = read_file(LUMO_STUB_PATH);
+    const std::pair<const char*, std::string> cases[] = {
+        {"cut in the payload", whole.substr(0, stub.size() + (whole.size() - stub.size()) / 2)},
+        {"cut in the trailer", whole.substr(0, whole.size() - 3)},
+        {"the stub alone", stub},
+    };
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        write_file(installer(), bytes, 0755);
+        ProcessResult result = run_installer_file();
+        EXPECT_EQ(result.output, message(LUMO_STR2_EN));
+        EXPECT_FALSE(fs::exists(staging() / "data.bin"));
+        EXPECT_TRUE(setup_never_ran());
+    }
+}
+
+TEST_F(InstallerRun, StagingFolderThatIsALinkOrAnotherUsersIsNeverUsed) {
+    add("Setup.exe", recording_setup);
+    pack_with_lumopack();
+    fs::path elsewhere = root() / "elsewhere";
+    write_file(elsewhere / "keep.txt", "keep");
+
+    fs::create_directory_symlink(elsewhere, staging());
+    ProcessResult linked = run_installer_file();
+    std::string unsafe = std::string(LUMO_CAPTION) + "\n" + terminal(LUMO_STR6_EN) + staging().string() + "/" +
+                         terminal(LUMO_STR7_EN) + "\n";
+    EXPECT_EQ(linked.output, unsafe);
+    EXPECT_EQ(read_file(elsewhere / "keep.txt"), "keep");
+    EXPECT_FALSE(fs::exists(elsewhere / "Setup.exe"));
+
+    fs::remove(staging());
+    write_file(staging() / "theirs.txt", "theirs");
+    ASSERT_EQ(chown(staging().c_str(), 65534, 65534), 0) << "the tests run as root to own a folder for another user";
+    ProcessResult foreign = run_installer_file();
+    EXPECT_EQ(foreign.output, unsafe);
+    EXPECT_EQ(read_file(staging() / "theirs.txt"), "theirs");
+    EXPECT_FALSE(fs::exists(staging() / "Setup.exe"));
+    EXPECT_TRUE(setup_never_ran());
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,201 @@
+// The POSIX platform against the real file system and processes.
+#include "platform/posix/posix_platform.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "installer_process.h"
+#include "launcher/staging_cleanup.h"
+#include "platform/posix/posix_strings.h"
+
+namespace lumo {
+namespace {
+
+using namespace lumo::test;
+
+TEST(PosixStrings, GermanOnlyForGermanLocales) {
+    const std::pair<const char*, bool> cases[] = {
+        {"de", true}, {"de_DE.UTF-8", true}, {"de_CH", true}, {"de_AT@euro", true}, {"de.UTF-8", true},
+        {"C", false}, {"POSIX", false}, {"en_US.UTF-8", false}, {"dexter", false}, {"", false}, {"fr_DE", false},
+    };
+    for (const auto& [name, german] : cases) EXPECT_EQ(locale_is_german(name), german) << name;
+}
+
+TEST(PosixStrings, FirstSetVariableDecides) {
+    setenv("LC_ALL", "", 1);
+    setenv("LC_MESSAGES", "de_DE.UTF-8", 1);
+    setenv("LANG", "en_GB.UTF-8", 1);
+    EXPECT_TRUE(user_language_is_german());
+    PosixPlatform platform;
+    EXPECT_EQ(platform.load_string(5), "Beim Entpacken der Installationsdaten trat ein fataler Fehler auf");
+    EXPECT_NE(platform.load_string(2).find("besch\xc3\xa4" "digt"), std::string::npos) << "UTF-8 on POSIX";
+    setenv("LC_ALL", "C", 1);
+    EXPECT_FALSE(user_language_is_german());
+    EXPECT_EQ(platform.load_string(5), "There was an error decompressing the files");
+    EXPECT_EQ(platform.load_string(99), "");
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    unsetenv("LANG");
+}
+
+TEST(PosixPaths, EntryNamesBecomeUtf8WithSlashes) {
+    PosixPlatform platform;
+    EXPECT_EQ(platform.native_entry_name("Presets\\M\xe4rz\\Gr\xfc\xdf" "e.txt"),
+              "Presets/M\xc3\xa4rz/Gr\xc3\xbc\xc3\x9f" "e.txt");
+    setenv("TMPDIR", "/var/tmp/x", 1);
+    EXPECT_EQ(platform.temp_folder(), "/var/tmp/x/");
+    unsetenv("TMPDIR");
+    EXPECT_EQ(platform.temp_folder(), "/tmp/");
+}
+
+TEST(PosixFiles, SearchReportsLinksAsLinks) {
+    ScratchFolder scratch;
+    fs::path dir = scratch.path();
+    write_file(dir / "file", "f");
+    fs::create_directory(dir / "folder");
+    fs::create_directory_symlink(dir / "folder", dir / "folder_link");
+    fs::create_symlink(dir / "file", dir / "file_link");
+    PosixPlatform platform;
+    FoundEntry entry;
+    auto search = platform.find_first((dir / "*.*").string(), entry);
+    ASSERT_TRUE(search);
+    std::map<std::string, std::pair<bool, bool>> seen;  // name -> directory, link
+    do seen[entry.name] = {entry.is_directory, entry.is_link};
+    while (search->next(entry));
+    using P = std::pair<bool, bool>;
+    EXPECT_EQ(seen, (std::map<std::string, P>{{".", P{true, false}},
+                                             {"..", P{true, false}},
+                                             {"file", P{false, false}},
+                                             {"folder", P{true, false}},
+                                             {"folder_link", P{false, true}},
+                                             {"file_link", P{false, true}}}));
+    EXPECT_FALSE(platform.find_first((dir / "missing" / "*.*").string(), entry));
+    EXPECT_FALSE(platform.find_first((dir / "folder_link" / "*.*").string(), entry)) << "never searched through a link";
+}
+
+// A file without write permission plays the read-only file: neither replaced
+// nor deleted, even for root; a link in a file's place is never written through.
+TEST(PosixFiles, ReadOnlyFilesAndLinksAreNotWrittenThrough) {
+    ScratchFolder scratch;
+    fs::path dir = scratch.path();
+    write_file(dir / "locked", "old", 0444);
+    write_file(dir / "target", "target");
+    fs::create_symlink(dir / "target", dir / "link");
+    PosixPlatform platform;
+    EXPECT_FALSE(platform.create_file((dir / "locked").string()));
+    EXPECT_FALSE(platform.delete_file((dir / "locked").string()));
+    EXPECT_FALSE(platform.create_file((dir / "link").string()));
+    EXPECT_EQ(read_file(dir / "target"), "target");
+    EXPECT_TRUE(platform.delete_file((dir / "link").string()));
+    EXPECT_TRUE(fs::exists(dir / "target"));
+
+    auto file = platform.create_file((dir / "new").string());
+    ASSERT_TRUE(file);
+    uint32_t written = 0;
+    EXPECT_TRUE(file->write(reinterpret_cast<const uint8_t*>("abc"), 3, written));
+    EXPECT_EQ(written, 3u);
+    file.reset();
+    EXPECT_EQ(read_file(dir / "new"), "abc");
+}
+
+TEST(PosixFiles, StagingFolderIsCreatedPrivateAndRefusedWhenNotOurs) {
+    ScratchFolder scratch;
+    PosixPlatform platform;
+    struct stat st;
+
+    fs::path fresh = scratch.path() / "fresh";
+    EXPECT_EQ(platform.prepare_staging_folder(fresh.string() + "/"), StagingCheck::ready);
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    fs::path open_to_all = scratch.path() / "open";
+    fs::create_directory(open_to_all);
+    chmod(open_to_all.c_str(), 0777);
+    EXPECT_EQ(platform.prepare_staging_folder(open_to_all.string() + "/"), StagingCheck::ready);
+    ASSERT_EQ(stat(open_to_all.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "closed to others before use";
+
+    fs::path link = scratch.path() / "link";
+    fs::create_directory_symlink(fresh, link);
+    EXPECT_EQ(platform.prepare_staging_folder(link.string() + "/"), StagingCheck::unsafe);
+
+    fs::path theirs = scratch.path() / "theirs";
+    fs::create_directory(theirs);
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0) << "the tests run as root";
+    EXPECT_EQ(platform.prepare_staging_folder(theirs.string() + "/"), StagingCheck::unsafe);
+}
+
+TEST(PosixCleanup, RealTreeWithLinksAndAReadOnlyFile) {
+    ScratchFolder scratch;
+    fs::path staging = scratch.path() / "Lumo.40";
+    fs::path outside = scratch.path() / "outside";
+    write_file(outside / "precious", "keep");
+    write_file(staging / "a" / "b" / "locked", "l", 0444);
+    write_file(staging / "a" / "b" / "loose", "x");
+    write_file(staging / "c" / "file", "x");
+    write_file(staging / "noext", "x");
+    fs::create_directory_symlink(outside, staging / "a" / "out");
+    PosixPlatform platform;
+    EXPECT_FALSE(empty_staging_folder(platform, staging.string() + "/"));
+    EXPECT_EQ(read_file(outside / "precious"), "keep");
+    EXPECT_TRUE(fs::exists(staging / "a" / "b" / "locked"));
+    EXPECT_FALSE(fs::exists(staging / "a" / "b" / "loose"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(staging / "a" / "out")));
+    EXPECT_FALSE(fs::exists(staging / "c"));
+    EXPECT_FALSE(fs::exists(staging / "noext"));
+
+    chmod((staging / "a" / "b" / "locked").c_str(), 0644);
+    EXPECT_TRUE(empty_staging_folder(platform, staging.string()));
+    EXPECT_TRUE(fs::is_empty(staging));
+}
+
+// The setup program: made executable, started in the staging folder with its
+// full path, a Windows program through wine, and not waited for.
+TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
+    ScratchFolder scratch;
+    fs::path folder = scratch.path() / "Lumo.40";
+    fs::path record = scratch.path() / "record";
+    const std::string recorder = "{ pwd; echo \"$0\"; echo \"$@\"; } > " + record.string() + ".part; mv " +
+                                 record.string() + ".part " + record.string() + "\n";
+    struct Case {
+        const char* what;
+        std::string content;
+        std::vector<std::string> expected;  // current folder, $0, arguments
+    };
+    fs::path wine_folder = scratch.path() / "bin";
+    write_file(wine_folder / "wine", "#!/bin/sh\n" + recorder, 0755);
+    const Case cases[] = {
+        {"script with #!", "#!/bin/sh\n" + recorder, {folder.string(), (folder / "Setup.exe").string(), ""}},
+        {"script without #!", recorder, {folder.string(), (folder / "Setup.exe").string(), ""}},
+        {"Windows program", "MZ\x90\n" + recorder, {folder.string(), (wine_folder / "wine").string(), (folder / "Setup.exe").string()}},
+    };
+    std::string path = getenv("PATH");
+    setenv("PATH", (wine_folder.string() + ":" + path).c_str(), 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(record);
+        write_file(folder / "Setup.exe", c.content, 0644);
+        PosixPlatform platform;
+        std::string program = (folder / "Setup.exe").string();
+        platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+        ASSERT_TRUE(wait_for_file(record, 10));
+        std::string content = read_file(record);
+        EXPECT_EQ(content, c.expected[0] + "\n" + c.expected[1] + "\n" + c.expected[2] + "\n");
+        struct stat st;
+        stat(program.c_str(), &st);
+        EXPECT_TRUE(st.st_mode & S_IXUSR);
+    }
+    setenv("PATH", path.c_str(), 1);
+}
+
+TEST(PosixProcess, InstallerImageIsTheOwnExecutable) {
+    PosixPlatform platform;
+    auto image = platform.installer_image();
+    ASSERT_GE(image.size(), 4u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), 4), "\x7f" "ELF");
+    EXPECT_EQ(platform.installer_image().data(), image.data()) << "mapped once";
+}
+
+}  // namespace
+}  // namespace lumo
