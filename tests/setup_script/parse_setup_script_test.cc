@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 
@@ -249,6 +250,15 @@ TEST_F(ScriptFile, ReadsBytesAsStoredAndSaysNothingOnSuccess) {
     EXPECT_EQ(record.entries->size(), 1u);
 }
 
+TEST_F(ScriptFile, ReadsAScrambledFileThroughTheStream) {
+    const std::string plain = "PRODUCT_NAME \"Lumo\"\nWINNT \"a.dll\"\n";
+    std::vector<uint8_t> stored = scramble_setup_script(bytes_of(plain));
+    write(std::string(stored.begin(), stored.end()));
+    SetupRecord record;
+    ASSERT_TRUE(parse_setup_script(record, std::fopen(path_.string().c_str(), "rb")));
+    EXPECT_EQ(describe(record), "product_name='Lumo' entries=[{2 'a.dll'}]");
+}
+
 TEST_F(ScriptFile, AScriptThatCannotBeOpened) {
     SetupRecord record;
     record.version_lo = 9;
@@ -260,6 +270,28 @@ TEST_F(ScriptFile, AScriptThatCannotBeOpened) {
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(parse_setup_script(record, static_cast<std::FILE*>(nullptr)));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "open config file");
+}
+
+// Storage running out while a token grows is reported as "mem", like any
+// other failure of the parse.
+class ExhaustedSource : public ByteSource {
+public:
+    int read_byte() override {
+        if (++reads_ > 5) throw std::bad_alloc();
+        return 'a';
+    }
+
+private:
+    int reads_ = 0;
+};
+
+TEST(ParseSetupScript, ReportsExhaustedStorageAsMem) {
+    SetupRecord record;
+    ExhaustedSource source;
+    ScriptOutcome outcome = read_setup_script(record, source);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.message, "mem");
+    EXPECT_FALSE(record.entries);
 }
 
 TEST(ReadHexNumber, ReadsAsPercentLxDoes) {
