@@ -1,13 +1,18 @@
-// The installer's run as shipped: every entry written, the payload unpacked
-// by the packed stream decoder.
+// The installer's run as shipped: the setup script read and the installed
+// product checked as the entries are written, the payload unpacked by the
+// packed stream decoder.
 #include "launcher/run_installer.h"
 
+#include "extraction/setup_entry_handling.h"
 #include "payload/unpack_stream.h"
 
 namespace lumo {
 
 int run_installer(Platform& platform) {
-    WriteEverything entry_hook;
+    // The setup record and the product's folder live for the whole run.
+    SetupRecord setup_record;
+    InstalledProduct installed_product;
+    SetupEntryHandling entry_hook(platform, setup_record, installed_product);
     return run_installer(platform, entry_hook,
                          [](const uint8_t* packed_begin, const uint8_t* packed_end, uint8_t* image_begin,
                             uint8_t* image_end, ProgressSink& meter) {
