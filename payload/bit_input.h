@@ -42,7 +42,7 @@ struct BitInput {
     // buffer is followed by zero bytes. The padding behind the buffer is
     // never reached by the refill rules; it only makes sure that no peek,
     // whatever the stream, can read outside the object.
-    static constexpr uint32_t padding = 8;
+    static constexpr uint32_t padding = 16;
     std::array<uint8_t, input_buffer_size + padding> bytes{};
     uint32_t byte_offset = 0;
     uint32_t bit_offset = 0;

@@ -1,0 +1,191 @@
+// The fast decoder against the reference decoder: the same output bytes and
+// the same progress reports for random bytes, for streams with a valid start
+// and random bits behind it, for structured streams of every symbol kind
+// (matches across the window end, table switches, audio blocks) and for
+// those streams with bits flipped.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "payload/stream_decoders.h"
+#include "tests/support/bit_writer.h"
+
+namespace lumo {
+namespace {
+
+using test::BitWriter;
+using test::PrefixCode;
+
+struct RecordingSink final : ProgressSink {
+    std::vector<uint32_t> reports;
+    void report_progress(uint32_t bytes) override { reports.push_back(bytes); }
+};
+
+using Decoder = int32_t (*)(const uint8_t*, const uint8_t*, uint8_t*, uint8_t*, ProgressSink&,
+                            uint8_t*);
+
+struct Result {
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> reports;
+};
+
+Result run(Decoder decoder, const std::vector<uint8_t>& stored, size_t size) {
+    Result r;
+    r.bytes.assign(size, 0xEE);
+    RecordingSink sink;
+    auto window = allocate_window();
+    decoder(stored.data(), stored.data() + stored.size(), r.bytes.data(), r.bytes.data() + size,
+            sink, window.get());
+    r.reports = sink.reports;
+    return r;
+}
+
+void expect_same(const std::vector<uint8_t>& stored, size_t size, const std::string& what) {
+    const Result slow = run(unpack_stream_reference, stored, size);
+    const Result fast = run(unpack_stream_fast, stored, size);
+    ASSERT_EQ(fast.reports, slow.reports) << what;
+    ASSERT_TRUE(fast.bytes == slow.bytes) << what;
+}
+
+// Random code lengths: mostly a flat code with some symbols removed (an
+// incomplete code) or shortened (over-subscribed), sometimes pure noise.
+std::vector<uint8_t> random_lengths(std::mt19937& rng, size_t count, uint8_t flat) {
+    std::vector<uint8_t> l(count, flat);
+    const int style = int(rng() % 4);
+    for (auto& x : l) {
+        const uint32_t r = rng() % 100;
+        if (style == 0) continue;                  // complete flat code
+        if (style == 1 && r < 20) x = 0;           // incomplete
+        if (style == 2 && r < 3) x = uint8_t(1 + rng() % flat);  // over-subscribed
+        if (style == 3) x = uint8_t(rng() % 16);   // noise
+    }
+    return l;
+}
+
+// Writes a structured stream of about `target` output bytes.
+std::vector<uint8_t> structured_stream(std::mt19937& rng, size_t target) {
+    BitWriter w;
+    bool audio = false;
+    unsigned channels = 1;
+    PrefixCode main = PrefixCode::flat(298, 9), distance = PrefixCode::flat(48, 6),
+               repeat = PrefixCode::flat(28, 5);
+    std::array<PrefixCode, 4> audio_codes = {PrefixCode::flat(257, 9), PrefixCode::flat(257, 9),
+                                             PrefixCode::flat(257, 9), PrefixCode::flat(257, 9)};
+    unsigned channel = 0;
+    auto new_block = [&] {
+        audio = rng() % 4 == 0;
+        std::vector<uint8_t> lengths;
+        if (audio) {
+            channels = 1 + rng() % 4;
+            if (channel >= channels) channel = 0;
+            for (unsigned k = 0; k < channels; ++k) {
+                auto l = random_lengths(rng, 257, 9);
+                l[256] = 9;  // keep the table switch reachable
+                audio_codes[k] = PrefixCode(l);
+                lengths.insert(lengths.end(), l.begin(), l.end());
+            }
+        } else {
+            auto m = random_lengths(rng, 298, 9);
+            m[269] = 9;
+            auto d = random_lengths(rng, 48, 6);
+            auto r = random_lengths(rng, 28, 5);
+            main = PrefixCode(m);
+            distance = PrefixCode(d);
+            repeat = PrefixCode(r);
+            lengths = m;
+            lengths.insert(lengths.end(), d.begin(), d.end());
+            lengths.insert(lengths.end(), r.begin(), r.end());
+        }
+        test::put_code_length_block(w, audio, false, channels, lengths);
+    };
+    auto has = [](const PrefixCode& c, uint32_t s) { return c.lengths()[s] != 0; };
+    auto put_any = [&](const PrefixCode& c, uint32_t s) {
+        while (!has(c, s)) s = (s + 1) % c.lengths().size();
+        c.put(w, s);
+        return s;
+    };
+
+    new_block();
+    size_t produced = 0;
+    while (produced < target) {
+        if (rng() % 3000 == 0) {
+            main.put(w, 269);
+            if (audio) audio_codes[channel].put(w, 256);
+            new_block();
+            continue;
+        }
+        if (audio) {
+            put_any(audio_codes[channel], rng() % 256);
+            channel = (channel + 1) % channels;
+            produced += 1;
+            continue;
+        }
+        const uint32_t kind = rng() % 100;
+        if (kind < 45) {
+            put_any(main, rng() % 256);
+            produced += 1;
+        } else if (kind < 75) {
+            const uint32_t s = put_any(main, 270 + rng() % 28);
+            if (s >= 270) {
+                const unsigned lb = s - 270 < 8 ? 0 : (s - 270 - 4) / 4;
+                w.put(rng(), lb);
+                // Mostly near, sometimes anywhere in the window.
+                const uint32_t ds = put_any(distance, rng() % 4 ? rng() % 20 : rng() % 48);
+                w.put(rng(), ds < 4 ? 0 : ds < 34 ? (ds - 2) / 2 : 16);
+            }
+            produced += 100;
+        } else if (kind < 85) {
+            const uint32_t s = put_any(main, 257 + rng() % 4);
+            if (s >= 257 && s <= 260) {
+                const uint32_t r = put_any(repeat, rng() % 28);
+                w.put(rng(), r < 8 ? 0 : (r - 4) / 4);
+            }
+            produced += 20;
+        } else if (kind < 97) {
+            const uint32_t s = put_any(main, 261 + rng() % 8);
+            static const unsigned bits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+            if (s >= 261 && s <= 268) w.put(rng(), bits[s - 261]);
+            produced += 2;
+        } else {
+            put_any(main, 256);
+            produced += 10;
+        }
+    }
+    return test::scramble(w.bytes());
+}
+
+TEST(DecoderDifferential, RandomBytes) {
+    std::mt19937 rng(1);
+    for (int i = 0; i < 300; ++i) {
+        std::vector<uint8_t> stored(rng() % 3 == 0 ? rng() % 16 : rng() % 20000);
+        for (auto& b : stored) b = uint8_t(rng());
+        const size_t size = i % 25 == 0 ? rng() % 1500000 : rng() % 40000;
+        expect_same(stored, size, "random " + std::to_string(i));
+    }
+}
+
+TEST(DecoderDifferential, StructuredStreams) {
+    std::mt19937 rng(2);
+    for (int i = 0; i < 40; ++i) {
+        const size_t target = i % 8 == 0 ? 1500000 + rng() % 1000000 : rng() % 100000;
+        const auto stored = structured_stream(rng, target);
+        // Ask for fewer, about as many and more bytes than the stream holds.
+        const size_t size = target - target / 5 + rng() % (target / 2 + 1);
+        expect_same(stored, size, "structured " + std::to_string(i));
+    }
+}
+
+TEST(DecoderDifferential, StructuredStreamsWithFlippedBits) {
+    std::mt19937 rng(3);
+    for (int i = 0; i < 60; ++i) {
+        auto stored = structured_stream(rng, 20000 + rng() % 60000);
+        for (int f = 0; f < 1 + i % 5; ++f) stored[rng() % stored.size()] ^= uint8_t(1 << (rng() % 8));
+        if (i % 3 == 0) stored.resize(stored.size() - rng() % (stored.size() / 2));  // cut short
+        expect_same(stored, 50000 + rng() % 60000, "flipped " + std::to_string(i));
+    }
+}
+
+}  // namespace
+}  // namespace lumo
