@@ -1,5 +1,8 @@
 #include "platform/posix/wine_registry.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 #include "platform/posix/wine_text.h"
 
 namespace lumo {
@@ -204,19 +207,104 @@ std::string wine_32bit_view(const std::string& subkey, bool win64) {
     return subkey.substr(0, software.size()) + "Wow6432Node\\" + subkey.substr(software.size());
 }
 
-std::optional<std::vector<uint8_t>> wine_registry_value(std::string_view text, const std::string& subkey,
-                                                        const std::string& value_name) {
-    std::optional<std::vector<uint8_t>> found;
-    bool in_key = false;
+namespace {
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = lower_ascii(c);
+    return out;
+}
+
+// The keys of one file: where each key's values start, and the targets of
+// the keys that are links.
+struct KeyIndex {
+    std::unordered_map<std::string, size_t> values_at;  // lowered key name -> offset after its line
+    std::unordered_map<std::string, std::string> links;  // lowered key name -> target below the root
+};
+
+// The data of a value line, joined with the continuation lines of long hex
+// data (lines that end in a backslash). `next` moves past what was used.
+std::string joined_data(std::string_view text, std::string_view first, size_t& next) {
+    std::string data(first);
+    while (!data.empty() && data.back() == '\\' && data[0] != '"' && !starts_with_ignoring_case(data, "str(")) {
+        data.pop_back();
+        if (next >= text.size()) break;
+        size_t end = text.find('\n', next);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view more = text.substr(next, end - next);
+        if (!more.empty() && more.back() == '\r') more.remove_suffix(1);
+        while (!more.empty() && (more[0] == ' ' || more[0] == '\t')) more.remove_prefix(1);
+        data += more;
+        next = end + 1;
+    }
+    return data;
+}
+
+// A link's target names the key from the registry's top
+// ("\Registry\Machine\Software\..."); only targets in the same root count.
+std::optional<std::string> link_target(const std::vector<uint8_t>& value) {
+    std::string target = utf16le_to_utf8(value);
+    const std::string root = "\\registry\\machine\\";
+    if (!starts_with_ignoring_case(target, root)) return std::nullopt;
+    return target.substr(root.size());
+}
+
+KeyIndex index_keys(std::string_view text) {
+    KeyIndex index;
+    std::string current;
+    bool is_link = false;
     for_each_line(text, [&](std::string_view line, size_t& next) {
         if (line.empty()) return true;
         if (line[0] == '[') {
-            if (in_key) return false;  // the key's values are over
             size_t at = 1;
-            in_key = equal_ignoring_case(unescape(line, at, ']'), subkey);
+            current = lowered(unescape(line, at, ']'));
+            index.values_at.emplace(current, next);
+            is_link = false;
             return true;
         }
-        if (!in_key) return true;
+        if (line == "#link") is_link = true;
+        if (is_link && starts_with_ignoring_case(line, "\"SymbolicLinkValue\"=")) {
+            std::string data = joined_data(text, line.substr(20), next);
+            if (auto bytes = hex_bytes(data.substr(data.find(':') == std::string::npos ? data.size() : data.find(':') + 1)))
+                if (auto target = link_target(*bytes)) index.links.emplace(current, *target);
+        }
+        return true;
+    });
+    return index;
+}
+
+// The key that `subkey` names once links on its way are followed; a chain
+// of links is followed a few times at most, so that a loop ends.
+std::string resolved_key(const KeyIndex& index, std::string key) {
+    for (int hops = 0; hops < 16; ++hops) {
+        bool followed = false;
+        std::string lowered_key = lowered(key);
+        for (size_t end = 0; end != std::string::npos && !followed;) {
+            end = lowered_key.find('\\', end + 1);
+            std::string prefix = lowered_key.substr(0, end);
+            auto link = index.links.find(prefix);
+            if (link == index.links.end()) continue;
+            key = link->second + (end == std::string::npos ? "" : key.substr(end));
+            followed = true;
+        }
+        if (!followed) return key;
+    }
+    return key;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> wine_registry_value(std::string_view text, const std::string& subkey,
+                                                        const std::string& value_name) {
+    KeyIndex index = index_keys(text);
+    auto start = index.values_at.find(lowered(resolved_key(index, subkey)));
+    if (start == index.values_at.end()) return std::nullopt;
+
+    std::optional<std::vector<uint8_t>> found;
+    std::string_view values = text.substr(std::min(start->second, text.size()));
+    for_each_line(values, [&](std::string_view line, size_t& next) {
+        if (line.empty()) return true;
+        if (line[0] == '[') return false;  // the key's values are over
         std::string name;
         size_t at = 0;
         if (line[0] == '@') {
@@ -229,20 +317,7 @@ std::optional<std::vector<uint8_t>> wine_registry_value(std::string_view text, c
         }
         if (at >= line.size() || line[at] != '=') return true;
         if (!equal_ignoring_case(name, value_name)) return true;
-        std::string data(line.substr(at + 1));
-        // Long hex data goes on over lines that end in a backslash.
-        while (!data.empty() && data.back() == '\\' && data[0] != '"' && !starts_with_ignoring_case(data, "str(")) {
-            data.pop_back();
-            if (next >= text.size()) break;
-            size_t end = text.find('\n', next);
-            if (end == std::string_view::npos) end = text.size();
-            std::string_view more = text.substr(next, end - next);
-            if (!more.empty() && more.back() == '\r') more.remove_suffix(1);
-            while (!more.empty() && (more[0] == ' ' || more[0] == '\t')) more.remove_prefix(1);
-            data += more;
-            next = end + 1;
-        }
-        found = value_data(data);
+        found = value_data(joined_data(values, line.substr(at + 1), next));
         return false;
     });
     return found;

@@ -22,7 +22,10 @@ std::string wine_32bit_view(const std::string& subkey, bool win64);
 // relative to the file's root, as RegQueryValueExA hands it over: texts
 // (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) in UTF-8 with their terminator, a
 // REG_DWORD as four little-endian bytes, anything else as its raw bytes.
-// Key and value names compare without regard to letter case.
+// Key and value names compare without regard to letter case. Keys that are
+// links ("#link" with a SymbolicLinkValue into the same root) are followed,
+// as Wine links shared keys such as App Paths from the Wow6432Node branch
+// to the 64-bit one.
 std::optional<std::vector<uint8_t>> wine_registry_value(std::string_view text, const std::string& subkey,
                                                         const std::string& value_name);
 

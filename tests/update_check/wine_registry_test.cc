@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace lumo {
 namespace {
 
@@ -98,6 +100,34 @@ TEST(WineRegistry, DamagedFilesGiveNothingOrText) {
     EXPECT_EQ(wine_registry_value("[K] 1\n\"x\"=dword:123456789", "K", "x"), std::nullopt);
     EXPECT_EQ(wine_registry_value("[K] 1\n\"x\"=str(2)\"a\"", "K", "x"), std::nullopt);
     EXPECT_EQ(wine_registry_value("[K\n@=\"a\"", "K", ""), text("a"));
+}
+
+// A link key as Wine writes it: "#link" and the target as UTF-16 hex(6).
+std::string link_key(const std::string& name, const std::string& target) {
+    std::string hex;
+    for (char c : target) {
+        char pair[8];
+        std::snprintf(pair, sizeof pair, "%02x,00,", static_cast<unsigned char>(c));
+        hex += pair;
+    }
+    hex.pop_back();
+    // Wine breaks long hex data over lines ending in a backslash.
+    return "[" + name + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex.substr(0, 30) + "\\\n  " +
+           hex.substr(30) + "\n\n";
+}
+
+TEST(WineRegistry, LinkedKeysAreFollowed) {
+    const std::string file =
+        "WINE REGISTRY Version 2\n#arch=win64\n\n" +
+        link_key("Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths",
+                 "\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths") +
+        link_key("Software\\\\Loop", "\\REGISTRY\\MACHINE\\Software\\Loop") +
+        link_key("Software\\\\Elsewhere", "\\Registry\\User\\Software") +
+        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\lumo.exe] 1\n@=\"C:\\\\L\\\\lumo.exe\"\n";
+    EXPECT_EQ(wine_registry_value(file, wine_32bit_view("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe", true), ""),
+              text("C:\\L\\lumo.exe"));
+    EXPECT_EQ(wine_registry_value(file, "Software\\Loop\\x", ""), std::nullopt);
+    EXPECT_EQ(wine_registry_value(file, "Software\\Elsewhere\\x", ""), std::nullopt);
 }
 
 }  // namespace
