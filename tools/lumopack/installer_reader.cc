@@ -8,6 +8,7 @@
 #include "tools/lumopack/folder_gathering.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/packer.h"
+#include "tools/lumopack/progress_bar.h"
 
 namespace lumo {
 
@@ -21,7 +22,7 @@ std::string corrupt_payload_message(const std::string& detail) {
     return text + " (" + detail + ")";
 }
 
-OpenedInstaller open_installer(const std::filesystem::path& path, ProgressSink& progress) {
+OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& progress) {
     const std::vector<uint8_t> file = read_whole_file(path);
     const auto location = locate_stored_payload(file);
     if (!location) throw PackError(corrupt_payload_message("no stored payload found: not an installer"));
@@ -36,6 +37,7 @@ OpenedInstaller open_installer(const std::filesystem::path& path, ProgressSink& 
     opened.packed_size = payload.packed_size;
     opened.unpacked_size = payload.unpacked_size;
     opened.image.resize(payload.unpacked_size);
+    progress.restart("unpacking", payload.unpacked_size);
     unpack_stream(payload.packed_stream.data(), payload.packed_stream.data() + payload.packed_stream.size(),
                   opened.image.data(), opened.image.data() + opened.image.size(), progress);
     return opened;

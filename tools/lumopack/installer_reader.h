@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "payload/container.h"
-#include "payload/progress_sink.h"
 
 namespace lumo {
 
@@ -23,9 +22,12 @@ struct OpenedInstaller {
     std::vector<uint8_t> image;  // the unpacked container image, unpacked_size bytes
 };
 
+class ProgressBar;
+
 // Throws PackError with the installer's corrupt-payload message when the
-// file carries no stored payload that the installer would accept.
-OpenedInstaller open_installer(const std::filesystem::path& path, ProgressSink& progress);
+// file carries no stored payload that the installer would accept. The bar
+// shows the unpacking.
+OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& progress);
 
 // The installer's own message for a damaged payload, on one line, with
 // `detail` (what exactly is wrong) after it.

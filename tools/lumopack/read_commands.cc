@@ -42,7 +42,6 @@ ReadArguments parse_read_arguments(CommandArguments args, bool takes_folder) {
 
 // Unpacking, then a second pass over the files: both count towards the bar.
 OpenedInstaller open_with_progress(const std::string& path, ProgressBar& progress) {
-    progress.restart("unpacking", 0);
     OpenedInstaller opened = open_installer(path, progress);
     progress.restart("checking", opened.image.size());
     return opened;
