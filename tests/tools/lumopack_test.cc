@@ -212,6 +212,45 @@ TEST_F(LumopackTest, OutputInsideTheFolderIsNotPackedIntoItself) {
     EXPECT_EQ(listed.output.find("addon.run"), std::string::npos) << listed.output;
 }
 
+// A minimal PE image, enough for a signing tool: DOS header, "PE\0\0",
+// COFF header and a PE32 optional header with 16 data directories.
+Bytes minimal_pe() {
+    Bytes pe(0x40 + 24 + 224 + 40, 0);
+    const auto put = [&](size_t at, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) pe[at + i] = uint8_t(value >> (8 * i));
+    };
+    pe[0] = 'M', pe[1] = 'Z';
+    put(0x3C, 0x40, 4);
+    pe[0x40] = 'P', pe[0x41] = 'E';
+    put(0x44, 0x14C, 2);        // machine: i386
+    put(0x44 + 16, 224, 2);     // size of the optional header
+    put(0x58, 0x10B, 2);        // PE32
+    put(0x58 + 92, 16, 4);      // number of data directories
+    return pe;
+}
+
+TEST_F(LumopackTest, InstallerSignedAfterPackingStillReadsWhole) {
+    // The signing tool appends its certificate table after the trailer; the
+    // trailer is then found through the PE security directory.
+    fill_addon(path("addon"));
+    write_file(stub_, minimal_pe());
+    ASSERT_EQ(build(path("addon"), path("addon.exe")).status, 0);
+    const std::string data = std::string(LUMO_TEST_DATA) + "/";
+    const std::string sign = "osslsigncode sign -certs " + quoted(data + "signing-test-cert.pem") + " -key " +
+                             quoted(data + "signing-test-key.pem") + " -in " + quoted(path("addon.exe").string()) +
+                             " -out " + quoted(path("signed.exe").string()) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(sign.c_str()), 0) << sign;
+    const Bytes unsigned_file = read_file(path("addon.exe")), signed_file = read_file(path("signed.exe"));
+    ASSERT_GT(signed_file.size(), unsigned_file.size());
+    ASSERT_FALSE(std::equal(unsigned_file.end() - 16, unsigned_file.end(), signed_file.end() - 16));
+
+    auto tested = run_lumopack({"test", path("signed.exe").string()});
+    EXPECT_EQ(tested.status, 0) << tested.output;
+    auto extracted = run_lumopack({"extract", path("signed.exe").string(), "-C", path("out").string()});
+    ASSERT_EQ(extracted.status, 0) << extracted.output;
+    EXPECT_TRUE(read_tree(path("out")) == read_tree(path("addon")));
+}
+
 #ifdef LUMO_STUB_PATH
 TEST_F(LumopackTest, DefaultStubIsTheInstallerBuiltBesideLumopack) {
     fill_addon(path("addon"));
