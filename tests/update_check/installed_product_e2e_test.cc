@@ -1,0 +1,158 @@
+// The whole run against an installed product in a Wine prefix made by Wine
+// itself (wineboot), registered with Wine's own "reg": installers whose
+// script fits, misses the range, names another product or is malformed.
+// When anything does not fit, the staging folder holds exactly the entries
+// up to "Setup.exe", and the setup program still starts. Run with the POSIX
+// installer against the prefix, and with the Windows installer under Wine.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "installer_process.h"
+#include "wine_session.h"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path lumopack = LUMO_LUMOPACK;
+const fs::path posix_stub = LUMO_POSIX_STUB;
+const fs::path windows_stub = fs::path(LUMO_WINDOWS_BUILD) / "launcher" / "lumo-stub.exe";
+const fs::path windows_setup = fs::path(LUMO_WINDOWS_BUILD) / "tests" / "wine" / "windows" / "setup_standin.exe";
+const fs::path programs = LUMO_PRODUCT_PROGRAMS;
+
+// The POSIX stand-in setup program records that it ran beside the temporary folder.
+const char* const posix_setup =
+    "#!/bin/sh\n"
+    "pwd > \"$TMPDIR/../setup-record.part\"\n"
+    "mv \"$TMPDIR/../setup-record.part\" \"$TMPDIR/../setup-record\"\n";
+
+struct Case {
+    const char* name;
+    const char* script;
+    bool fits;
+};
+
+// The product: lumo.exe 5.5.10.0 named "Lumo Burner", with its language file.
+const Case cases[] = {
+    {"fits", "VERSION_LO 05050A00\nVERSION_HI 05050A00\nPRODUCT_NAME \"Lumo Burner\"\nCHECK_LANGUAGE\n", true},
+    {"above_range", "VERSION_LO 05050A01\n", false},
+    {"below_range", "VERSION_LO 0\nVERSION_HI 050509FF\n", false},
+    {"other_product", "PRODUCT_NAME \"Lumo Brenner\"\n", false},
+    {"malformed", "VERSION_LO\n", false},
+};
+
+// The entries of every installer, in payload order: the script, the setup
+// program, then the rest.
+const std::set<std::string> all_entries = {"Setup.cfg", "Setup.exe", "a.dll", "z.txt"};
+const std::set<std::string> up_to_setup = {"Setup.cfg", "Setup.exe"};
+
+std::set<std::string> staged(const fs::path& staging) {
+    std::set<std::string> names;
+    if (!fs::exists(staging)) return names;
+    for (const auto& entry : fs::directory_iterator(staging)) {
+        std::string name = entry.path().filename().string();
+        if (name != "setup-started.txt" && name != "setup-finished.txt") names.insert(name);
+    }
+    return names;
+}
+
+bool wait_for(const fs::path& path, double seconds) {
+    for (int i = 0; i < seconds * 10 && !fs::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return fs::exists(path);
+}
+
+class InstalledProductRuns : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        for (const fs::path& needed : {lumopack, posix_stub, windows_stub, windows_setup, programs / "english32.exe"})
+            ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build lumopack, the stubs and the mingw64 preset";
+        session_ = std::make_unique<wine::WineSession>();
+        const fs::path product = session_->drive_c() / "Program Files (x86)" / "Lumo";
+        fs::create_directories(product);
+        fs::copy_file(programs / "english32.exe", product / "lumo.exe");
+        fs::copy_file(programs / "german32.exe", product / "lumojpn.nls");
+        // The 32-bit program's registration, as its own installer makes it.
+        const std::string env = "env WINEPREFIX=" + wine::shell_quote(session_->prefix().string()) + " WINEDEBUG=-all ";
+        wine::RunResult reg = session_->host(
+            env + "wine reg add 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe' /ve /d " +
+            wine::shell_quote(session_->windows_path(product / "lumo.exe")) + " /f /reg:32");
+        ASSERT_EQ(reg.exit_code, 0) << reg.output;
+        // The registry reaches system.reg when the server ends.
+        session_->wait_until_idle();
+    }
+    static void TearDownTestSuite() { session_.reset(); }
+
+    // An add-on folder with the case's script and a setup program, packed
+    // with `stub` into an installer in `folder`.
+    static fs::path pack(const Case& c, const fs::path& folder, const fs::path& stub, const std::string& setup) {
+        const fs::path files = folder / "files";
+        fs::create_directories(files);
+        wine::write_file(files / "Setup.cfg", c.script);
+        wine::write_file(files / "Setup.exe", setup);
+        wine::write_file(files / "a.dll", "library");
+        wine::write_file(files / "z.txt", "last entry");
+        const fs::path installer = folder / (std::string(c.name) + stub.extension().string());
+        test::ProcessResult packed = test::run_process(
+            lumopack.string(),
+            {"build", files.string(), "-o", installer.string(), "--stub", stub.string(), "--no-script-check"}, {});
+        EXPECT_EQ(packed.exit_code, 0) << packed.output;
+        return installer;
+    }
+
+    static std::unique_ptr<wine::WineSession> session_;
+};
+
+std::unique_ptr<wine::WineSession> InstalledProductRuns::session_;
+
+TEST_F(InstalledProductRuns, PosixInstallerAgainstThePrefix) {
+    for (const Case& c : cases) {
+        test::ScratchFolder scratch;
+        const fs::path tmp = scratch.path() / "tmp";
+        fs::create_directories(tmp);
+        const fs::path installer = pack(c, scratch.path(), posix_stub, posix_setup);
+        test::ProcessResult run = test::run_process(
+            installer.string(), {}, {{"TMPDIR", tmp.string()}, {"WINEPREFIX", session_->prefix().string()}});
+        EXPECT_EQ(run.exit_code, 0) << c.name << ": " << run.output;
+        EXPECT_TRUE(wait_for(scratch.path() / "setup-record", 10)) << c.name << ": the setup program did not start";
+        EXPECT_EQ(staged(tmp / "Lumo.40"), c.fits ? all_entries : up_to_setup) << c.name;
+    }
+}
+
+TEST_F(InstalledProductRuns, PosixInstallerWithoutTheProduct) {
+    // A prefix that names no such product: every script stops after the
+    // setup program, even one that admits every version.
+    test::ScratchFolder scratch;
+    const fs::path tmp = scratch.path() / "tmp";
+    fs::create_directories(tmp);
+    const Case any{"any", "", false};
+    const fs::path installer = pack(any, scratch.path(), posix_stub, posix_setup);
+    test::ProcessResult run =
+        test::run_process(installer.string(), {}, {{"TMPDIR", tmp.string()}, {"WINEPREFIX", (scratch.path() / "none").string()}});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_TRUE(wait_for(scratch.path() / "setup-record", 10));
+    EXPECT_EQ(staged(tmp / "Lumo.40"), up_to_setup);
+}
+
+TEST_F(InstalledProductRuns, WindowsInstallerUnderWine) {
+    const std::string setup = wine::read_file(windows_setup);
+    const fs::path staging = session_->temp_folder() / "Lumo.40";
+    for (const Case& c : cases) {
+        fs::remove_all(staging);
+        const fs::path installer = pack(c, session_->scratch_folder(std::string("product-") + c.name), windows_stub, setup);
+        wine::RunResult run = session_->run(installer, {}, {}, 90);
+        EXPECT_EQ(run.exit_code, 0) << c.name;
+        EXPECT_TRUE(wait_for(staging / "setup-started.txt", 20)) << c.name << ": the setup program did not start";
+        EXPECT_EQ(staged(staging), c.fits ? all_entries : up_to_setup) << c.name;
+        session_->wait_until_idle();
+    }
+}
+
+}  // namespace
+}  // namespace lumo
