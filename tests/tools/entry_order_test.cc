@@ -26,11 +26,11 @@ TEST(EntryOrder, ScriptThenProgramThenByteOrder) {
 TEST(EntryOrder, ListedNamesLeadTheRestFollowsInDefaultOrder) {
     const std::vector<std::string> names = {"b.txt", "Setup.exe", "a.txt", "Setup.cfg"};
     std::string unknown;
-    EXPECT_EQ(in_order(names, listed_entry_order(names, std::vector<std::string>{"b.txt", "Setup.exe"}, unknown)),
+    EXPECT_EQ(in_order(names, listed_entry_order(names, std::vector<std::string>{"B.TXT", "setup.exe"}, unknown)),
               (std::vector<std::string>{"b.txt", "Setup.exe", "Setup.cfg", "a.txt"}));
 
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"missing.txt"},
-                                                std::vector<std::string>{"a.txt", "a.txt"}}) {
+                                                std::vector<std::string>{"a.txt", "A.txt"}}) {
         unknown.clear();
         EXPECT_TRUE(listed_entry_order(names, bad, unknown).empty());
         EXPECT_EQ(unknown, bad.back());

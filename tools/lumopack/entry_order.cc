@@ -55,11 +55,13 @@ std::vector<size_t> default_entry_order(std::span<const std::string> names) {
 std::vector<size_t> listed_entry_order(std::span<const std::string> names, std::span<const std::string> first,
                                        std::string& unknown) {
     std::map<std::string, size_t> index;
-    for (size_t i = 0; i < names.size(); ++i) index.emplace(names[i], i);
+    // Names are matched as Windows matches file names; the packer has
+    // refused names that differ only in case, so the match is unique.
+    for (size_t i = 0; i < names.size(); ++i) index.emplace(fold_case(names[i]), i);
     std::vector<bool> placed(names.size(), false);
     std::vector<size_t> order;
     for (const auto& name : first) {
-        auto found = index.find(name);
+        auto found = index.find(fold_case(name));
         if (found == index.end() || placed[found->second]) {
             unknown = name;
             return {};

@@ -26,8 +26,8 @@ bool same_file_name(std::string_view a, std::string_view b);
 // Indices of `names` (stored names) in the default order.
 std::vector<size_t> default_entry_order(std::span<const std::string> names);
 
-// The names of `first` lead, in their order; the others follow in the
-// default order. A listed name that is not among `names` (or is listed
+// The names of `first` lead, in their order (matched without regard to
+// case); the others follow in the default order. A listed name that is not among `names` (or is listed
 // twice) is returned through `unknown` and the order is empty.
 std::vector<size_t> listed_entry_order(std::span<const std::string> names, std::span<const std::string> first,
                                        std::string& unknown);
