@@ -11,7 +11,7 @@ namespace {
 
 // Blocks are built from chunks of this many symbols: a chunk joins the block
 // before unless tables of its own save more than their code-length block.
-constexpr size_t kLzChunk = 8192;
+constexpr size_t kLzChunk = 2048;
 constexpr size_t kAudioChunk = 32768;
 
 std::vector<uint8_t> lz_lengths(const LzHistogram& h) {
@@ -58,8 +58,9 @@ uint64_t audio_block_bits(const StreamWriter& writer, AudioHistogram h, int chan
     return bits;
 }
 
-// Greedy merging of chunks into blocks. `chunk_bits(i)` and `merged_bits`
-// price a chunk alone and a block grown by a chunk.
+// Chunks become blocks bottom-up: neighbours merge, the pair that saves the
+// most first, while a merge saves bits (one table fewer against tables that
+// fit each part better). `price` gives a block's bits, tables included.
 template <typename Histogram, typename Price>
 BlockPlan plan_blocks(size_t count, size_t chunk, const std::vector<Histogram>& chunks, Price price) {
     BlockPlan plan;
@@ -68,25 +69,47 @@ BlockPlan plan_blocks(size_t count, size_t chunk, const std::vector<Histogram>& 
         plan.bits = price(Histogram{});
         return plan;
     }
-    Histogram block = chunks[0];
-    uint64_t block_bits = price(block);
-    for (size_t i = 1; i < chunks.size(); ++i) {
-        Histogram merged = block;
-        merged.add(chunks[i]);
-        const uint64_t merged_bits = price(merged);
-        const uint64_t alone_bits = price(chunks[i]);
-        if (merged_bits <= block_bits + alone_bits) {
-            block = merged;
-            block_bits = merged_bits;
-        } else {
-            plan.ends.push_back(i * chunk);
-            plan.bits += block_bits;
-            block = chunks[i];
-            block_bits = alone_bits;
+    struct Block {
+        Histogram histogram;
+        uint64_t bits;
+        size_t end;
+    };
+    std::vector<Block> blocks;
+    for (size_t i = 0; i < chunks.size(); ++i)
+        blocks.push_back({chunks[i], price(chunks[i]), std::min(count, (i + 1) * chunk)});
+    // merged[i]: bits of blocks i and i + 1 as one.
+    auto merged_price = [&](size_t i) {
+        Histogram h = blocks[i].histogram;
+        h.add(blocks[i + 1].histogram);
+        return price(h);
+    };
+    std::vector<uint64_t> merged;
+    for (size_t i = 0; i + 1 < blocks.size(); ++i) merged.push_back(merged_price(i));
+    for (;;) {
+        size_t best = blocks.size();
+        int64_t best_saving = 0;
+        for (size_t i = 0; i + 1 < blocks.size(); ++i) {
+            const int64_t saving = int64_t(blocks[i].bits + blocks[i + 1].bits) - int64_t(merged[i]);
+            if (saving >= best_saving) {  // ties merge too: fewer tables
+                if (saving > best_saving || best == blocks.size()) {
+                    best = i;
+                    best_saving = saving;
+                }
+            }
         }
+        if (best == blocks.size()) break;
+        blocks[best].histogram.add(blocks[best + 1].histogram);
+        blocks[best].bits = merged[best];
+        blocks[best].end = blocks[best + 1].end;
+        blocks.erase(blocks.begin() + ptrdiff_t(best) + 1);
+        merged.erase(merged.begin() + ptrdiff_t(best));
+        if (best + 1 < blocks.size()) merged[best] = merged_price(best);
+        if (best > 0) merged[best - 1] = merged_price(best - 1);
     }
-    plan.ends.push_back(count);
-    plan.bits += block_bits;
+    for (const Block& b : blocks) {
+        plan.ends.push_back(b.end);
+        plan.bits += b.bits;
+    }
     return plan;
 }
 

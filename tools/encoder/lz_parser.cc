@@ -21,19 +21,29 @@ struct LevelParameters {
 LevelParameters parameters_for(int level) {
     static const LevelParameters table[] = {
         {4, false, false, 0, 16},    // 1
-        {8, false, false, 0, 32},    // 2
-        {8, true, false, 0, 32},     // 3
-        {16, true, false, 0, 64},    // 4
-        {32, true, false, 0, 128},   // 5
-        {64, true, false, 0, 160},   // 6
+        {6, false, false, 0, 24},    // 2
+        {4, true, false, 0, 24},     // 3
+        {6, true, false, 0, 32},     // 4
+        {8, true, false, 0, 32},     // 5
+        {8, true, false, 0, 48},     // 6
         {32, false, true, 1, 64},    // 7
         {64, false, true, 2, 128},   // 8
-        {192, false, true, 3, 200},  // 9
+        {64, false, true, 2, 258},   // 9
     };
     return table[std::clamp(level, 1, 9) - 1];
 }
 
-constexpr size_t kMatchesPerPosition = 6;
+constexpr size_t kMatchesPerPosition = 8;
+
+// The lengths a match of up to `longest` bytes is tried with: every short
+// one, then only the last few, where ending a match early can let a cheaper
+// symbol follow. Lengths in between seldom pay and cost the most time.
+uint32_t next_length(uint32_t length, uint32_t longest) {
+    constexpr uint32_t kEveryLengthUpTo = 24;
+    constexpr uint32_t kLastLengths = 8;
+    if (length < kEveryLengthUpTo || length + kLastLengths >= longest) return length + 1;
+    return std::max(length + 1, longest - kLastLengths);
+}
 
 }  // namespace
 
@@ -96,7 +106,8 @@ void emit_match(MatchKind kind, int k, uint32_t length, uint32_t distance, uint8
 LzParser::LzParser(std::span<const uint8_t> data, int level)
     : data_(data),
       level_(level),
-      finder_(data, parameters_for(level).chain),
+      finder_(data, parameters_for(level).optimal ? MatchFinder::Search::trees : MatchFinder::Search::chains,
+              parameters_for(level).chain, parameters_for(level).nice),
       costs_(LzCosts::estimate()),
       match_buffer_(kMatchesPerPosition) {}
 
@@ -187,14 +198,23 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
     std::vector<Match> matches;
     std::vector<uint16_t> short_distances(n, 0);
     matches.reserve(size_t(n) * 2);
+    // Inside a match of the nice length the parse will hardly start another
+    // one, so those positions are only recorded: this keeps long repeats cheap.
+    uint32_t covered_to = 0;
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t pos = begin + i;
         short_distances[i] = uint16_t(finder_.short_distance(pos));
         first_match[i] = uint32_t(matches.size());
+        if (i < covered_to) {
+            finder_.skip(pos);
+            ++next_record_;
+            continue;
+        }
         const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
         const size_t found = finder_.find(pos, room, match_buffer_.data(), match_buffer_.size());
         ++next_record_;
         matches.insert(matches.end(), match_buffer_.begin(), match_buffer_.begin() + ptrdiff_t(found));
+        if (found > 0 && match_buffer_[found - 1].length >= p.nice) covered_to = i + match_buffer_[found - 1].length;
     }
     first_match[n] = uint32_t(matches.size());
 
@@ -249,7 +269,7 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                     relax(length, d, MatchKind::old_distance, k, costs_.old_match(k, length, d));
                     continue;
                 }
-                for (uint32_t l = min_old_length(d); l <= length; ++l)
+                for (uint32_t l = min_old_length(d); l <= length; l = next_length(l, length))
                     relax(l, d, MatchKind::old_distance, k, costs_.old_match(k, l, d));
             }
             if (short_distances[i] != 0 && room >= 2)
@@ -261,7 +281,7 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 if (length >= p.nice) {
                     relax(length, d, MatchKind::long_match, 0, costs_.long_match(length, d));
                 } else {
-                    for (uint32_t l = std::max(shorter + 1, min_long_length(d)); l <= length; ++l)
+                    for (uint32_t l = std::max(shorter + 1, min_long_length(d)); l <= length; l = next_length(l, length))
                         relax(l, d, MatchKind::long_match, 0, costs_.long_match(l, d));
                 }
                 shorter = length;
