@@ -32,9 +32,9 @@ namespace {
 
 constexpr uint32_t flush_margin = 270;
 constexpr uint32_t lookup_bits = 10;
-// The lookup table may only be used where the buffer holds four bytes at the
-// byte offset: the padding behind the buffer guarantees it.
-static_assert(BitInput::padding >= 4);
+// Peeks load eight bytes at the byte offset; the padding behind the buffer
+// keeps that inside the input object wherever the offset stands.
+static_assert(BitInput::padding >= 8);
 
 // Entry: symbol in the low 16 bits, code length in the high ones; length 0
 // sends the value down the reference path.
@@ -64,10 +64,88 @@ void build_lookup(const CodeTable& t, SymbolLookup& lookup) {
     }
 }
 
-inline uint32_t load_be32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return __builtin_bswap32(v);
+inline uint64_t load_be64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+}
+
+template <typename Word>
+inline Word load(const uint8_t* p) {
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+template <typename Word>
+inline void store(uint8_t* p, Word w) {
+    std::memcpy(p, &w, sizeof w);
+}
+
+// Copies n <= 32 bytes as two possibly overlapping head and tail pieces,
+// every load before any store, so that it acts like memmove.
+inline void move_small(uint8_t* dst, const uint8_t* src, uint32_t n) {
+    if (n >= 16) {
+        const uint64_t a = load<uint64_t>(src), b = load<uint64_t>(src + 8);
+        const uint64_t c = load<uint64_t>(src + n - 16), d = load<uint64_t>(src + n - 8);
+        store(dst, a), store(dst + 8, b), store(dst + n - 16, c), store(dst + n - 8, d);
+    } else if (n >= 8) {
+        const uint64_t a = load<uint64_t>(src), b = load<uint64_t>(src + n - 8);
+        store(dst, a), store(dst + n - 8, b);
+    } else if (n >= 4) {
+        const uint32_t a = load<uint32_t>(src), b = load<uint32_t>(src + n - 4);
+        store(dst, a), store(dst + n - 4, b);
+    } else if (n >= 2) {
+        const uint16_t a = load<uint16_t>(src), b = load<uint16_t>(src + n - 2);
+        store(dst, a), store(dst + n - 2, b);
+    } else if (n == 1) {
+        *dst = *src;
+    }
+}
+
+// The match copy into the window; answers the write position after it.
+// Byte by byte, each byte read from `distance` back (so a distance below the
+// length repeats the bytes just written), positions masked: that is what
+// every path here produces.
+inline uint32_t copy_in_window(uint8_t* window, uint32_t to, uint32_t length, uint32_t distance) {
+    const uint32_t from = (to - distance) & window_mask;
+    if (to + length > window_size || from + length > window_size) {
+        // Across the end of the window: the plain way.
+        for (uint32_t i = 0; i < length; ++i) {
+            window[to] = window[(to - distance) & window_mask];
+            to = (to + 1) & window_mask;
+        }
+        return to;
+    }
+    uint8_t* dst = window + to;
+    const uint8_t* src = window + from;
+    if (distance >= length) {
+        // The source lies wholly before the destination, or after its start,
+        // where the byte-wise copy reads each byte before it overwrites it:
+        // both are a memmove.
+        if (length <= 32)
+            move_small(dst, src, length);
+        else
+            std::memmove(dst, src, length);
+    } else if (distance >= 8) {
+        // A close repeat: eight bytes at a time, each piece read from bytes
+        // already in place; the tail piece rewrites some of them with the
+        // same values.
+        uint32_t i = 0;
+        for (; i + 8 <= length; i += 8) store(dst + i, load<uint64_t>(src + i));
+        if (i < length) store(dst + length - 8, load<uint64_t>(src + length - 8));
+    } else if (distance == 1) {
+        std::memset(dst, *src, length);
+    } else {
+        // A pattern of 2..7 bytes (or distance 0, which rewrites a byte with
+        // itself): byte by byte for one period of at least 8 bytes, then
+        // eight bytes at a time from a whole number of periods back.
+        const uint32_t period = distance == 0 ? 0 : distance * ((8 + distance - 1) / distance);
+        uint32_t i = 0;
+        for (; i < length && (i < period || period == 0); ++i) dst[i] = src[i];
+        for (; i + 8 <= length; i += 8) store(dst + i, load<uint64_t>(dst + i - period));
+        for (; i < length; ++i) dst[i] = dst[i - period];
+    }
+    return (to + length) & window_mask;
 }
 
 class FastDecoder {
@@ -124,10 +202,12 @@ private:
         }
     }
 
-    // The next 32 bits from the bit position, the first in the top bit; at
-    // least 25 of them are stream bits.
-    uint32_t peek32() const {
-        return load_be32(in_.bytes.data() + (bit_position_ >> 3)) << (bit_position_ & 7);
+    // The next 32 bits from the bit position, the first in the top bit.
+    uint32_t peek32() const { return uint32_t(peek64() >> 32); }
+    // The next 64 bits, of which at least 57 are stream bits: enough for
+    // the longest symbol with everything that follows it (15 + 5 + 15 + 16).
+    uint64_t peek64() const {
+        return load_be64(in_.bytes.data() + (bit_position_ >> 3)) << (bit_position_ & 7);
     }
     uint32_t read_bits(uint32_t n) {
         const uint32_t v = n == 0 ? 0 : peek32() >> (32 - n);
@@ -148,8 +228,7 @@ private:
     }
 
     void decode_audio_symbol();
-    void decode_lz_symbol();
-    void copy_match(uint32_t length, uint32_t distance);
+    void lz_loop();
     void flush_window();
     void emit_output(const uint8_t* bytes, uint32_t n);
 };
@@ -163,6 +242,10 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     bytes_left_ -= 1;
 
     while (bytes_left_ >= 0) {
+        if (!tables_.audio_mode) {
+            lz_loop();
+            continue;
+        }
         write_position_ &= window_mask;
         if ((bit_position_ >> 3) > loop_refill_threshold) {
             store_position();
@@ -172,10 +255,7 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
         if (((flushed_position_ - write_position_) & window_mask) < flush_margin &&
             flushed_position_ != write_position_)
             flush_window();
-        if (tables_.audio_mode)
-            decode_audio_symbol();
-        else
-            decode_lz_symbol();
+        decode_audio_symbol();
     }
     flush_window();
 }
@@ -193,72 +273,108 @@ void FastDecoder::decode_audio_symbol() {
     bytes_left_ -= 1;
 }
 
-void FastDecoder::decode_lz_symbol() {
-    const uint32_t s = decode(tables_.main, main_lookup_);
-    if (s < repeat_match_symbol) {
-        window_[write_position_] = uint8_t(s);
-        write_position_ += 1;
-        bytes_left_ -= 1;
-    } else if (s >= first_long_match_symbol) {
-        const MatchSlot& l = length_slots[s - first_long_match_symbol];
-        uint32_t length = l.base + 3 + read_bits(l.extra_bits);
-        const MatchSlot& d = distance_slots[decode(tables_.distance, distance_lookup_)];
-        const uint32_t distance = d.base + 1 + read_bits(d.extra_bits);
-        if (distance >= far_distance_2) length += 1;
-        if (distance >= far_distance_3) length += 1;
-        copy_match(length, distance);
-    } else if (s == lz_table_switch_symbol) {
-        read_tables();
-    } else if (s == repeat_match_symbol) {
-        copy_match(last_length_, last_distance_);
-    } else if (s < first_short_match_symbol) {
-        const uint32_t distance = old_distances_[(ring_counter_ - (s - 256)) & 3];
-        const MatchSlot& l = length_slots[decode(tables_.repeat_length, repeat_lookup_)];
-        uint32_t length = l.base + 2 + read_bits(l.extra_bits);
-        if (distance >= far_distance_1) length += 1;
-        if (distance >= far_distance_2) length += 1;
-        if (distance >= far_distance_3) length += 1;
-        copy_match(length, distance);
-    } else {
-        const MatchSlot& d = short_distance_slots[s - first_short_match_symbol];
-        copy_match(2, d.base + 1 + read_bits(d.extra_bits));
-    }
-}
+// The LZ mode, until the wanted count is reached or a block switches to the
+// audio mode. Each pass is one pass of the reference loop; the bit position,
+// write position and byte count live in locals and go back to the members
+// around the rare calls that use them (refill, flush, table switch).
+void FastDecoder::lz_loop() {
+    uint8_t* const window = window_;
+    const uint8_t* const input = in_.bytes.data();
+    uint32_t pos = bit_position_;
+    uint32_t write = write_position_;
+    int64_t left = bytes_left_;
+    const auto save = [&] {
+        bit_position_ = pos;
+        write_position_ = write;
+        bytes_left_ = left;
+    };
+    const auto restore = [&] {
+        pos = bit_position_;
+        write = write_position_;
+        left = bytes_left_;
+    };
 
-void FastDecoder::copy_match(uint32_t length, uint32_t distance) {
-    last_distance_ = distance;
-    old_distances_[ring_counter_ & 3] = distance;
-    ring_counter_ += 1;
-    bytes_left_ -= length;
-    last_length_ = length;
-
-    const uint32_t to = write_position_;
-    const uint32_t from = (to - distance) & window_mask;
-    if (to + length <= window_size && from + length <= window_size) {
-        uint8_t* dst = window_ + to;
-        const uint8_t* src = window_ + from;
-        if (distance >= length) {
-            // The source is read before any byte of it is overwritten (it lies
-            // wholly before the destination, or after it, where the byte-wise
-            // copy reads each byte before reaching it).
-            std::memmove(dst, src, length);
-        } else if (distance == 1) {
-            std::memset(dst, *src, length);
-        } else if (distance >= 8) {
-            // A close repeat: each chunk of `distance` bytes reads only
-            // bytes already in place.
-            for (uint32_t done = 0; done < length; done += distance)
-                std::memcpy(dst + done, src + done, std::min(distance, length - done));
+    // Symbols and extra bits come from `bits`, the 57 or more stream bits
+    // at `pos` loaded once per pass; both move on together.
+    uint64_t bits = 0;
+    const auto take = [&](uint32_t n) {
+        const uint32_t v = uint32_t((bits >> (63 - n)) >> 1);  // 0 for n = 0
+        bits <<= n;
+        pos += n;
+        return v;
+    };
+    const auto symbol = [&](const CodeTable& table, const SymbolLookup& lookup) {
+        const uint32_t entry = lookup[bits >> (64 - lookup_bits)];
+        uint32_t s, n;
+        if (entry >> 16) {
+            s = entry & 0xFFFF;
+            n = entry >> 16;
         } else {
-            for (uint32_t i = 0; i < length; ++i) dst[i] = src[i];
+            const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
+            n = code_length_of(table, v);
+            s = table.symbol_list[symbol_position(table, v, n)];
         }
-        write_position_ = (to + length) & window_mask;
-        return;
+        bits <<= n;
+        pos += n;
+        return s;
+    };
+    const auto match = [&](uint32_t length, uint32_t distance) {
+        last_distance_ = distance;
+        old_distances_[ring_counter_ & 3] = distance;
+        ring_counter_ += 1;
+        left -= length;
+        last_length_ = length;
+        write = copy_in_window(window, write, length, distance);
+    };
+
+    while (left >= 0) {
+        write &= window_mask;
+        if ((pos >> 3) > loop_refill_threshold) {
+            save();
+            store_position();
+            in_.refill_input();
+            load_position();
+            restore();
+        }
+        if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write) {
+            save();
+            flush_window();
+        }
+        bits = load_be64(input + (pos >> 3)) << (pos & 7);
+
+        const uint32_t s = symbol(tables_.main, main_lookup_);
+        if (s < repeat_match_symbol) {
+            window[write++] = uint8_t(s);
+            left -= 1;
+        } else if (s >= first_long_match_symbol) {
+            const MatchSlot& l = length_slots[s - first_long_match_symbol];
+            uint32_t length = l.base + 3 + take(l.extra_bits);
+            const MatchSlot& d = distance_slots[symbol(tables_.distance, distance_lookup_)];
+            const uint32_t distance = d.base + 1 + take(d.extra_bits);
+            length += (distance >= far_distance_2) + (distance >= far_distance_3);
+            match(length, distance);
+        } else if (s < first_short_match_symbol) {
+            if (s == repeat_match_symbol) {
+                match(last_length_, last_distance_);
+                continue;
+            }
+            const uint32_t distance = old_distances_[(ring_counter_ - (s - 256)) & 3];
+            const MatchSlot& l = length_slots[symbol(tables_.repeat_length, repeat_lookup_)];
+            uint32_t length = l.base + 2 + take(l.extra_bits);
+            length += (distance >= far_distance_1) + (distance >= far_distance_2) +
+                      (distance >= far_distance_3);
+            match(length, distance);
+        } else if (s != lz_table_switch_symbol) {
+            const MatchSlot& d = short_distance_slots[s - first_short_match_symbol];
+            match(2, d.base + 1 + take(d.extra_bits));
+        } else {
+            save();
+            read_tables();
+            restore();
+            if (tables_.audio_mode) return;
+        }
     }
-    for (uint32_t i = 0; i < length; ++i) {
-        window_[write_position_] = window_[(write_position_ - distance) & window_mask];
-        write_position_ = (write_position_ + 1) & window_mask;
-    }
+    save();
 }
 
 void FastDecoder::flush_window() {
