@@ -20,13 +20,7 @@ void put_u32(uint8_t* out, uint64_t value) {
     for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (8 * i));
 }
 
-// The certificate table of a signed PE file, as named by the security
-// directory (data directory 4 of the optional header). Its "address" is a
-// file offset, unlike the other directories' addresses.
-struct CertificateTable {
-    uint64_t offset = 0;
-    uint64_t size = 0;
-};
+}  // namespace
 
 std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> file) {
     constexpr size_t dos_header_size = 64;
@@ -60,6 +54,8 @@ std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> fi
     if (table.offset == 0 || table.size == 0 || table.offset + table.size > file.size()) return std::nullopt;
     return table;
 }
+
+namespace {
 
 // Reads and checks the trailer that ends at `end`.
 std::optional<StoredPayloadLocation> trailer_ending_at(std::span<const uint8_t> file, uint64_t end) {

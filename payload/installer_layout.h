@@ -36,6 +36,16 @@ struct StoredPayloadLocation {
     uint64_t trailer_offset = 0;
 };
 
+// The certificate table of a signed PE file, as its security directory
+// (data directory 4) names it; the directory's "address" is a file offset.
+// Nothing for a file that is not a PE image, is not signed, or names a
+// table that does not lie inside the file.
+struct CertificateTable {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> file);
+
 // Finds the trailer and checks that the stored payload it names lies inside
 // the file, ends at or before the trailer, and that its packed size field
 // agrees with its length. Nothing when the file carries no valid payload.

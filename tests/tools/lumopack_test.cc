@@ -249,6 +249,19 @@ TEST_F(LumopackTest, InstallerSignedAfterPackingStillReadsWhole) {
     auto extracted = run_lumopack({"extract", path("signed.exe").string(), "-C", path("out").string()});
     ASSERT_EQ(extracted.status, 0) << extracted.output;
     EXPECT_TRUE(read_tree(path("out")) == read_tree(path("addon")));
+
+    // A stub signed before packing: its certificate table lies before the
+    // payload, the trailer ends the file, and the packer warns.
+    const std::string sign_stub = "osslsigncode sign -certs " + quoted(data + "signing-test-cert.pem") + " -key " +
+                                  quoted(data + "signing-test-key.pem") + " -in " + quoted(path("stub.exe").string()) +
+                                  " -out " + quoted(stub_.string()) + " >/dev/null 2>&1";
+    write_file(path("stub.exe"), minimal_pe());
+    fs::remove(stub_);
+    ASSERT_EQ(std::system(sign_stub.c_str()), 0) << sign_stub;
+    auto built = build(path("addon"), path("late.exe"));
+    ASSERT_EQ(built.status, 0) << built.output;
+    EXPECT_NE(built.output.find("is signed"), std::string::npos) << built.output;
+    EXPECT_EQ(run_lumopack({"test", path("late.exe").string()}).status, 0);
 }
 
 #ifdef LUMO_STUB_PATH

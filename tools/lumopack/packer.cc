@@ -148,6 +148,9 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     PackSummary summary;
     const std::vector<uint8_t> stub = read_whole_file(options.stub);
     if (stub.empty()) throw PackError(shown(options.stub) + ": the stub is empty");
+    if (pe_certificate_table(stub))
+        summary.warnings.push_back(shown(options.stub) +
+                                   " is signed, and its signature does not cover the payload: sign the installer instead");
 
     std::vector<GatheredFile> gathered = gather_folder(folder, output);
     std::vector<std::string> names;
