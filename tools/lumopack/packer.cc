@@ -96,7 +96,11 @@ InstallerPieces make_installer(std::span<const uint8_t> stub, std::span<const ui
 void write_file_atomically(const fs::path& path, std::span<const std::span<const uint8_t>> pieces,
                            const fs::path& like) {
     std::random_device random;
-    const fs::path temporary = path.string() + ".partial-" + std::to_string(random() % 1000000);
+    // Beside the output, so that the rename stays on one file system. The
+    // name is appended to the path itself: a narrow copy of a Windows path
+    // could lose characters outside the ANSI code page.
+    fs::path temporary = path;
+    temporary += ".partial-" + std::to_string(random() % 1000000);
     try {
         {
             std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
