@@ -69,7 +69,7 @@ bool wait_for(const fs::path& path, double seconds) {
 }
 
 class InstalledProductRuns : public testing::Test {
-protected:
+public:
     static void SetUpTestSuite() {
         for (const fs::path& needed : {lumopack, posix_stub, windows_stub, windows_setup, programs / "english32.exe"})
             ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build lumopack, the stubs and the mingw64 preset";
@@ -106,6 +106,7 @@ protected:
         return installer;
     }
 
+public:
     static std::unique_ptr<wine::WineSession> session_;
 };
 
@@ -151,6 +152,63 @@ TEST_F(InstalledProductRuns, WindowsInstallerUnderWine) {
         EXPECT_TRUE(wait_for(staging / "setup-started.txt", 20)) << c.name << ": the setup program did not start";
         EXPECT_EQ(staged(staging), c.fits ? all_entries : up_to_setup) << c.name;
         session_->wait_until_idle();
+    }
+}
+
+// Prefixes laid out by hand for what a Wine-made one does not show: a
+// system of major version 3 that names the product in "Lumo.ini", and an MP3
+// add-on found through the media player.
+TEST(HandMadePrefixRuns, ProfileOnOldSystemsAndMediaPlayerFallback) {
+    struct Layout {
+        const char* name;
+        const char* user_reg;    // the Windows version Wine shows
+        const char* system_reg;  // below the header
+        const char* profile;     // drive_c/windows/LUMO.INI, or null
+        const char* program;     // english64 (1.2.256.4) placed at drive_c/Old/LUMO.EXE, or null
+        const char* player_folder;  // made below drive_c, or null
+        const char* script;
+        bool fits;
+    };
+    const char* const win31 = "[Software\\\\Wine] 1\n\"Version\"=\"win31\"\n";
+    const char* const registered =
+        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\lumo.exe] 1\n@=\"C:\\\\Old\\\\lumo.exe\"\n";
+    const char* const player =
+        "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\LumoMediaPlayer.exe] 1\n"
+        "@=\"C:\\\\Player\\\\LumoMediaPlayer.exe\"\n";
+    const Layout layouts[] = {
+        {"profile, 1.2.256.4 at the top", win31, "", "[info]\r\n path = c:\\old \r\n", "english64", nullptr,
+         "VERSION_HI 01020004\n", true},
+        {"profile, one above the top", win31, "", "[Info]\nPath=C:\\Old\n", "english64", nullptr,
+         "VERSION_HI 01020003\n", false},
+        {"major 3 ignores the registry", win31, registered, nullptr, "english64", nullptr, "", false},
+        {"registry on newer systems", "", registered, "[Info]\nPath=C:\\Nowhere\n", "english64", nullptr, "", true},
+        {"mp3 through the media player", "", player, nullptr, nullptr, "Player/LumoFiles", "MP3_INSTALL\n", true},
+        {"mp3 without LumoFiles", "", player, nullptr, nullptr, "Player", "MP3_INSTALL\n", false},
+        {"media player only for mp3", "", player, nullptr, nullptr, "Player/LumoFiles", "", false},
+    };
+    for (const Layout& l : layouts) {
+        test::ScratchFolder scratch;
+        const fs::path prefix = scratch.path() / "prefix";
+        const std::string header = "WINE REGISTRY Version 2\n\n";
+        wine::write_file(prefix / "user.reg", header + l.user_reg);
+        wine::write_file(prefix / "system.reg", header + l.system_reg);
+        fs::create_directories(prefix / "drive_c" / "windows");
+        if (l.profile) wine::write_file(prefix / "drive_c" / "windows" / "LUMO.INI", l.profile);
+        if (l.program) {
+            fs::create_directories(prefix / "drive_c" / "Old");
+            fs::copy_file(programs / (std::string(l.program) + ".exe"), prefix / "drive_c" / "Old" / "LUMO.EXE");
+        }
+        if (l.player_folder) fs::create_directories(prefix / "drive_c" / l.player_folder);
+
+        const fs::path tmp = scratch.path() / "tmp";
+        fs::create_directories(tmp);
+        const Case c{"handmade", l.script, l.fits};
+        const fs::path installer = InstalledProductRuns::pack(c, scratch.path(), posix_stub, posix_setup);
+        test::ProcessResult run =
+            test::run_process(installer.string(), {}, {{"TMPDIR", tmp.string()}, {"WINEPREFIX", prefix.string()}});
+        EXPECT_EQ(run.exit_code, 0) << l.name << ": " << run.output;
+        EXPECT_TRUE(wait_for(scratch.path() / "setup-record", 10)) << l.name;
+        EXPECT_EQ(staged(tmp / "Lumo.40"), l.fits ? all_entries : up_to_setup) << l.name;
     }
 }
 
