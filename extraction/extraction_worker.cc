@@ -43,6 +43,33 @@ std::string full_path_of(ExtractionRun& run, std::string_view entry_name) {
     return full_path;
 }
 
+// While the image is unpacked: the meter hears of every block, and every few
+// MiB of output the packed stream's pages go back to the system, so that a
+// run holds about the image and the decoder's window rather than the image
+// and the whole packed stream. Pages the decoder still reads come back from
+// the executable.
+class UnpackProgress final : public ProgressSink {
+public:
+    UnpackProgress(ProgressMeter& meter, Platform& platform, std::span<const uint8_t> packed)
+        : meter_(meter), platform_(platform), packed_(packed) {}
+
+    void report_progress(uint32_t bytes) override {
+        meter_.report_progress(bytes);
+        since_release_ += bytes;
+        if (since_release_ >= release_interval) {
+            platform_.release_image_pages(packed_);
+            since_release_ = 0;
+        }
+    }
+
+private:
+    static constexpr uint64_t release_interval = 4u << 20;
+    ProgressMeter& meter_;
+    Platform& platform_;
+    std::span<const uint8_t> packed_;
+    uint64_t since_release_ = 0;
+};
+
 }  // namespace
 
 // Zeroed, so that an image the decoder does not fill holds nothing undefined
@@ -66,7 +93,10 @@ void run_extraction_worker(ExtractionRun& run) {
     std::span<const uint8_t> image_bytes(image.get(), stored.unpacked_size);
 
     const uint8_t* packed = stored.packed_stream.data();
-    run.unpack(packed, packed + stored.packed_stream.size(), image.get(), image.get() + stored.unpacked_size, meter);
+    UnpackProgress unpack_progress(meter, platform, stored.packed_stream);
+    run.unpack(packed, packed + stored.packed_stream.size(), image.get(), image.get() + stored.unpacked_size,
+               unpack_progress);
+    platform.release_image_pages(stored.packed_stream);
 
     ImageHeader header;
     if (!validate_image_header(image_bytes, header)) return fail_corrupt(run);

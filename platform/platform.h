@@ -89,6 +89,11 @@ public:
     virtual StagingCheck prepare_staging_folder(const std::string& folder) = 0;
     // The installer's own executable, read-only; empty when it cannot be read.
     virtual std::span<const uint8_t> installer_image() = 0;
+    // `bytes`, a part of installer_image() that has been read, may leave
+    // memory: touched again, it is read back from the executable. Lets the
+    // packed stream give way while the image is unpacked; platforms that
+    // keep the pages do nothing.
+    virtual void release_image_pages(std::span<const uint8_t> bytes) { (void)bytes; }
     // CreateProcessA: starts `command_line` (the quoted program path) shown
     // normally with `current_folder` as its current directory, not waited for.
     // `program_path` is the same program unquoted.

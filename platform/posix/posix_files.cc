@@ -137,6 +137,19 @@ std::span<const uint8_t> PosixPlatform::installer_image() {
     return {image_, image_size_};
 }
 
+void PosixPlatform::release_image_pages(std::span<const uint8_t> bytes) {
+    const uint8_t* begin = bytes.data();
+    const uint8_t* end = begin + bytes.size();
+    if (!image_ || begin < image_ || end > image_ + image_size_ || begin >= end) return;
+    // Whole pages only, and only those inside the range: the executable is
+    // mapped private and never written, so a dropped page is read back from
+    // the file unchanged when it is touched again.
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    uintptr_t first = (uintptr_t(begin) + page - 1) & ~(page - 1);
+    uintptr_t last = uintptr_t(end) & ~(page - 1);
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
 std::unique_ptr<FolderSearch> PosixPlatform::find_first(const std::string& pattern, FoundEntry& first) {
     size_t cut = pattern.rfind('/');
     std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : pattern.substr(0, cut);

@@ -33,6 +33,7 @@ public:
     bool create_directory(const std::string& path) override;
     StagingCheck prepare_staging_folder(const std::string& folder) override;
     std::span<const uint8_t> installer_image() override;
+    void release_image_pages(std::span<const uint8_t> bytes) override;
     void start_program(const std::string& command_line, const std::string& program_path,
                        const std::string& current_folder) override;
 

@@ -195,6 +195,14 @@ TEST(PosixProcess, InstallerImageIsTheOwnExecutable) {
     ASSERT_GE(image.size(), 4u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), 4), "\x7f" "ELF");
     EXPECT_EQ(platform.installer_image().data(), image.data()) << "mapped once";
+
+    // Pages given back are read again from the file, unchanged.
+    std::vector<uint8_t> before(image.begin(), image.end());
+    platform.release_image_pages(image.subspan(1000, image.size() - 2000));
+    platform.release_image_pages(image);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), image.begin()));
+    uint8_t outside[16] = {};
+    platform.release_image_pages(std::span<const uint8_t>(outside));  // not ours: left alone
 }
 
 }  // namespace
