@@ -8,8 +8,10 @@
 #include <set>
 #include <system_error>
 
+#include "payload/checksum.h"
 #include "payload/entry_name.h"
 #include "payload/installer_layout.h"
+#include "payload/unpack_stream.h"
 #include "tools/lumopack/container_writer.h"
 #include "tools/lumopack/entry_order.h"
 #include "tools/lumopack/folder_gathering.h"
@@ -66,6 +68,19 @@ std::vector<size_t> entry_order(const std::vector<std::string>& names, const std
     if (order.empty() && !names.empty())
         throw PackError("entry order: " + host_spelling(unknown) + ": not among the files, or listed twice");
     return order;
+}
+
+// Unpacks the stream with the installer's own decoder and compares the
+// result with the image it was made from, through a checksum of the whole
+// image: an installer is only written when it unpacks to exactly the files.
+void verify_packed_stream(std::span<const uint8_t> packed, uint64_t image_size, uint32_t image_checksum,
+                          ProgressBar& progress) {
+    std::vector<uint8_t> unpacked(static_cast<size_t>(image_size));
+    progress.restart("verifying", image_size);
+    unpack_stream(packed.data(), packed.data() + packed.size(), unpacked.data(), unpacked.data() + unpacked.size(),
+                  progress);
+    if (container_checksum(unpacked.data(), unpacked.size()) != image_checksum)
+        throw PackError("the packed payload does not unpack to the files (an encoder fault); nothing was written");
 }
 
 }  // namespace
@@ -203,12 +218,18 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     }
     seal_container(*layout);
 
+    summary.image_size = layout->image.size();
+    const uint32_t image_checksum = container_checksum(layout->image.data(), layout->image.size());
+
     progress.restart("packing", 1);
     const InstallerPieces pieces = make_installer(stub, layout->image, options.encoder);
     progress.advance(1);
+    // The image goes before the check, so that the packer holds at most the
+    // image and the packed stream at any time.
+    layout.reset();
+    verify_packed_stream(pieces.packed_stream, summary.image_size, image_checksum, progress);
     write_file_atomically(output, pieces.in_order(), options.stub);
 
-    summary.image_size = layout->image.size();
     summary.packed_size = pieces.packed_stream.size();
     for (auto piece : pieces.in_order()) summary.installer_size += piece.size();
     return summary;
