@@ -4,6 +4,7 @@
 #include <cassert>
 #include <limits>
 
+#include "tools/encoder/blocks.h"
 #include "tools/encoder/code_lengths.h"
 
 namespace lumo {
@@ -231,11 +232,19 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
     const MatchHistory start = history;
     std::vector<LzSymbol> result;
 
+    // Prices by stretch: after the first pass, each block the last result
+    // would be split into prices its positions with its own code lengths.
+    std::vector<uint32_t> region_ends{n};
+    std::vector<LzCosts> region_costs{costs_};
+
     for (int pass = 0; pass < p.passes; ++pass) {
         for (Node& node : nodes) node.cost = kUnreached;
         nodes[0].cost = 0;
         nodes[0].history = start;
+        size_t region = 0;
         for (uint32_t i = 0; i < n; ++i) {
+            while (i >= region_ends[region]) ++region;
+            const LzCosts& costs_ = region_costs[region];
             const Node& here = nodes[i];
             const uint32_t pos = begin + i;
             const uint32_t base = here.cost;
@@ -292,18 +301,30 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
         std::vector<uint32_t> steps;
         for (uint32_t i = n; i > 0; i -= nodes[i].length) steps.push_back(i);
         result.clear();
+        std::vector<uint32_t> symbol_ends;  // position (from begin) after each symbol
         MatchHistory replay = start;
         uint32_t pos = begin;
-        LzHistogram histogram;
         for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
             const Node& node = nodes[*it];
             emit_match(node.kind, node.k, node.length, node.distance, data_[pos], replay, result);
-            histogram.add(result.back());
             pos += node.length;
+            symbol_ends.push_back(pos - begin);
         }
         assert(pos == end);
         history = replay;
-        if (pass + 1 < p.passes) costs_ = LzCosts::from_histogram(histogram);
+        if (pass + 1 < p.passes && !result.empty()) {
+            const BlockPlan plan = plan_lz_blocks(StreamWriter{}, result);
+            region_ends.clear();
+            region_costs.clear();
+            size_t first = 0;
+            for (size_t block_end : plan.ends) {
+                LzHistogram histogram;
+                for (size_t s = first; s < block_end; ++s) histogram.add(result[s]);
+                region_costs.push_back(LzCosts::from_histogram(histogram));
+                region_ends.push_back(block_end == result.size() ? n : symbol_ends[block_end - 1]);
+                first = block_end;
+            }
+        }
     }
     out.insert(out.end(), result.begin(), result.end());
 }

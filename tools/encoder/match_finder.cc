@@ -56,25 +56,29 @@ void MatchFinder::record(uint32_t pos) {
 
 void MatchFinder::skip(uint32_t pos) {
     if (search_ == Search::trees)
-        tree_step(pos, std::min<uint32_t>(kMaxMatchLength, uint32_t(data_.size() - pos)), 0, [](uint32_t, uint32_t) {});
+        tree_step(pos, 0, 0, [](uint32_t, uint32_t) {});
     record(pos);
 }
 
 // Walks the tree of the 4-byte prefix at `pos` down to where `pos` belongs,
-// passing every match longer than all before to `keep`, and puts `pos` in as
-// the new root: each node visited goes to its smaller or greater side. Bytes
-// are compared up to the nice length only; a match that reaches it takes the
-// visited node's place, and its full length is measured for `keep`.
+// passing every match longer than all before (cut to `max_length`) to `keep`,
+// and puts `pos` in as the new root: each node visited goes to its smaller or
+// greater side. Bytes are compared up to the nice length or the end of the
+// data, whatever the caller's limit: the order of the tree must not depend on
+// where a stretch ends. A match that reaches the nice length takes the
+// visited node's place.
 template <typename Keep>
 void MatchFinder::tree_step(uint32_t pos, uint32_t max_length, uint32_t best, Keep&& keep) {
-    if (max_length < 4) return;
-    const uint32_t limit = std::min(max_length, nice_length_);
+    const uint32_t left = uint32_t(std::min<size_t>(data_.size() - pos, kMaxMatchLength));
+    if (left < 4) return;
+    const uint32_t limit = std::min(left, nice_length_);
     uint32_t& head = head4_[hash4(pos)];
     uint32_t candidate = head;
     head = pos + 1;
     uint32_t* smaller = &chain_[2 * size_t(pos & chain_mask_)];
     uint32_t* greater = smaller + 1;
     uint32_t smaller_length = 0, greater_length = 0;
+    uint32_t tree_best = 0;
     for (int depth = chain_limit_;; --depth) {
         const uint32_t distance = pos + 1 - candidate;
         // A node a whole window back shares this position's slot: stop before it.
@@ -86,10 +90,13 @@ void MatchFinder::tree_step(uint32_t pos, uint32_t max_length, uint32_t best, Ke
         uint32_t* pair = &chain_[2 * size_t(cpos & chain_mask_)];
         uint32_t length = std::min(smaller_length, greater_length);
         length += match_length(pos + length, distance, limit - length);
-        if (length > best) {
-            best = length;
-            const uint32_t full = length >= limit ? match_length(pos, distance, max_length) : length;
-            if (full >= min_long_length(distance)) keep(full, distance);
+        if (length > tree_best) {
+            tree_best = length;
+            const uint32_t full = std::min(length >= limit ? match_length(pos, distance, left) : length, max_length);
+            if (full > best && full >= min_long_length(distance)) {
+                best = full;
+                keep(full, distance);
+            }
         }
         if (length >= limit) {
             *smaller = pair[0];

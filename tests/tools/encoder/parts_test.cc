@@ -6,7 +6,9 @@
 #include <numeric>
 
 #include "tools/encoder/code_lengths.h"
+#include "test_images.h"
 #include "tools/encoder/encoder.h"
+#include "tools/encoder/match_finder.h"
 #include "tools/encoder/stream_symbols.h"
 
 namespace lumo {
@@ -92,6 +94,35 @@ TEST(StreamSymbols, SlotsCoverTheirValuesExactly) {
         const int l = length_slot(v), s = short_slot(v);
         ASSERT_LT(v - kLengthSlots.base[size_t(l)], 1u << kLengthSlots.extra_bits[size_t(l)]) << v;
         ASSERT_LT(v - kShortSlots.base[size_t(s)], 1u << kShortSlots.extra_bits[size_t(s)]) << v;
+    }
+}
+
+// Guards against trees ordered by comparisons cut at the end of a stretch:
+// the cut made later walks trust prefixes the bytes do not share.
+TEST(MatchFinder, EveryMatchIsRealAndLongerThanTheOneBefore) {
+    test::Bytes data = test::word_text(400000, 41);
+    test::append(data, test::symbol_mix(200000, 42));
+    for (MatchFinder::Search search : {MatchFinder::Search::chains, MatchFinder::Search::trees}) {
+        MatchFinder finder(data, search, 48, 128);
+        Match found[8];
+        size_t checked = 0;
+        for (uint32_t pos = 0; pos < data.size(); ++pos) {
+            // Stretches end every 1000 bytes, so the room left varies as in a parse.
+            const uint32_t room = std::min<uint32_t>(kMaxMatchLength, 1000 - pos % 1000);
+            const size_t n = finder.find(pos, room, found, 8);
+            for (size_t i = 0; i < n; ++i) {
+                const Match m = found[i];
+                ASSERT_LE(m.length, room);
+                ASSERT_GE(m.length, min_long_length(m.distance));
+                ASSERT_TRUE(m.distance >= 1 && m.distance <= pos && m.distance <= kWindowSize);
+                ASSERT_TRUE(std::equal(&data[pos], &data[pos] + m.length, &data[pos - m.distance])) << pos;
+                if (i > 0) {
+                    ASSERT_GT(m.length, found[i - 1].length);
+                }
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, data.size() / 4);
     }
 }
 
