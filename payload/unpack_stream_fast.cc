@@ -40,28 +40,28 @@ static_assert(BitInput::padding >= 8);
 // sends the value down the reference path.
 using SymbolLookup = std::array<uint32_t, 1u << lookup_bits>;
 
-uint32_t raw_position(const CodeTable& t, uint32_t v, uint32_t length) {
-    return t.first_position[length] + ((v - t.limit[length - 1]) >> (16 - length));
-}
-
 // For each 10-bit prefix: the one (symbol, length) that every 16-bit value
-// with that prefix decodes to, if there is one and the length fits the
-// prefix. Lengths never decrease with the value and positions never decrease
-// for one length, so comparing the prefix's lowest and highest value decides.
-// (Limits of codes up to 10 bits long fall on prefix boundaries unless capped
-// at 0xFFFF, which no masked value reaches, so the comparison only guards.)
+// with that prefix decodes to when that length is at most 10, else 0.
+//
+// Codes of length L take the values [limit[L - 1], limit[L]). Uncapped
+// limits of lengths up to 10 are multiples of 2^(16 - L), so those ranges
+// fall on prefix boundaries and all values of a prefix share one position.
+// A limit capped at 0xFFFF stands for 0x10000: the lowest bit of a peek is
+// cleared, so no value reaches 0xFFFF.
 void build_lookup(const CodeTable& t, SymbolLookup& lookup) {
-    constexpr uint32_t span = 1u << (16 - lookup_bits);
-    for (uint32_t p = 0; p < lookup.size(); ++p) {
-        const uint32_t lo = p * span, hi = (lo + span - 1) & 0xFFFE;
-        const uint32_t length = code_length_of(t, lo);
-        lookup[p] = 0;
-        if (length > lookup_bits || code_length_of(t, hi) != length) continue;
-        const uint32_t position = raw_position(t, lo, length);
-        if (raw_position(t, hi, length) != position) continue;
-        const uint32_t symbol = t.symbol_list[position < t.symbol_count ? position : 0];
-        lookup[p] = symbol | length << 16;
+    constexpr uint32_t shift = 16 - lookup_bits;
+    const auto bound = [&](uint32_t i) { return t.limit[i] == 0xFFFF ? 0x10000u : t.limit[i]; };
+    uint32_t p = 0;
+    for (uint32_t length = 1; length <= lookup_bits; ++length) {
+        const uint32_t low = bound(length - 1);
+        const uint32_t end = bound(length) >> shift;
+        for (; p < end; ++p) {
+            const uint32_t position =
+                t.first_position[length] + (((p << shift) - low) >> (16 - length));
+            lookup[p] = t.symbol_list[position < t.symbol_count ? position : 0] | length << 16;
+        }
     }
+    for (; p < lookup.size(); ++p) lookup[p] = 0;  // longer codes: the reference path
 }
 
 inline uint64_t load_be64(const uint8_t* p) {
@@ -346,6 +346,21 @@ void FastDecoder::lz_loop() {
         if (s < repeat_match_symbol) {
             window[write++] = uint8_t(s);
             left -= 1;
+            // Up to four more literals from the bits already loaded (at most
+            // 15 + 4 x 10 of them), each pass with the checks of a pass of
+            // its own; anything else goes round the loop.
+            for (int more = 0; more < 4 && left >= 0; ++more) {
+                write &= window_mask;
+                if ((pos >> 3) > loop_refill_threshold) break;
+                if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write)
+                    break;
+                const uint32_t entry = main_lookup_[bits >> (64 - lookup_bits)];
+                if ((entry >> 16) == 0 || (entry & 0xFFFF) >= repeat_match_symbol) break;
+                bits <<= entry >> 16;
+                pos += entry >> 16;
+                window[write++] = uint8_t(entry);
+                left -= 1;
+            }
         } else if (s >= first_long_match_symbol) {
             const MatchSlot& l = length_slots[s - first_long_match_symbol];
             uint32_t length = l.base + 3 + take(l.extra_bits);
