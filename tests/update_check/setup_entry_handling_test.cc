@@ -11,6 +11,12 @@ namespace {
 
 const std::string app_key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe|";
 
+std::vector<uint8_t> registry_text(const std::string& text) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
 // A stand-in reader: a script whose text is "bad" fails, any other passes
 // and sets the range from "lo hi" in hexadecimal.
 bool read_test_script(SetupRecord& record, std::FILE* script) {
@@ -36,7 +42,7 @@ struct WorkerRun {
     // The product at C:\Lumo, version 5.5.10.0.
     void install_product() {
         std::string value = "C:\\Lumo\\lumo.exe";
-        platform.registry[app_key] = std::vector<uint8_t>(value.begin(), value.end() + 1);
+        platform.registry[app_key] = registry_text(value);
         platform.add_directory("C:\\Lumo");
         VersionInfo info;
         info.has_fixed_info = true;
@@ -102,6 +108,19 @@ TEST(SetupEntryHandling, DecisionTable) {
         WorkerRun run;
         if (c.product) run.install_product();
         EXPECT_EQ(run.write(c.entries), c.written) << c.what;
+    }
+}
+
+TEST(SetupEntryHandling, RegisteredPathsThatNameNoFolderStop) {
+    // An empty default value and a quoted path are found, but no such folder
+    // exists: the version is never read.
+    for (std::string value : {"", "\"C:\\Lumo\\lumo.exe\""}) {
+        WorkerRun run;
+        run.install_product();
+        run.platform.registry[app_key] = registry_text(value);
+        EXPECT_EQ(run.write({{"Setup.cfg", ""}, {"setup.exe", ""}, {"x", ""}}), (Names{"Setup.cfg", "setup.exe"}))
+            << value;
+        EXPECT_TRUE(run.platform.version_reads.empty()) << value;
     }
 }
 
