@@ -36,8 +36,11 @@ struct WorkerRun {
     FakePlatform platform{'\\'};
     SetupRecord record;
     InstalledProduct product;
-    SetupEntryHandling handling{platform, record, product, read_test_script};
-    int scripts_read = 0;
+    SetupEntryHandling handling;
+
+    // Null: the installer's own parser reads the script.
+    explicit WorkerRun(SetupScriptReader reader = read_test_script)
+        : handling(platform, record, product, std::move(reader)) {}
 
     // The product at C:\Lumo, version 5.5.10.0.
     void install_product() {
@@ -162,23 +165,9 @@ TEST(SetupEntryHandling, ReadsTheScriptWithTheInstallersParser) {
         {"malformed", "VERSION_LO\n", {"Setup.cfg", "setup.exe"}},
     };
     for (const Case& c : cases) {
-        FakePlatform platform{'\\'};
-        SetupRecord record;
-        InstalledProduct product;
-        SetupEntryHandling handling(platform, record, product);
-        WorkerRun product_setup;
-        product_setup.install_product();
-        platform.registry = product_setup.platform.registry;
-        platform.directories = product_setup.platform.directories;
-        platform.version_infos = product_setup.platform.version_infos;
-        Names written;
-        for (const char* name : {"Setup.cfg", "setup.exe", "a.dll"}) {
-            std::string path = std::string("T:\\Lumo.40\\") + name;
-            platform.files[path] = name == std::string("Setup.cfg") ? c.script : "";
-            written.push_back(name);
-            if (handling.entry_written(name, path) == AfterEntry::stop_early) break;
-        }
-        EXPECT_EQ(written, c.written) << c.what;
+        WorkerRun run(nullptr);
+        run.install_product();
+        EXPECT_EQ(run.write({{"Setup.cfg", c.script}, {"setup.exe", ""}, {"a.dll", ""}}), c.written) << c.what;
     }
 }
 
