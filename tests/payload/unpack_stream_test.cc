@@ -27,7 +27,8 @@ struct Decoded {
 };
 
 // Decodes a plain (not yet scrambled) stream into an output area of `size`
-// bytes that starts out filled with 0xEE.
+// bytes that starts out filled with 0xEE, with unpack_stream and with the
+// reference decoder, which must agree.
 Decoded decode(const std::vector<uint8_t>& plain, size_t size) {
     const std::vector<uint8_t> stored = test::scramble(plain);
     Decoded d;
@@ -37,6 +38,15 @@ Decoded decode(const std::vector<uint8_t>& plain, size_t size) {
                             d.bytes.data() + size, sink),
               1);
     d.reports = sink.reports;
+
+    Decoded r;
+    r.bytes.assign(size, 0xEE);
+    RecordingSink reference_sink;
+    const auto window = allocate_window();
+    unpack_stream_reference(stored.data(), stored.data() + stored.size(), r.bytes.data(),
+                            r.bytes.data() + size, reference_sink, window.get());
+    EXPECT_TRUE(r.bytes == d.bytes) << "the reference decoder disagrees";
+    EXPECT_EQ(reference_sink.reports, d.reports) << "the reference decoder disagrees";
     return d;
 }
 
@@ -248,6 +258,19 @@ TEST(UnpackStream, LastMatchPastTheWantedCountDropsTheFinalBlockWhole) {
     const Decoded d = decode(s.plain(), 3);
     EXPECT_EQ(d.bytes, bytes_of("\xEE\xEE\xEE"));
     EXPECT_TRUE(d.reports.empty());
+}
+
+// Flushes come when fewer than 270 positions are left before the bytes not
+// yet emitted. A last literal at the window's final position leaves the
+// write position at the window size, unmasked, so the final flush is one
+// block, not a wrapped pair with an empty second half.
+TEST(UnpackStream, ImageOfExactlyTheWindowSize) {
+    LzStream s;
+    const size_t size = 1 << 20;
+    for (size_t i = 0; i < size; ++i) s.literal(uint8_t(i % 251));
+    const Decoded d = decode(s.plain(), size);
+    EXPECT_EQ(d.reports, (std::vector<uint32_t>{1048307, 269}));
+    for (size_t i = 0; i < size; i += 4099) ASSERT_EQ(d.bytes[i], uint8_t(i % 251)) << i;
 }
 
 // 256 distinct bytes, then matches at distance 256 until well past the end of
