@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config)
 test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
-      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode tmux)
+      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode tmux locales)
 bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself hyperfine time)
 
 case "${1:-test}" in
@@ -24,4 +24,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Windows installer's German texts are tested under Wine in a German
+# locale, which must exist for Wine to use it.
+if [ "${1:-test}" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  locale-gen >/dev/null
 fi

@@ -11,6 +11,8 @@
 //   window_probe close <title>               the close box (SC_CLOSE)
 //   window_probe gone <title> <seconds>      waits until no such window is left
 // Exit status 0 when the window was found (or is gone), 1 otherwise.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -62,6 +64,8 @@ BOOL CALLBACK print_child(HWND child, LPARAM) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
+    // Texts go out byte for byte: their own CR LF must stay as it is.
+    _setmode(_fileno(stdout), _O_BINARY);
     const std::string command = argv[1];
     const char* title = argv[2];
     const double seconds = argc > 3 ? std::atof(argv[3]) : 0;

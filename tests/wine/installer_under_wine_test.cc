@@ -1,0 +1,192 @@
+// The Windows installer, packed by lumopack, run under Wine on a virtual
+// display: what lands in the staging folder, what the user sees, what starts.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "resources/strings.h"
+#include "wine_session.h"
+
+namespace lumo::wine {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Set by the build: the Windows programs and the host packer.
+const fs::path windows_build = LUMO_WINDOWS_BUILD;
+const fs::path windows32_build = LUMO_WINDOWS32_BUILD;
+const fs::path lumopack = LUMO_LUMOPACK;
+const fs::path artefacts = LUMO_TEST_ARTEFACTS;
+
+const fs::path stub = windows_build / "launcher" / "lumo-stub.exe";
+const fs::path helpers = windows_build / "tests" / "wine" / "windows";
+
+constexpr char dialog_title_en[] = LUMO_DIALOG_TITLE_EN;
+constexpr char dialog_title_de[] = LUMO_DIALOG_TITLE_DE;
+// Needs the de_DE.UTF-8 locale (scripts/install-deps.sh makes it).
+const std::map<std::string, std::string> german = {{"LANG", "de_DE.UTF-8"}};
+
+// Deterministic bytes that no packer can shrink.
+std::string noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (auto& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+class InstallerUnderWine : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        for (const fs::path& needed : {stub, helpers / "window_probe.exe", lumopack})
+            ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build the mingw64 preset and lumopack first";
+        session_ = std::make_unique<WineSession>();
+    }
+    static void TearDownTestSuite() { session_.reset(); }
+
+    void SetUp() override {
+        staging_ = session_->temp_folder() / "Lumo.40";
+        fs::remove_all(staging_);
+    }
+
+    // A folder with the stand-in setup program, packed into `name`.exe in a
+    // folder of its own on the prefix's C: drive.
+    fs::path build_installer(const std::string& name, const std::map<std::string, std::string>& files) {
+        const fs::path source = session_->scratch_folder(name + "-files");
+        fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
+        for (const auto& [path, content] : files) write_file(source / fs::u8path(path), content);
+        const fs::path installer = session_->scratch_folder(name) / (name + ".exe");
+        RunResult packed = session_->host(shell_quote(lumopack.string()) + " build " +
+                                          shell_quote(source.string()) + " -o " +
+                                          shell_quote(installer.string()) + " --stub " +
+                                          shell_quote(stub.string()) + " --level 1");
+        EXPECT_EQ(packed.exit_code, 0) << packed.output;
+        return installer;
+    }
+
+    // Runs the installer to its end and answers its message boxes. Returns
+    // what each box said: "count=<boxes on screen>", then its text, a line each.
+    std::string run_and_confirm(const fs::path& installer, const std::map<std::string, std::string>& environment = {},
+                                double seconds = 60) {
+        const int process = session_->start(installer, {}, environment);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        std::string seen;
+        int exit_code = 0;
+        while (!session_->ended(process, exit_code)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                session_->wait(process, 0);
+                ADD_FAILURE() << "the installer did not end within " << seconds << " s";
+                break;
+            }
+            RunResult box = session_->run(helpers / "window_probe.exe", {"confirm", LUMO_CAPTION, "0.5"}, environment);
+            if (box.exit_code == 0) seen += box.output;
+        }
+        EXPECT_EQ(exit_code, 0);
+        return seen;
+    }
+
+    // Waits for the stand-in setup program's record.
+    std::string setup_record(double seconds = 20) {
+        const fs::path record = staging_ / "setup-started.txt";
+        for (int i = 0; i < seconds * 10 && !fs::exists(record); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return read_file(record);
+    }
+
+    std::string staging_windows_path() const { return session_->windows_temp_folder() + "Lumo.40\\"; }
+
+    static std::unique_ptr<WineSession> session_;
+    fs::path staging_;
+};
+
+std::unique_ptr<WineSession> InstallerUnderWine::session_;
+
+TEST_F(InstallerUnderWine, FullRunWritesTheFilesAndStartsTheSetupProgramWithoutWaiting) {
+    const std::string blob = noise(300000, 1);
+    const fs::path installer = build_installer("full", {{"readme.txt", "hello\r\n"},
+                                                        {"docs/\xC3\x9C" "bersicht.txt", "umlaut in the name"},
+                                                        {"data/deep/blob.bin", blob}});
+    // Left over from an earlier run: the clean-up removes it first.
+    write_file(staging_ / "old" / "stale.txt", "stale");
+
+    EXPECT_EQ(run_and_confirm(installer), "") << "no message box on success";
+
+    const std::string record = setup_record();
+    EXPECT_NE(record.find("folder=" + staging_windows_path().substr(0, staging_windows_path().size() - 1)),
+              std::string::npos)
+        << record;
+    EXPECT_NE(record.find("command=\"" + staging_windows_path() + "Setup.exe\"\n"), std::string::npos) << record;
+    EXPECT_NE(record.find("show=1 flags=1\n"), std::string::npos) << "SW_SHOWNORMAL, STARTF_USESHOWWINDOW: " << record;
+    // The stand-in lingers four seconds: the installer was gone before it finished.
+    EXPECT_FALSE(fs::exists(staging_ / "setup-finished.txt"));
+
+    EXPECT_EQ(read_file(staging_ / "readme.txt"), "hello\r\n");
+    EXPECT_EQ(read_file(staging_ / fs::u8path("docs/\xC3\x9C" "bersicht.txt")), "umlaut in the name");
+    EXPECT_EQ(read_file(staging_ / "data" / "deep" / "blob.bin"), blob);
+    EXPECT_EQ(read_file(staging_ / "Setup.exe"), read_file(helpers / "setup_standin.exe"));
+    EXPECT_FALSE(fs::exists(staging_ / "old"));
+    session_->wait_until_idle();
+}
+
+// Flips one byte in the middle of the packed stream, which the trailer locates.
+void corrupt_packed_stream(const fs::path& installer) {
+    std::string bytes = read_file(installer);
+    ASSERT_GT(bytes.size(), 16u);
+    auto u32 = [&](size_t at) {
+        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    const size_t trailer = bytes.size() - 16;
+    ASSERT_EQ(bytes.substr(trailer + 8), "LumoPak1");
+    const size_t offset = u32(trailer), length = u32(trailer + 4);
+    bytes[offset + 8 + (length - 8) / 2] ^= 0x5A;
+    write_file(installer, bytes);
+}
+
+TEST_F(InstallerUnderWine, CorruptPayloadShowsOneMessageInTheUsersLanguageAndStartsNothing) {
+    const fs::path installer = build_installer("corrupt", {{"payload.bin", noise(200000, 2)}});
+    corrupt_packed_stream(installer);
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> environment;
+        std::string text;
+    } cases[] = {
+        {"English", {}, LUMO_STR2_EN},
+        {"German, umlaut as Windows-1252", german, LUMO_STR2_DE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(staging_);
+        EXPECT_EQ(run_and_confirm(installer, c.environment), "count=1\n" + c.text + "\n");
+        EXPECT_FALSE(fs::exists(staging_ / "setup-started.txt"));
+        EXPECT_FALSE(fs::exists(staging_ / "payload.bin")) << "a damaged entry is never written";
+    }
+}
+
+TEST_F(InstallerUnderWine, CopyErrorNamesTheFileThatCouldNotBeWritten) {
+    const fs::path installer = build_installer("copyerror", {{"readme.txt", "new"}});
+    // Another program holds readme.txt open: the clean-up cannot delete it,
+    // the writer cannot replace it.
+    fs::create_directories(staging_);
+    const int holder = session_->start(helpers / "file_holder.exe", {staging_windows_path() + "readme.txt", "20"});
+    for (int i = 0; i < 100 && !fs::exists(staging_ / "readme.txt"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const std::string seen = run_and_confirm(installer);
+    EXPECT_EQ(seen, "count=1\n" LUMO_STR3_EN + staging_windows_path() + "readme.txt" LUMO_STR4_EN "\n");
+    EXPECT_FALSE(fs::exists(staging_ / "setup-started.txt"));
+    EXPECT_EQ(read_file(staging_ / "readme.txt"), "old");
+    session_->wait(holder, 0);
+}
+
+}  // namespace
+}  // namespace lumo::wine
