@@ -64,6 +64,17 @@ TEST_F(LumopackTest, RoundTripsAtEveryLevelAndAudioMode) {
     }
 }
 
+TEST_F(LumopackTest, BundledExampleAddOnPacksTestsAndExtractsByteForByte) {
+    const fs::path example = LUMO_EXAMPLE_ADDON;
+    auto built = build(example, path("example.run"), {"--level", "best"});
+    ASSERT_EQ(built.status, 0) << built.output;
+    EXPECT_EQ(built.output.find("warning"), std::string::npos) << built.output;
+    auto tested = run_lumopack({"test", path("example.run").string()});
+    EXPECT_EQ(tested.status, 0) << tested.output;
+    ASSERT_EQ(run_lumopack({"extract", path("example.run").string(), "-C", path("out").string()}).status, 0);
+    EXPECT_TRUE(read_tree(path("out")) == read_tree(example));
+}
+
 TEST_F(LumopackTest, ListShowsEntriesInInstallerOrderWithTotals) {
     const fs::path folder = path("addon");
     fill_addon(folder);
