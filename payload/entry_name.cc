@@ -21,7 +21,8 @@ bool equals_upper(std::string_view text, std::string_view upper) {
 // Windows maps these names to devices in every folder and with any
 // extension ("nul.txt" is NUL as well). It also ignores spaces before the
 // extension, and counts the superscript digits 1, 2 and 3 (Windows-1252
-// 0xB9, 0xB2, 0xB3) as digits of COM and LPT.
+// 0xB9, 0xB2, 0xB3) as digits of COM and LPT. COM0 and LPT0 are refused
+// too: newer Windows versions reserve them as well.
 bool is_reserved_device(std::string_view component) {
     std::string_view base = component.substr(0, component.find('.'));
     while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
@@ -30,7 +31,7 @@ bool is_reserved_device(std::string_view component) {
         if (equals_upper(base, name)) return true;
     if (base.size() == 4 && (equals_upper(base.substr(0, 3), "COM") || equals_upper(base.substr(0, 3), "LPT"))) {
         const char digit = base[3];
-        return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+        return (digit >= '0' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
     }
     return false;
 }
@@ -83,7 +84,7 @@ const char* describe(EntryNameFault fault) {
         case EntryNameFault::colon: return "the name holds a ':' (a drive or an alternate data stream)";
         case EntryNameFault::empty_component: return "the name holds an empty folder name";
         case EntryNameFault::dot_component: return "the name holds a '.' or '..' folder";
-        case EntryNameFault::reserved_device: return "the name is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
+        case EntryNameFault::reserved_device: return "the name is a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9)";
         case EntryNameFault::forbidden_character: return "the name holds a character Windows forbids (< > \" | ? *)";
         case EntryNameFault::control_character: return "the name holds a control character";
         case EntryNameFault::trailing_dot_or_space: return "a part of the name ends in a dot or a space";

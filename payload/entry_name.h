@@ -23,7 +23,7 @@ enum class EntryNameFault {
     colon,                  // drive letter or alternate data stream
     empty_component,        // two separators in a row, or a trailing one
     dot_component,          // "." or ".." between separators
-    reserved_device,        // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension
+    reserved_device,        // CON, PRN, AUX, NUL, COM0-9, LPT0-9, with any extension
     forbidden_character,    // one of < > " | ? * or a NUL byte
     control_character,      // a byte from 1 to 31
     trailing_dot_or_space,  // a folder or file name that ends in '.' or ' '

@@ -25,7 +25,8 @@ TEST(EntryName, InstallerRule) {
         {"..data", F::none},
         {"console.txt", F::none},      // CON only as the whole base name
         {"COM10", F::none},
-        {"LPT0.txt", F::none},
+        {"LPT0.txt", F::reserved_device},
+        {"COMA", F::none},
         {"caf\xE9 \x80.txt", F::none},  // Windows-1252 letters and the euro sign
         {"", F::empty},
         {"\\Windows\\win.ini", F::absolute},
