@@ -1,6 +1,9 @@
 #include "installer_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +61,70 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     close(pipe_fds[0]);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+TerminalProcess::TerminalProcess(const std::string& program, const std::map<std::string, std::string>& environment) {
+    struct winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ < 0) throw std::runtime_error("forkpty failed");
+    if (pid_ == 0) {
+        for (const auto& [name, value] : environment) {
+            if (value.empty()) unsetenv(name.c_str());
+            else setenv(name.c_str(), value.c_str(), 1);
+        }
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+}
+
+TerminalProcess::~TerminalProcess() {
+    if (!exited_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    close(master_);
+}
+
+void TerminalProcess::read_available(int timeout_ms) {
+    struct pollfd fd = {master_, POLLIN, 0};
+    while (poll(&fd, 1, timeout_ms) > 0) {
+        char buffer[4096];
+        ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the program and its children have closed the terminal
+        output_.append(buffer, size_t(n));
+        timeout_ms = 0;
+    }
+}
+
+bool TerminalProcess::wait_for_output(const std::string& text, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (output_.find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        read_available(10);
+    }
+    return true;
+}
+
+void TerminalProcess::type(const std::string& keys) {
+    if (write(master_, keys.data(), keys.size()) != ssize_t(keys.size())) throw std::runtime_error("type failed");
+}
+
+int TerminalProcess::wait_for_exit(double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!exited_) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            exited_ = true;
+            exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        read_available(10);
+    }
+    read_available(50);
+    return exit_code_;
 }
 
 ScratchFolder::ScratchFolder() {

@@ -25,6 +25,29 @@ struct ProcessResult {
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
                           const std::map<std::string, std::string>& environment);
 
+// A program running on a pseudo-terminal of its own: standard input, output
+// and error are the terminal, as when a user starts it from a shell.
+class TerminalProcess {
+public:
+    TerminalProcess(const std::string& program, const std::map<std::string, std::string>& environment);
+    ~TerminalProcess();
+    // Reads what the program shows until `text` has appeared (true) or
+    // `seconds` have passed or the program ended (false).
+    bool wait_for_output(const std::string& text, double seconds);
+    void type(const std::string& keys);
+    // The exit code once the program has ended within `seconds`; -1 while it runs.
+    int wait_for_exit(double seconds);
+    const std::string& output() const { return output_; }
+
+private:
+    void read_available(int timeout_ms);
+    int master_ = -1;
+    int pid_ = -1;
+    int exit_code_ = -1;
+    bool exited_ = false;
+    std::string output_;
+};
+
 // A scratch folder below /tmp, removed with everything in it at the end.
 class ScratchFolder {
 public:

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <random>
+#include <set>
+#include <tuple>
 
 #include "image_builder.h"
 #include "installer_process.h"
@@ -268,6 +270,55 @@ TEST_F(InstallerRun, StagingFolderThatIsALinkOrAnotherUsersIsNeverUsed) {
     EXPECT_EQ(foreign.output, unsafe);
     EXPECT_EQ(read_file(staging() / "theirs.txt"), "theirs");
     EXPECT_FALSE(fs::exists(staging() / "Setup.exe"));
+    EXPECT_TRUE(setup_never_ran());
+}
+
+// On a terminal the dialog shows its title, the prompt with the staging
+// folder and one bar line, rewritten only when the percentage changes.
+TEST_F(InstallerRun, TerminalShowsTheDialogAndRedrawsOnlyOnChange) {
+    add("Setup.exe", recording_setup);
+    std::mt19937 random(3);
+    std::string data(2000000, '\0');
+    for (auto& c : data) c = char(random());
+    add("noise.bin", data);
+    pack_with_lumopack();
+    for (const auto& [locale, title, prompt] :
+         {std::tuple{"C", LUMO_DIALOG_TITLE_EN, LUMO_DIALOG_PROMPT_EN},
+          std::tuple{"de_DE.UTF-8", LUMO_DIALOG_TITLE_DE, LUMO_DIALOG_PROMPT_DE}}) {
+        SCOPED_TRACE(locale);
+        fs::remove(setup_record());
+        TerminalProcess shown(installer().string(), {{"TMPDIR", tmp().string()}, {"LANG", locale}, {"LC_ALL", ""}});
+        ASSERT_EQ(shown.wait_for_exit(30), 0) << shown.output();
+        std::string out = shown.output();
+        for (size_t at; (at = out.find("\r\n")) != std::string::npos;) out.erase(at, 1);  // the terminal's own CR
+        const std::string head = std::string(title) + "\n" + prompt + staging().string() + "/\n";
+        ASSERT_EQ(out.substr(0, head.size()), head);
+        // Bar lines, each drawn over the one before.
+        std::vector<std::string> bars;
+        for (size_t at = head.size(); (at = out.find('\r', at)) != std::string::npos; ++at)
+            bars.push_back(out.substr(at + 1, out.find_first_of("\r\n", at + 1) - at - 1));
+        ASSERT_GE(bars.size(), 2u);
+        EXPECT_NE(bars.front().find(" 0% "), std::string::npos) << bars.front();
+        std::set<std::string> distinct(bars.begin(), bars.end());
+        EXPECT_EQ(distinct.size(), bars.size()) << "a percentage drawn twice";
+        // Only the header and the directory are never written: 2 MB of files round to 100.
+        EXPECT_EQ(bars.back(), "[" + std::string(18, '#') + "100%" + std::string(18, '#') + "]");
+        EXPECT_EQ(setup_ran().size(), 3u);
+    }
+}
+
+// A failure on a terminal waits for Enter, as the message box waits for its
+// button, and only then does the installer end.
+TEST_F(InstallerRun, MessageOnATerminalWaitsForEnter) {
+    auto image = build_image({{"Setup.exe", recording_setup}});
+    image.bytes[image.data_offsets[0]] ^= 1;
+    pack_image(image.bytes);
+    TerminalProcess shown(installer().string(), {{"TMPDIR", tmp().string()}, {"LANG", "C"}, {"LC_ALL", ""}});
+    ASSERT_TRUE(shown.wait_for_output("[ OK ]", 30)) << shown.output();
+    EXPECT_NE(shown.output().find(LUMO_CAPTION), std::string::npos);
+    EXPECT_EQ(shown.wait_for_exit(0.5), -1) << "ended without confirmation";
+    shown.type("\n");
+    EXPECT_EQ(shown.wait_for_exit(10), 0);
     EXPECT_TRUE(setup_never_ran());
 }
 
