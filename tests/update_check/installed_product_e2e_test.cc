@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "installer_process.h"
+#include "platform/posix/posix_platform.h"
 #include "wine_session.h"
 
 namespace lumo {
@@ -24,6 +25,7 @@ const fs::path lumopack = LUMO_LUMOPACK;
 const fs::path posix_stub = LUMO_POSIX_STUB;
 const fs::path windows_stub = fs::path(LUMO_WINDOWS_BUILD) / "launcher" / "lumo-stub.exe";
 const fs::path windows_setup = fs::path(LUMO_WINDOWS_BUILD) / "tests" / "wine" / "windows" / "setup_standin.exe";
+const fs::path windows_probe = fs::path(LUMO_WINDOWS_BUILD) / "tests" / "update_check" / "windows" / "product_probe.exe";
 const fs::path programs = LUMO_PRODUCT_PROGRAMS;
 
 // The POSIX stand-in setup program records that it ran beside the temporary folder.
@@ -71,7 +73,8 @@ bool wait_for(const fs::path& path, double seconds) {
 class InstalledProductRuns : public testing::Test {
 public:
     static void SetUpTestSuite() {
-        for (const fs::path& needed : {lumopack, posix_stub, windows_stub, windows_setup, programs / "english32.exe"})
+        for (const fs::path& needed :
+             {lumopack, posix_stub, windows_stub, windows_setup, windows_probe, programs / "english32.exe"})
             ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build lumopack, the stubs and the mingw64 preset";
         session_ = std::make_unique<wine::WineSession>();
         const fs::path product = session_->drive_c() / "Program Files (x86)" / "Lumo";
@@ -153,6 +156,55 @@ TEST_F(InstalledProductRuns, WindowsInstallerUnderWine) {
         EXPECT_EQ(staged(staging), c.fits ? all_entries : up_to_setup) << c.name;
         session_->wait_until_idle();
     }
+}
+
+// What the POSIX platform reads of a product, in the probe's line format.
+std::string posix_version_line(Platform& platform, const std::string& path) {
+    uint32_t size = platform.version_info_size(path);
+    VersionInfo info;
+    bool read = size && platform.read_version_info(path, size, info);
+    char line[128];
+    std::snprintf(line, sizeof line, "%d %d %08lx %08lx %d ", size != 0, read && info.has_fixed_info,
+                  static_cast<unsigned long>(info.file_version_ms), static_cast<unsigned long>(info.file_version_ls),
+                  info.has_product_name);
+    return line + info.product_name + "\n";
+}
+
+std::string without_carriage_returns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+TEST_F(InstalledProductRuns, PosixReadsAgreeWithWindowsReadsUnderWine) {
+    const fs::path folder = session_->scratch_folder("probe");
+    std::vector<std::string> paths;
+    for (const char* name : {"english32", "english64", "german32", "german64", "plain64"}) {
+        fs::copy_file(programs / (std::string(name) + ".exe"), folder / (std::string(name) + ".exe"));
+        paths.push_back(session_->windows_path(folder / (std::string(name) + ".exe")));
+    }
+    paths.push_back(session_->windows_path(folder / "missing.exe"));
+    paths.push_back(session_->windows_path(folder));
+
+    std::vector<std::string> arguments = {"version"};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    wine::RunResult windows = session_->run(windows_probe, arguments);
+    ASSERT_EQ(windows.exit_code, 0);
+
+    setenv("WINEPREFIX", session_->prefix().c_str(), 1);
+    PosixPlatform posix;
+    std::string expected;
+    for (const std::string& path : paths) expected += posix_version_line(posix, path);
+    EXPECT_EQ(without_carriage_returns(windows.output), expected);
+    EXPECT_NE(expected.find("1 1 00010002 01000004 1 Lumo Burner"), std::string::npos) << expected;
+
+    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\lumo.exe";
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(posix.read_registry_value(key, "", 256, data));
+    EXPECT_EQ(without_carriage_returns(session_->run(windows_probe, {"registry", key}).output),
+              "1 " + std::string(data.begin(), data.end() - 1) + "\n");
+    EXPECT_EQ(without_carriage_returns(session_->run(windows_probe, {"system"}).output),
+              std::to_string(posix.system_version() & 0xFF) + "\n");
+    unsetenv("WINEPREFIX");
 }
 
 // Prefixes laid out by hand for what a Wine-made one does not show: a
