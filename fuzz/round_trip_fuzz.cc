@@ -1,0 +1,45 @@
+// The packer's encoder and the installer's decoder together.
+//
+// Input: one byte of options (level 1..9 from its low bits, audio mode off
+// when its high bit is set), then the image to pack.
+//
+// Properties:
+//  - the encoder is deterministic: the same image and options, the same bytes;
+//  - the decoder gives the image back exactly, writing nothing past its end,
+//    and its progress reports add up to the image size.
+#include <algorithm>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "fuzz/guarded_buffer.h"
+#include "payload/unpack_stream.h"
+#include "tools/encoder/encoder.h"
+
+namespace {
+
+struct CountingSink final : lumo::ProgressSink {
+    uint64_t total = 0;
+    void report_progress(uint32_t bytes) override { total += bytes; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    lumo::EncoderOptions options;
+    options.level = lumo::kFastestLevel + data[0] % (lumo::kBestLevel - lumo::kFastestLevel + 1);
+    options.audio = (data[0] & 0x80) ? lumo::AudioMode::off : lumo::AudioMode::automatic;
+    const std::span<const uint8_t> image(data + 1, size - 1);
+
+    const std::vector<uint8_t> packed = lumo::pack_stream(image, options);
+    FUZZ_CHECK(lumo::pack_stream(image, options) == packed);
+
+    lumo::fuzz::GuardedBuffer stream(packed);
+    lumo::fuzz::GuardedBuffer output(image.size());
+    CountingSink progress;
+    lumo::unpack_stream(stream.data(), stream.end(), output.data(), output.end(), progress);
+    FUZZ_CHECK(output.slack_intact());
+    FUZZ_CHECK(std::equal(image.begin(), image.end(), output.data()));
+    FUZZ_CHECK(progress.total == image.size());
+    return 0;
+}

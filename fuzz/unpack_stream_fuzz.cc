@@ -1,0 +1,103 @@
+// The packed stream decoder on arbitrary streams.
+//
+// Input: a u32 little-endian word, then the packed stream. The word's low 12
+// bits are the output size (the time of a run grows with the output, and the
+// properties hold alike for small areas); its high 16 bits pick the window's
+// starting contents: zeros, as the installer starts, when they are 0, a
+// pattern made from them otherwise.
+//
+// Properties:
+//  - the decoder answers 1 and writes only inside the output area (guard
+//    pages behind it, a filled slack before it);
+//  - it reads only inside the packed stream (it ends at a guard page);
+//  - a call depends on nothing but its stream and starting window: a second
+//    call gives the same bytes;
+//
+// unpack_stream itself is the fast decoder over a freshly allocated, zeroed
+// window; here the windows are allocated once and filled before each call,
+// since allocating 1 MiB for every call would slow the fuzzer a
+// hundredfold under the sanitizers.
+//  - the fast decoder and the reference decoder give the same bytes and the
+//    same progress reports, which never add up to more than the output area.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "fuzz/guarded_buffer.h"
+#include "payload/match_tables.h"
+#include "payload/stream_decoders.h"
+
+namespace {
+
+using lumo::fuzz::GuardedBuffer;
+
+constexpr uint32_t output_size_mask = (1u << 12) - 1;
+
+struct RecordingSink final : lumo::ProgressSink {
+    std::vector<uint32_t> reports;
+    void report_progress(uint32_t bytes) override { reports.push_back(bytes); }
+};
+
+// The window at the start of a call: zeros as allocate_window hands it out
+// for a pattern of 0, else a 4 KiB run of pseudo-random bytes from
+// `pattern`, repeated.
+uint8_t* starting_window(std::unique_ptr<uint8_t[]>& window, uint16_t pattern) {
+    if (!window) window = lumo::allocate_window();
+    FUZZ_CHECK(window != nullptr);
+    if (pattern == 0) {
+        std::memset(window.get(), 0, lumo::window_size);
+        return window.get();
+    }
+    constexpr size_t run = 4096;
+    uint32_t state = pattern * 0x9E3779B9u | 1;
+    for (size_t i = 0; i < run; ++i) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        window[i] = uint8_t(state);
+    }
+    for (size_t at = run; at < lumo::window_size; at += run) std::memcpy(window.get() + at, window.get(), run);
+    return window.get();
+}
+
+uint64_t total(const std::vector<uint32_t>& reports) {
+    uint64_t sum = 0;
+    for (uint32_t r : reports) sum += r;
+    return sum;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    const uint32_t word =
+        uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+    const uint32_t output_size = word & output_size_mask;
+    const uint16_t pattern = uint16_t(word >> 16);
+    GuardedBuffer stream({data + 4, size - 4});
+
+    static std::unique_ptr<uint8_t[]> fast_window, reference_window;
+
+    GuardedBuffer fast(output_size);
+    RecordingSink fast_progress;
+    FUZZ_CHECK(lumo::unpack_stream_fast(stream.data(), stream.end(), fast.data(), fast.end(), fast_progress,
+                                        starting_window(fast_window, pattern)) == 1);
+    FUZZ_CHECK(fast.slack_intact());
+    FUZZ_CHECK(total(fast_progress.reports) <= output_size);
+
+    // A second call on the same area: nothing carried over from the first.
+    GuardedBuffer again(output_size);
+    lumo::NullProgressSink ignore;
+    lumo::unpack_stream_fast(stream.data(), stream.end(), again.data(), again.end(), ignore,
+                             starting_window(fast_window, pattern));
+    FUZZ_CHECK(std::equal(fast.data(), fast.end(), again.data()));
+
+    GuardedBuffer reference(output_size);
+    RecordingSink reference_progress;
+    FUZZ_CHECK(lumo::unpack_stream_reference(stream.data(), stream.end(), reference.data(), reference.end(),
+                                             reference_progress, starting_window(reference_window, pattern)) == 1);
+    FUZZ_CHECK(reference.slack_intact());
+    FUZZ_CHECK(std::equal(fast.data(), fast.end(), reference.data()));
+    FUZZ_CHECK(fast_progress.reports == reference_progress.reports);
+    return 0;
+}
