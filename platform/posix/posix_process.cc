@@ -1,4 +1,5 @@
 // Threads and the hand-off to the setup program on POSIX.
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,7 +61,8 @@ void PosixPlatform::start_program(const std::string&, const std::string& program
                                   const std::string& current_folder) {
     make_executable(program_path);
     std::vector<std::string> arguments;
-    if (is_windows_program(program_path)) {
+    const bool windows_program = is_windows_program(program_path);
+    if (windows_program) {
         std::string wine = find_on_path("wine");
         if (!wine.empty()) arguments.push_back(wine);
     }
@@ -83,11 +85,14 @@ void PosixPlatform::start_program(const std::string&, const std::string& program
         // and the program is never left a zombie of ours.
         setsid();
         if (fork() != 0) _exit(0);
+        // The installer ignores SIGPIPE; the program starts with the default.
+        signal(SIGPIPE, SIG_DFL);
         if (chdir(current_folder.c_str()) != 0) _exit(127);
         // execv does not fall back to the shell; a script without "#!" is
-        // run by /bin/sh, as execvp would.
+        // run by /bin/sh, as execvp would. A Windows program without Wine is
+        // never handed to the shell.
         execv(argv[0], argv.data());
-        if (errno == ENOEXEC) execv(shell_argv[0], shell_argv.data());
+        if (errno == ENOEXEC && !windows_program) execv(shell_argv[0], shell_argv.data());
         _exit(127);
     }
     int status = 0;

@@ -86,7 +86,11 @@ protected:
 
     ProcessResult run_installer_file(const std::string& language = "C") {
         return run_process(installer().string(), {},
-                           {{"TMPDIR", tmp().string()}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", language}});
+                           {{"TMPDIR", tmp().string()},
+                            {"LC_ALL", ""},
+                            {"LC_MESSAGES", ""},
+                            {"LANG", language},
+                            {"WINEPREFIX", (root() / "no-wine-prefix").string()}});
     }
 
     // The setup program ran: its current folder and program path.
@@ -130,6 +134,21 @@ TEST_F(InstallerRun, NormalRunWritesEveryFileAndStartsTheSetupProgramInTheStagin
     struct stat st;
     ASSERT_EQ(stat(staging().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u) << "the staging folder is private";
+}
+
+// With a setup script and no installed product (an empty Wine prefix),
+// nothing is written after the setup program, which starts all the same.
+TEST_F(InstallerRun, SetupScriptWithoutTheProductStopsRightAfterTheSetupProgram) {
+    add("Setup.cfg", read_file(fs::path(LUMO_SOURCE_DIR) / "examples" / "addon" / "Setup.cfg"));
+    add("Setup.exe", recording_setup);
+    add("Readme.txt", "not written");
+    pack_with_lumopack();
+    ProcessResult result = run_installer_file();
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(fs::exists(staging() / "Setup.cfg"));
+    EXPECT_TRUE(fs::exists(staging() / "Setup.exe"));
+    EXPECT_FALSE(fs::exists(staging() / "Readme.txt"));
+    EXPECT_EQ(setup_ran().size(), 3u);
 }
 
 TEST_F(InstallerRun, EmptyDirectoryWritesNothingAndShowsNothing) {

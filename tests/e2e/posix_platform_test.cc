@@ -186,6 +186,15 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
         stat(program.c_str(), &st);
         EXPECT_TRUE(st.st_mode & S_IXUSR);
     }
+
+    // Without Wine a Windows program is not run at all: above all not by the shell.
+    setenv("PATH", (scratch.path() / "empty").c_str(), 1);
+    fs::remove(record);
+    write_file(folder / "Setup.exe", "MZ\n" + recorder, 0755);
+    PosixPlatform platform;
+    const std::string program = (folder / "Setup.exe").string();
+    platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+    EXPECT_FALSE(wait_for_file(record, 0.5));
     setenv("PATH", path.c_str(), 1);
 }
 
