@@ -89,7 +89,9 @@ std::string PosixPlatform::native_entry_name(const std::string& entry_name) cons
 
 std::string PosixPlatform::temp_folder() {
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string folder = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    // Made absolute: the setup program is started by its full path from
+    // inside the staging folder, where a relative path would lead elsewhere.
+    std::string folder = full_path_name(tmpdir && *tmpdir ? tmpdir : "/tmp");
     if (folder.back() != '/') folder += '/';
     return folder;
 }

@@ -45,6 +45,8 @@ TEST(PosixPaths, EntryNamesBecomeUtf8WithSlashes) {
               "Presets/M\xc3\xa4rz/Gr\xc3\xbc\xc3\x9f" "e.txt");
     setenv("TMPDIR", "/var/tmp/x", 1);
     EXPECT_EQ(platform.temp_folder(), "/var/tmp/x/");
+    setenv("TMPDIR", "relative/tmp", 1);
+    EXPECT_EQ(platform.temp_folder(), fs::current_path().string() + "/relative/tmp/");
     unsetenv("TMPDIR");
     EXPECT_EQ(platform.temp_folder(), "/tmp/");
 }
