@@ -148,6 +148,70 @@ inline uint32_t copy_in_window(uint8_t* window, uint32_t to, uint32_t length, ui
     return (to + length) & window_mask;
 }
 
+// The audio predictor with its error sums batched. The sums serve only to
+// pick a weight change at every 32nd byte of a channel, so instead of eleven
+// running sums updated at every byte, the channel keeps the terms of its last
+// up to 32 bytes and adds them up when the pick is due, in loops over 32
+// values that the compiler turns into vector code. The weights, deltas and
+// bytes follow payload/audio_predictor.h exactly.
+struct BatchedAudioChannel {
+    std::array<int32_t, 5> w{};
+    int32_t d1 = 0, d2 = 0, d3 = 0, d4 = 0;
+    int32_t last_delta = 0;
+    uint32_t byte_count = 0;
+    int32_t last_byte = 0;
+    // For byte i of the current run of 32: the scaled error and the five
+    // terms it is compared with (d1..d4 after the shift, and the channel
+    // delta of the byte before).
+    alignas(16) std::array<int32_t, 32> error{}, t1{}, t2{}, t3{}, t4{}, tc{};
+
+    uint8_t decode(int32_t& channel_delta, uint8_t symbol) {
+        byte_count += 1;
+        const int32_t n1 = last_delta, n2 = last_delta - d1, n3 = d2, n4 = d3;
+        const int32_t sum = 8 * last_byte + w[0] * n1 + w[1] * n2 + w[2] * n3 + w[3] * n4 +
+                            w[4] * channel_delta;
+        const uint8_t byte = uint8_t(((sum >> 3) & 0xFF) - symbol);
+
+        const uint32_t slot = (byte_count - 1) & 31;
+        error[slot] = int32_t(int8_t(symbol)) * 8;
+        t1[slot] = n1, t2[slot] = n2, t3[slot] = n3, t4[slot] = n4, tc[slot] = channel_delta;
+        d1 = n1, d2 = n2, d3 = n3, d4 = n4;
+
+        last_delta = channel_delta = int32_t(int8_t(uint8_t(byte - last_byte)));
+        last_byte = byte;
+        if (slot == 31) adjust_weights();
+        return byte;
+    }
+
+    static uint32_t sum_abs(const std::array<int32_t, 32>& e, const std::array<int32_t, 32>& t, int32_t sign) {
+        uint32_t sum = 0;
+        for (int i = 0; i < 32; ++i) {
+            const int32_t x = e[i] - sign * t[i];
+            sum += uint32_t(x < 0 ? -x : x);
+        }
+        return sum;
+    }
+
+    void adjust_weights() {
+        static constexpr std::array<int32_t, 32> zero{};
+        const std::array<uint32_t, 11> sums = {
+            sum_abs(error, zero, 1), sum_abs(error, t1, 1), sum_abs(error, t1, -1),
+            sum_abs(error, t2, 1),   sum_abs(error, t2, -1), sum_abs(error, t3, 1),
+            sum_abs(error, t3, -1),  sum_abs(error, t4, 1), sum_abs(error, t4, -1),
+            sum_abs(error, tc, 1),   sum_abs(error, tc, -1)};
+        int best = 0;
+        for (int k = 1; k < 11; ++k)
+            if (sums[k] < sums[best]) best = k;
+        if (best == 0) return;
+        int32_t& weight = w[(best - 1) / 2];
+        if (best % 2 == 1) {
+            if (weight >= -16) weight -= 1;
+        } else {
+            if (weight < 16) weight += 1;
+        }
+    }
+};
+
 class FastDecoder {
 public:
     FastDecoder(uint8_t* window, uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress)
@@ -176,7 +240,7 @@ private:
     uint32_t last_length_ = 0;
 
     int32_t channel_delta_ = 0;
-    std::array<AudioChannel, max_audio_channels> channels_{};
+    std::array<BatchedAudioChannel, max_audio_channels> channels_{};
 
     // The input position in bits; in_.byte_offset and in_.bit_offset are
     // brought up to date only around the calls that use them.
@@ -227,7 +291,7 @@ private:
         return table.symbol_list[symbol_position(table, v, length)];
     }
 
-    void decode_audio_symbol();
+    void audio_loop();
     void lz_loop();
     void flush_window();
     void emit_output(const uint8_t* bytes, uint32_t n);
@@ -242,35 +306,94 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     bytes_left_ -= 1;
 
     while (bytes_left_ >= 0) {
-        if (!tables_.audio_mode) {
+        if (tables_.audio_mode)
+            audio_loop();
+        else
             lz_loop();
-            continue;
-        }
-        write_position_ &= window_mask;
-        if ((bit_position_ >> 3) > loop_refill_threshold) {
-            store_position();
-            in_.refill_input();
-            load_position();
-        }
-        if (((flushed_position_ - write_position_) & window_mask) < flush_margin &&
-            flushed_position_ != write_position_)
-            flush_window();
-        decode_audio_symbol();
     }
     flush_window();
 }
 
-void FastDecoder::decode_audio_symbol() {
-    const int32_t k = tables_.current_channel;
-    const uint32_t s = decode(tables_.audio[k], audio_lookup_[k]);
-    if (s == audio_table_switch_symbol) {
-        read_tables();
-        return;
+// The audio mode, until the wanted count is reached or a block switches to
+// the LZ mode; the same pass structure as the LZ loop below.
+void FastDecoder::audio_loop() {
+    uint8_t* const window = window_;
+    const uint8_t* const input = in_.bytes.data();
+    uint32_t pos = bit_position_;
+    uint32_t write = write_position_;
+    int64_t left = bytes_left_;
+    int32_t channel = tables_.current_channel;
+    int32_t channel_count = tables_.channel_count;
+    int32_t delta = channel_delta_;
+    const auto save = [&] {
+        bit_position_ = pos;
+        write_position_ = write;
+        bytes_left_ = left;
+        tables_.current_channel = channel;
+        channel_delta_ = delta;
+    };
+    const auto restore = [&] {
+        pos = bit_position_;
+        write = write_position_;
+        left = bytes_left_;
+        channel = tables_.current_channel;
+        channel_count = tables_.channel_count;
+    };
+
+    while (left >= 0) {
+        write &= window_mask;
+        if ((pos >> 3) > loop_refill_threshold) {
+            save();
+            store_position();
+            in_.refill_input();
+            load_position();
+            restore();
+        }
+        if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write) {
+            save();
+            flush_window();
+        }
+        uint64_t bits = load_be64(input + (pos >> 3)) << (pos & 7);
+
+        const CodeTable& table = tables_.audio[channel];
+        const uint32_t entry = audio_lookup_[channel][bits >> (64 - lookup_bits)];
+        uint32_t s, n;
+        if (entry >> 16) {
+            s = entry & 0xFFFF;
+            n = entry >> 16;
+        } else {
+            const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
+            n = code_length_of(table, v);
+            s = table.symbol_list[symbol_position(table, v, n)];
+        }
+        bits <<= n;
+        pos += n;
+        if (s == audio_table_switch_symbol) {
+            save();
+            read_tables();
+            restore();
+            if (!tables_.audio_mode) break;
+            continue;
+        }
+        window[write++] = channels_[channel].decode(delta, uint8_t(s));
+        if (++channel == channel_count) channel = 0;
+        left -= 1;
+        // Up to four more bytes from the bits already loaded, as in the LZ loop.
+        for (int more = 0; more < 4 && left >= 0; ++more) {
+            write &= window_mask;
+            if ((pos >> 3) > loop_refill_threshold) break;
+            if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write)
+                break;
+            const uint32_t next = audio_lookup_[channel][bits >> (64 - lookup_bits)];
+            if ((next >> 16) == 0 || (next & 0xFFFF) == audio_table_switch_symbol) break;
+            bits <<= next >> 16;
+            pos += next >> 16;
+            window[write++] = channels_[channel].decode(delta, uint8_t(next));
+            if (++channel == channel_count) channel = 0;
+            left -= 1;
+        }
     }
-    window_[write_position_] = predict_audio(channels_[k], channel_delta_, uint8_t(s));
-    write_position_ += 1;
-    if (++tables_.current_channel == tables_.channel_count) tables_.current_channel = 0;
-    bytes_left_ -= 1;
+    save();
 }
 
 // The LZ mode, until the wanted count is reached or a block switches to the
