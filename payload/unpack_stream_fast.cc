@@ -1,17 +1,21 @@
 // The fast decoder. It reads the same bits at the same buffer positions as
-// the reference decoder (same 8 KiB buffer, same refill points) and writes
-// the same window, so output and progress reports agree for every input,
-// valid or not. What it does differently:
+// the reference decoder (same 8 KiB buffer, same refill and flush points)
+// and writes the same window, so output and progress reports agree for
+// every input, valid or not. What it does differently:
 //
-// - the bit position is one local counter and a peek is one unaligned
-//   32-bit load, which also serves the extra bits that follow a code;
-// - symbols come from a lookup table indexed by the first 10 bits of the
-//   peek, built beside each code table; values whose code is longer, or that
-//   fall on an irregular code (capped limits, past the last code), take the
+// - one unaligned 64-bit load per pass serves the symbol, its extra bits and
+//   a following distance code (at most 51 bits), or up to five literals or
+//   audio bytes, each still with the checks of a pass of its own;
+// - symbols come from a lookup table indexed by the first 10 bits, filled
+//   from the code ranges next to each code table; longer codes take the
 //   reference path;
-// - matches that neither wrap nor overlap are copied with memmove, close
-//   repeats (distance below the length) chunk by chunk; every other match
-//   goes byte by byte as in the reference;
+// - the loop state lives in locals, written back around the rare calls that
+//   need it (refill, flush, code-length block);
+// - matches that do not cross the window end are copied in words of exact
+//   length (memmove for long ones, periodic words for close repeats);
+//   across the window end they go byte by byte as in the reference;
+// - audio error sums are added up once per 32 bytes of a channel, when the
+//   weights are adjusted, instead of at every byte;
 // - the extra symbol that the reference reads after the last byte is not
 //   read: it changes neither the output nor the reports.
 
