@@ -31,7 +31,7 @@ std::string stored_name_of(const fs::path& relative, const std::string& shown) {
     if (auto* fault = std::get_if<EntryNameFault>(&stored)) {
         std::string why = describe(*fault);
         if (*fault == EntryNameFault::too_long)
-            why += " (at most " + std::to_string(max_packed_name_length) + " bytes, folders included)";
+            why += std::string(" (at most ") + std::to_string(max_packed_name_length) + " bytes, folders included)";
         throw PackError(shown + ": " + why);
     }
     return std::get<std::string>(std::move(stored));
