@@ -205,6 +205,29 @@ TEST_F(LumopackTest, CommandLineMistakesExitWithUsageStatus) {
     EXPECT_NE(run_lumopack({"--version"}).output.find("lumopack"), std::string::npos);
 }
 
+TEST_F(LumopackTest, ProgressBarOnlyOnATerminal) {
+    fill_addon(path("addon"));
+    // Through a pipe: no bar, only the summary line.
+    auto piped = build(path("addon"), path("piped.run"));
+    ASSERT_EQ(piped.status, 0) << piped.output;
+    EXPECT_EQ(piped.output.find('\r'), std::string::npos) << piped.output;
+
+    // On a terminal (script(1) gives lumopack a pseudo-terminal): the bar
+    // counts up to 100% and is cleared before the summary.
+    const std::string command = "script -qec " +
+                                quoted(quoted(LUMOPACK_PATH) + " test " + quoted(path("piped.run").string())) +
+                                " /dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string shown;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) shown.append(buffer, n);
+    ASSERT_EQ(pclose(pipe), 0) << shown;
+    EXPECT_NE(shown.find("\runpacking  ["), std::string::npos) << shown;
+    EXPECT_NE(shown.find("] 100%"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(": ok, 8 files"), std::string::npos) << shown;
+}
+
 TEST_F(LumopackTest, StubThatIsAlreadyAnInstallerIsRefused) {
     fill_addon(path("addon"));
     ASSERT_EQ(build(path("addon"), path("first.run")).status, 0);
