@@ -21,7 +21,9 @@ struct Segment {
 
 // Stretches are kept short enough that the parse's working memory stays small
 // beside the image.
-constexpr uint32_t kSegmentSize = 256 * 1024;
+constexpr uint32_t kSegmentSize = 512 * 1024;
+// How much of a stretch of sample data decides between audio and LZ mode.
+constexpr uint32_t kAudioSample = 64 * 1024;
 
 void add_segments(std::vector<Segment>& out, uint32_t begin, uint32_t end, int channels) {
     // Audio stretches keep whole sample frames so channels stay in step.
@@ -78,24 +80,37 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
         const bool last = i + 1 == segments.size();
         symbols.clear();
         MatchHistory lz_history = history;
-        parser.parse(seg.begin, seg.end, lz_history, symbols);
-        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols);
-
         if (seg.audio_channels > 0) {
+            // Both modes try a sample from the start of the stretch; the
+            // cheaper one codes all of it.
+            const int count = seg.audio_channels;
+            const uint32_t sample_end = seg.begin + std::min(kAudioSample, seg.end - seg.begin);
+            parser.parse(seg.begin, sample_end, lz_history, symbols);
+            const uint64_t lz_bits = plan_lz_blocks(writer, symbols).bits;
             AudioState trial = audio;
-            trial.start_block(seg.audio_channels);
+            trial.start_block(count);
             const int first_channel = trial.current;
             samples.clear();
-            code_audio(image, seg.begin, seg.end, seg.audio_channels, trial, samples);
-            const BlockPlan audio_plan = plan_audio_blocks(writer, samples, seg.audio_channels, first_channel);
-            if (audio_plan.bits < lz_plan.bits) {
-                write_audio_blocks(writer, samples, seg.audio_channels, first_channel, audio_plan, last);
+            code_audio(image, seg.begin, sample_end, count, trial, samples);
+            if (plan_audio_blocks(writer, samples, count, first_channel).bits < lz_bits) {
+                trial = audio;
+                trial.start_block(count);
+                samples.clear();
+                code_audio(image, seg.begin, seg.end, count, trial, samples);
+                const BlockPlan audio_plan = plan_audio_blocks(writer, samples, count, first_channel);
+                write_audio_blocks(writer, samples, count, first_channel, audio_plan, last);
                 audio = trial;
+                parser.pass_over(seg.end);
                 stats.audio_blocks += audio_plan.ends.size();
                 stats.audio_bytes += samples.size();
                 continue;
             }
+            parser.parse(sample_end, seg.end, lz_history, symbols);
+        } else {
+            parser.parse(seg.begin, seg.end, lz_history, symbols);
         }
+        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols);
+
         LzHistogram coded;
         write_lz_blocks(writer, symbols, lz_plan, last, coded);
         history = lz_history;

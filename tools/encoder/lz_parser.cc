@@ -26,10 +26,10 @@ LevelParameters parameters_for(int level) {
         {4, true, false, 0, 24},     // 3
         {6, true, false, 0, 32},     // 4
         {8, true, false, 0, 32},     // 5
-        {8, true, false, 0, 48},     // 6
-        {32, false, true, 1, 64},    // 7
-        {64, false, true, 2, 128},   // 8
-        {64, false, true, 2, 258},   // 9
+        {8, true, false, 0, 24},     // 6
+        {16, false, true, 1, 64},    // 7
+        {24, false, true, 2, 128},   // 8
+        {32, false, true, 2, 258},   // 9
     };
     return table[std::clamp(level, 1, 9) - 1];
 }

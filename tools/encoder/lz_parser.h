@@ -3,6 +3,7 @@
 // over each stretch, repeated with the code lengths its last result implies.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -20,6 +21,10 @@ public:
     // on as the decoder will. Stretches must come in order of position; bytes
     // of skipped stretches are still matched against.
     void parse(uint32_t begin, uint32_t end, MatchHistory& history, std::vector<LzSymbol>& out);
+
+    // Leaves data[.., end) out of the matches of later stretches (audio
+    // samples, which LZ stretches hardly ever repeat), saving the time.
+    void pass_over(uint32_t end) { next_record_ = std::max(next_record_, end); }
 
     // Prices learnt from the symbols chosen so far; parses start from them.
     void learn(const LzHistogram& histogram) { costs_ = LzCosts::from_histogram(histogram); }
