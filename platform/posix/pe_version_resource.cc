@@ -64,7 +64,8 @@ std::optional<uint64_t> file_offset(const Bytes& file, uint64_t sections, uint32
 
 // One level of the resource tree: the entry with `id`, or the first entry
 // when `id` is absent. Returns the entry's target offset (relative to the
-// resource section) and whether it is a subdirectory.
+// resource section); nothing when the entry is missing or is not of the kind
+// wanted (a subdirectory or a data entry).
 std::optional<uint32_t> resource_entry(const Bytes& file, uint64_t directory, std::optional<uint32_t> id,
                                        bool want_subdirectory) {
     uint32_t named = 0, ids = 0;
@@ -121,7 +122,8 @@ std::optional<ResourceSpan> find_version_resource(std::span<const uint8_t> data)
     auto root = file_offset(file, sections, section_count, resource_rva, 16);
     if (!root) return std::nullopt;
     auto mapped_size = [&](uint32_t offset, uint32_t size) -> std::optional<uint64_t> {
-        if (uint64_t{offset} + size > resource_size) return std::nullopt;
+        if (uint64_t{offset} + size > resource_size || uint64_t{resource_rva} + offset > UINT32_MAX)
+            return std::nullopt;
         return file_offset(file, sections, section_count, resource_rva + offset, size);
     };
 
