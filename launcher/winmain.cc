@@ -3,14 +3,16 @@
 
 #include "launcher/run_installer.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_user_calls.h"
 
 namespace {
 
 // An installer is usually started from a Downloads folder that holds other
 // files too. No DLL may ever come from there: every later load, also those
 // the system makes on the installer's behalf, searches System32 only, and
-// searches for programs skip the current folder. Only system DLLs are
-// imported statically, so nothing else was loaded before this runs.
+// searches for programs skip the current folder. Only kernel32, the C
+// runtime and advapi32 are imported statically; the window and drawing DLLs
+// are loaded after this (platform/win32/win32_user_calls.h).
 void restrict_library_search() {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!kernel) return;
@@ -31,6 +33,8 @@ void restrict_library_search() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     restrict_library_search();
+    // Without user32 and gdi32 nothing can be shown, not even a message.
+    if (!lumo::load_user_calls()) return 1;
     lumo::Win32Platform platform(instance);
     return lumo::run_installer(platform);
 }

@@ -5,6 +5,7 @@
 
 #include "extraction/progress_drawing.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_user_calls.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 
@@ -17,19 +18,19 @@ constexpr int string_buffer_size = 256;
 void draw_progress(const DRAWITEMSTRUCT& item) {
     // Only the worker writes the percentage; values above 100 are not
     // expected but are drawn as they come rather than trusted blindly.
-    const auto percentage = static_cast<uint32_t>(GetWindowLongPtrA(item.hwndItem, GWLP_USERDATA));
+    const auto percentage = static_cast<uint32_t>(user_calls().GetWindowLongPtrA(item.hwndItem, GWLP_USERDATA));
 
     RECT bar = item.rcItem;
     bar.right = static_cast<LONG>(progress_bar_right(item.rcItem.left, item.rcItem.right, percentage));
     // The brush value COLOR_HIGHLIGHT + 1 stands for the system colour. The
     // rest of the control keeps the background erased by the invalidation.
-    FillRect(item.hDC, &bar, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_HIGHLIGHT + 1)));
+    user_calls().FillRect(item.hDC, &bar, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_HIGHLIGHT + 1)));
 
     const std::string label = progress_label(percentage);
-    SetTextAlign(item.hDC, TA_CENTER | TA_TOP);
-    SetTextColor(item.hDC, GetSysColor(COLOR_HIGHLIGHTTEXT));
-    SetBkMode(item.hDC, TRANSPARENT);
-    TextOutA(item.hDC, (item.rcItem.left + item.rcItem.right) / 2, item.rcItem.top, label.c_str(),
+    user_calls().SetTextAlign(item.hDC, TA_CENTER | TA_TOP);
+    user_calls().SetTextColor(item.hDC, user_calls().GetSysColor(COLOR_HIGHLIGHTTEXT));
+    user_calls().SetBkMode(item.hDC, TRANSPARENT);
+    user_calls().TextOutA(item.hDC, (item.rcItem.left + item.rcItem.right) / 2, item.rcItem.top, label.c_str(),
              static_cast<int>(label.size()));
 }
 
@@ -53,17 +54,17 @@ INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPAR
         // The prompt ends in a line break; the staging folder goes on the
         // next line. The buffer's size bounds the text, as it always has.
         char prompt[prompt_buffer_size];
-        HWND prompt_control = GetDlgItem(dialog, IDC_PROMPT);
-        int length = GetWindowTextA(prompt_control, prompt, sizeof prompt);
+        HWND prompt_control = user_calls().GetDlgItem(dialog, IDC_PROMPT);
+        int length = user_calls().GetWindowTextA(prompt_control, prompt, sizeof prompt);
         if (length < 0) length = 0;
         size_t room = sizeof prompt - 1 - static_cast<size_t>(length);
         size_t folder_length = self->staging_folder_.size() < room ? self->staging_folder_.size() : room;
         std::memcpy(prompt + length, self->staging_folder_.data(), folder_length);
         prompt[length + folder_length] = '\0';
-        SetWindowTextA(prompt_control, prompt);
+        user_calls().SetWindowTextA(prompt_control, prompt);
 
-        HICON icon = LoadIconA(self->instance_, MAKEINTRESOURCEA(IDI_INSTALLER));
-        SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+        HICON icon = user_calls().LoadIconA(self->instance_, MAKEINTRESOURCEA(IDI_INSTALLER));
+        user_calls().SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
 
         // Stored before the worker starts: it is the worker's only way to
         // the dialog.
@@ -75,7 +76,7 @@ INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPAR
         // Only the worker's own close (1) ends the dialog: Escape and the
         // close box send IDCANCEL and are ignored, so the user cannot
         // interrupt an extraction half-way.
-        if (wparam == IDOK) EndDialog(dialog, 1);
+        if (wparam == IDOK) user_calls().EndDialog(dialog, 1);
         return FALSE;
     case WM_DRAWITEM:
         draw_progress(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
@@ -88,24 +89,24 @@ INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPAR
 void Win32Platform::run_progress_dialog(const std::string& staging_folder, const std::function<void()>& on_open) {
     staging_folder_ = staging_folder;
     on_open_ = &on_open;
-    DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, dialog_procedure,
+    user_calls().DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, dialog_procedure,
                     reinterpret_cast<LPARAM>(this));
     on_open_ = nullptr;
 }
 
 void Win32Platform::set_progress(uint32_t percentage) {
-    HWND control = GetDlgItem(dialog_, IDC_PROGRESS);
-    SetWindowLongPtrA(control, GWLP_USERDATA, static_cast<LONG_PTR>(percentage));
-    InvalidateRect(control, nullptr, TRUE);
+    HWND control = user_calls().GetDlgItem(dialog_, IDC_PROGRESS);
+    user_calls().SetWindowLongPtrA(control, GWLP_USERDATA, static_cast<LONG_PTR>(percentage));
+    user_calls().InvalidateRect(control, nullptr, TRUE);
 }
 
 void Win32Platform::message_box(const std::string& text, bool owned_by_dialog) {
-    MessageBoxA(owned_by_dialog ? dialog_ : nullptr, text.c_str(), LUMO_CAPTION, MB_ICONERROR);
+    user_calls().MessageBoxA(owned_by_dialog ? dialog_ : nullptr, text.c_str(), LUMO_CAPTION, MB_ICONERROR);
 }
 
-void Win32Platform::end_dialog() { EndDialog(dialog_, 1); }
+void Win32Platform::end_dialog() { user_calls().EndDialog(dialog_, 1); }
 
-void Win32Platform::post_close() { PostMessageA(dialog_, WM_COMMAND, IDOK, 0); }
+void Win32Platform::post_close() { user_calls().PostMessageA(dialog_, WM_COMMAND, IDOK, 0); }
 
 void Win32Platform::start_thread(std::function<void()> body) {
     auto* start = new ThreadStart{std::move(body)};
@@ -122,7 +123,7 @@ void Win32Platform::start_thread(std::function<void()> body) {
 
 std::string Win32Platform::load_string(int id) {
     char buffer[string_buffer_size];
-    int length = LoadStringA(instance_, static_cast<UINT>(id), buffer, sizeof buffer);
+    int length = user_calls().LoadStringA(instance_, static_cast<UINT>(id), buffer, sizeof buffer);
     if (length <= 0) return "";
     return std::string(buffer, static_cast<size_t>(length));
 }

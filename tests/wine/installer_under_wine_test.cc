@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 // Set by the build: the Windows programs and the host packer.
 const fs::path windows_build = LUMO_WINDOWS_BUILD;
-const fs::path windows32_build = LUMO_WINDOWS32_BUILD;
 const fs::path lumopack = LUMO_LUMOPACK;
 const fs::path artefacts = LUMO_TEST_ARTEFACTS;
 
@@ -76,7 +75,12 @@ protected:
     // what each box said: "count=<boxes on screen>", then its text, a line each.
     std::string run_and_confirm(const fs::path& installer, const std::map<std::string, std::string>& environment = {},
                                 double seconds = 60) {
-        const int process = session_->start(installer, {}, environment);
+        return finish_and_confirm(session_->start(installer, {}, environment), environment, seconds);
+    }
+
+    // The same for an installer already started.
+    std::string finish_and_confirm(int process, const std::map<std::string, std::string>& environment = {},
+                                   double seconds = 60) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         std::string seen;
         int exit_code = 0;
@@ -186,6 +190,120 @@ TEST_F(InstallerUnderWine, CopyErrorNamesTheFileThatCouldNotBeWritten) {
     EXPECT_FALSE(fs::exists(staging_ / "setup-started.txt"));
     EXPECT_EQ(read_file(staging_ / "readme.txt"), "old");
     session_->wait(holder, 0);
+}
+
+// Big enough to catch the dialog mid-run, small enough to pack quickly.
+constexpr size_t slow_payload_size = 40u << 20;
+
+TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox) {
+    const fs::path installer = build_installer("slow", {{"data.bin", noise(slow_payload_size, 3)}});
+    fs::create_directories(artefacts);
+    struct Case {
+        const char* language;
+        std::map<std::string, std::string> environment;
+        std::string title, prompt;
+    } cases[] = {
+        {"en", {}, dialog_title_en, LUMO_DIALOG_PROMPT_EN},
+        {"de", german, dialog_title_de, LUMO_DIALOG_PROMPT_DE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        fs::remove_all(staging_);
+        const int process = session_->start(installer, {}, c.environment);
+        RunResult dialog = session_->run(helpers / "window_probe.exe", {"show", c.title, "30"}, c.environment);
+        ASSERT_EQ(dialog.exit_code, 0) << "no dialog titled " << c.title;
+        // The prompt's own line break, then the staging folder; the bar's text
+        // is never shown but is there.
+        EXPECT_EQ(dialog.output, c.prompt + staging_windows_path() + "\nButton1\n");
+
+        RunResult window = session_->host("xdotool search --name " + shell_quote("^" + c.title + "$"));
+        const fs::path screenshot = artefacts / ("dialog-" + std::string(c.language) + ".png");
+        if (window.exit_code == 0 && !window.output.empty()) {
+            const std::string id = window.output.substr(0, window.output.find('\n'));
+            session_->host("import -window " + id + " " + shell_quote(screenshot.string()));
+        }
+        EXPECT_TRUE(fs::exists(screenshot)) << "screenshot of the dialog mid-run";
+
+        // Neither may end the dialog: an early end would leave the status
+        // unset, show message 5 and start nothing.
+        EXPECT_EQ(session_->run(helpers / "window_probe.exe", {"escape", c.title}).exit_code, 0);
+        EXPECT_EQ(session_->run(helpers / "window_probe.exe", {"close", c.title}).exit_code, 0);
+        EXPECT_EQ(finish_and_confirm(process, c.environment), "");
+        EXPECT_NE(setup_record(), "");
+        EXPECT_EQ(fs::file_size(staging_ / "data.bin"), slow_payload_size);
+    }
+}
+
+TEST_F(InstallerUnderWine, DllsPlantedBesideTheInstallerAreNeverLoaded) {
+    // DLLs that programs load by name and that are not among the system's
+    // known DLLs: the classic victims of planting in a Downloads folder.
+    const std::vector<std::string> planted = {"version", "uxtheme", "dwmapi",  "winmm",   "cryptbase", "msimg32",
+                                              "userenv", "profapi", "propsys", "dbghelp", "wldp",      "comctl32"};
+    std::string overrides;
+    for (const auto& name : planted) overrides += (overrides.empty() ? "" : ",") + name;
+    const std::map<std::string, std::string> prefer_planted = {{"WINEDLLOVERRIDES", overrides + "=n,b;mscoree,mshtml="}};
+    auto plant = [&](const fs::path& folder) {
+        for (const auto& name : planted) fs::copy_file(helpers / "canary.dll", folder / (name + ".dll"));
+    };
+    auto markers = [&](const fs::path& folder) {
+        std::vector<std::string> found;
+        for (const auto& name : planted)
+            if (fs::exists(folder / (name + ".dll.loaded"))) found.push_back(name);
+        return found;
+    };
+
+    // The canaries work: a program with the default search order loads them all.
+    const fs::path control = session_->scratch_folder("control");
+    fs::copy_file(helpers / "canary_loader.exe", control / "canary_loader.exe");
+    plant(control);
+    std::vector<std::string> names;
+    for (const auto& name : planted) names.push_back(name + ".dll");
+    session_->run(control / "canary_loader.exe", names, prefer_planted);
+    EXPECT_EQ(markers(control), planted);
+
+    const fs::path installer = build_installer("Downloads", {{"readme.txt", "planted"}});
+    plant(installer.parent_path());
+    EXPECT_EQ(run_and_confirm(installer, prefer_planted), "");
+    EXPECT_NE(setup_record(), "") << "the run went through";
+    EXPECT_EQ(markers(installer.parent_path()), std::vector<std::string>{});
+}
+
+TEST_F(InstallerUnderWine, SignedInstallerVerifiesReadsAndRuns) {
+    const fs::path installer = build_installer("unsigned", {{"readme.txt", "signed"}});
+    const fs::path folder = installer.parent_path();
+    const fs::path signed_installer = folder / "signed.exe";
+    const std::string key = (folder / "key.pem").string(), certificate = (folder / "certificate.pem").string();
+    // A throw-away certificate, made for this run only.
+    ASSERT_EQ(session_->host("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Lumo-test -keyout " +
+                             shell_quote(key) + " -out " + shell_quote(certificate))
+                  .exit_code,
+              0);
+    ASSERT_EQ(session_->host("osslsigncode sign -certs " + shell_quote(certificate) + " -key " + shell_quote(key) +
+                             " -n Lumo -in " + shell_quote(installer.string()) + " -out " +
+                             shell_quote(signed_installer.string()))
+                  .exit_code,
+              0);
+    ASSERT_GT(fs::file_size(signed_installer), fs::file_size(installer)) << "a certificate table was appended";
+    EXPECT_EQ(session_->host("osslsigncode verify -CAfile " + shell_quote(certificate) + " -in " +
+                             shell_quote(signed_installer.string()))
+                  .exit_code,
+              0);
+
+    const std::string pack = shell_quote(lumopack.string());
+    RunResult listed = session_->host(pack + " list " + shell_quote(signed_installer.string()));
+    EXPECT_EQ(listed.exit_code, 0);
+    EXPECT_NE(listed.output.find("readme.txt"), std::string::npos) << listed.output;
+    EXPECT_EQ(session_->host(pack + " test " + shell_quote(signed_installer.string())).exit_code, 0);
+    const fs::path extracted = folder / "extracted";
+    EXPECT_EQ(session_->host(pack + " extract " + shell_quote(signed_installer.string()) + " -C " +
+                             shell_quote(extracted.string()))
+                  .exit_code,
+              0);
+    EXPECT_EQ(read_file(extracted / "readme.txt"), "signed");
+
+    EXPECT_EQ(run_and_confirm(signed_installer), "");
+    EXPECT_NE(setup_record(), "");
+    EXPECT_EQ(read_file(staging_ / "readme.txt"), "signed");
 }
 
 }  // namespace
