@@ -36,6 +36,9 @@ namespace {
 
 constexpr uint32_t flush_margin = 270;
 constexpr uint32_t lookup_bits = 10;
+// A 64-bit load at any bit offset holds 57 stream bits: a code of up to 15
+// bits and as many more codes of table length as fit behind it.
+constexpr uint32_t extra_symbols_per_load = (57 - max_code_length) / lookup_bits;
 // Peeks load eight bytes at the byte offset; the padding behind the buffer
 // keeps that inside the input object wherever the offset stands.
 static_assert(BitInput::padding >= 8);
@@ -382,8 +385,8 @@ void FastDecoder::audio_loop() {
         window[write++] = channels_[channel].decode(delta, uint8_t(s));
         if (++channel == channel_count) channel = 0;
         left -= 1;
-        // Up to four more bytes from the bits already loaded, as in the LZ loop.
-        for (int more = 0; more < 4 && left >= 0; ++more) {
+        // More bytes from the bits already loaded, as in the LZ loop.
+        for (uint32_t more = 0; more < extra_symbols_per_load && left >= 0; ++more) {
             write &= window_mask;
             if ((pos >> 3) > loop_refill_threshold) break;
             if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write)
@@ -473,10 +476,9 @@ void FastDecoder::lz_loop() {
         if (s < repeat_match_symbol) {
             window[write++] = uint8_t(s);
             left -= 1;
-            // Up to four more literals from the bits already loaded (at most
-            // 15 + 4 x 10 of them), each pass with the checks of a pass of
-            // its own; anything else goes round the loop.
-            for (int more = 0; more < 4 && left >= 0; ++more) {
+            // More literals from the bits already loaded, each with the
+            // checks of a pass of its own; anything else goes round the loop.
+            for (uint32_t more = 0; more < extra_symbols_per_load && left >= 0; ++more) {
                 write &= window_mask;
                 if ((pos >> 3) > loop_refill_threshold) break;
                 if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write)
