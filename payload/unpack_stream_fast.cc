@@ -23,6 +23,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "payload/audio_predictor.h"
 #include "payload/bit_input.h"
@@ -543,11 +544,17 @@ void FastDecoder::emit_output(const uint8_t* bytes, uint32_t n) {
 int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_end,
                            uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress,
                            uint8_t* window) {
-    if (window == nullptr) {
+    // Reversed ranges count as empty ones.
+    if (packed_end < packed_begin) packed_end = packed_begin;
+    if (output_end < output_begin) output_end = output_begin;
+    std::unique_ptr<FastDecoder> decoder;
+    if (window != nullptr)
+        decoder.reset(new (std::nothrow) FastDecoder(window, output_begin, output_end, progress));
+    if (decoder == nullptr) {
+        // Out of memory: no image, and one that fails every check.
         std::fill(output_begin, output_end, uint8_t(0));
         return 1;
     }
-    auto decoder = std::make_unique<FastDecoder>(window, output_begin, output_end, progress);
     decoder->run(packed_begin, packed_end);
     return 1;
 }

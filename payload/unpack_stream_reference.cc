@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "payload/audio_predictor.h"
 #include "payload/bit_input.h"
@@ -182,11 +183,17 @@ std::unique_ptr<uint8_t[]> allocate_window() {
 int32_t unpack_stream_reference(const uint8_t* packed_begin, const uint8_t* packed_end,
                                 uint8_t* output_begin, uint8_t* output_end,
                                 ProgressSink& progress, uint8_t* window) {
-    if (window == nullptr) {
+    // Reversed ranges count as empty ones.
+    if (packed_end < packed_begin) packed_end = packed_begin;
+    if (output_end < output_begin) output_end = output_begin;
+    std::unique_ptr<ReferenceDecoder> decoder;
+    if (window != nullptr)
+        decoder.reset(new (std::nothrow) ReferenceDecoder(window, output_begin, output_end, progress));
+    if (decoder == nullptr) {
+        // Out of memory: no image, and one that fails every check.
         std::fill(output_begin, output_end, uint8_t(0));
         return 1;
     }
-    auto decoder = std::make_unique<ReferenceDecoder>(window, output_begin, output_end, progress);
     decoder->run(packed_begin, packed_end);
     return 1;
 }

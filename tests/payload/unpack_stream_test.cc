@@ -383,13 +383,38 @@ TEST(UnpackStream, WindowThatCannotBeAllocatedLeavesZeros) {
     LzStream s;
     s.literals("abc");
     const auto stored = test::scramble(s.plain());
-    std::vector<uint8_t> out(3, 0xEE);
-    RecordingSink sink;
-    EXPECT_EQ(unpack_stream_reference(stored.data(), stored.data() + stored.size(), out.data(),
-                                      out.data() + out.size(), sink, nullptr),
-              1);
-    EXPECT_EQ(out, std::vector<uint8_t>(3, 0));
-    EXPECT_TRUE(sink.reports.empty());
+    for (auto decoder : {unpack_stream_reference, unpack_stream_fast}) {
+        std::vector<uint8_t> out(3, 0xEE);
+        RecordingSink sink;
+        EXPECT_EQ(decoder(stored.data(), stored.data() + stored.size(), out.data(),
+                          out.data() + out.size(), sink, nullptr),
+                  1);
+        EXPECT_EQ(out, std::vector<uint8_t>(3, 0));
+        EXPECT_TRUE(sink.reports.empty());
+    }
+}
+
+TEST(UnpackStream, ReversedRangesCountAsEmpty) {
+    LzStream s;
+    s.literals("abc");
+    const auto stored = test::scramble(s.plain());
+    for (auto decoder : {unpack_stream_reference, unpack_stream_fast}) {
+        const auto window = allocate_window();
+        std::vector<uint8_t> out(3, 0xEE);
+        RecordingSink sink;
+        // Output end before its begin: nothing is written, one empty block.
+        decoder(stored.data(), stored.data() + stored.size(), out.data() + 3, out.data(), sink,
+                window.get());
+        EXPECT_EQ(out, std::vector<uint8_t>(3, 0xEE));
+        EXPECT_EQ(sink.reports, std::vector<uint32_t>{0});
+        // Stream end before its begin: decoded as an empty stream (zero bits,
+        // literal 0 in a fresh main table).
+        RecordingSink sink2;
+        const auto window2 = allocate_window();
+        decoder(stored.data() + 4, stored.data(), out.data(), out.data() + 3, sink2, window2.get());
+        EXPECT_EQ(out, std::vector<uint8_t>(3, 0));
+        EXPECT_EQ(sink2.reports, std::vector<uint32_t>{3});
+    }
 }
 
 }  // namespace
