@@ -274,31 +274,6 @@ private:
         }
     }
 
-    // The next 32 bits from the bit position, the first in the top bit.
-    uint32_t peek32() const { return uint32_t(peek64() >> 32); }
-    // The next 64 bits, of which at least 57 are stream bits: enough for
-    // the longest symbol with everything that follows it (15 + 5 + 15 + 16).
-    uint64_t peek64() const {
-        return load_be64(in_.bytes.data() + (bit_position_ >> 3)) << (bit_position_ & 7);
-    }
-    uint32_t read_bits(uint32_t n) {
-        const uint32_t v = n == 0 ? 0 : peek32() >> (32 - n);
-        bit_position_ += n;
-        return v;
-    }
-    uint32_t decode(const CodeTable& table, const SymbolLookup& lookup) {
-        const uint32_t bits = peek32();
-        const uint32_t entry = lookup[bits >> (32 - lookup_bits)];
-        if (entry >> 16) {
-            bit_position_ += entry >> 16;
-            return entry & 0xFFFF;
-        }
-        const uint32_t v = (bits >> 16) & 0xFFFE;
-        const uint32_t length = code_length_of(table, v);
-        bit_position_ += length;
-        return table.symbol_list[symbol_position(table, v, length)];
-    }
-
     void audio_loop();
     void lz_loop();
     void flush_window();
