@@ -17,7 +17,7 @@ namespace lumo::fuzz {
 class GuardedBuffer {
 public:
     explicit GuardedBuffer(size_t size) : size_(size) {
-        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        const size_t page = page_size();
         const size_t body = (size + page - 1) / page * page;
         mapped_size_ = body + 2 * page;
         void* map = mmap(nullptr, mapped_size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -50,7 +50,10 @@ public:
 
 private:
     static constexpr uint8_t slack_fill = 0xA5;
-    static size_t page_size() { return size_t(sysconf(_SC_PAGESIZE)); }
+    static size_t page_size() {
+        static const size_t size = size_t(sysconf(_SC_PAGESIZE));
+        return size;
+    }
 
     uint8_t* mapped_ = nullptr;
     size_t mapped_size_ = 0;

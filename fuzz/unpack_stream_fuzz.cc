@@ -10,15 +10,15 @@
 //  - the decoder answers 1 and writes only inside the output area (guard
 //    pages behind it, a filled slack before it);
 //  - it reads only inside the packed stream (it ends at a guard page);
-//  - a call depends on nothing but its stream and starting window: a second
-//    call gives the same bytes;
 //
 // unpack_stream itself is the fast decoder over a freshly allocated, zeroed
 // window; here the windows are allocated once and filled before each call,
 // since allocating 1 MiB for every call would slow the fuzzer a
 // hundredfold under the sanitizers.
 //  - the fast decoder and the reference decoder give the same bytes and the
-//    same progress reports, which never add up to more than the output area.
+//    same progress reports, which never add up to more than the output area;
+//    as the two are called in turn, state that one carried over from an
+//    earlier call would show as a difference.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -40,25 +40,47 @@ struct RecordingSink final : lumo::ProgressSink {
     void report_progress(uint32_t bytes) override { reports.push_back(bytes); }
 };
 
-// The window at the start of a call: zeros as allocate_window hands it out
-// for a pattern of 0, else a 4 KiB run of pseudo-random bytes from
-// `pattern`, repeated.
-uint8_t* starting_window(std::unique_ptr<uint8_t[]>& window, uint16_t pattern) {
-    if (!window) window = lumo::allocate_window();
-    FUZZ_CHECK(window != nullptr);
-    if (pattern == 0) {
-        std::memset(window.get(), 0, lumo::window_size);
-        return window.get();
+// The longest match: the last length slot, its extra bits, the per-use
+// constant and the additions for far distances.
+constexpr uint32_t longest_match =
+    lumo::length_slots.back().base + (1u << lumo::length_slots.back().extra_bits) + 3 + 2;
+// A call writes the window from its start, at most the output, one more
+// match and a word of the fast decoder's copies.
+constexpr size_t dirtied_by_call = output_size_mask + 1 + longest_match + 16;
+static_assert(dirtied_by_call < lumo::window_size);
+
+// A window for each decoder, allocated once. Its starting contents are zeros
+// as allocate_window hands them out for a pattern of 0, else a 4 KiB run of
+// pseudo-random bytes from `pattern`, repeated. Between calls with the same
+// pattern only the part a call can have written is filled again.
+class StartingWindow {
+public:
+    uint8_t* prepare(uint16_t pattern) {
+        if (!window_) window_ = lumo::allocate_window();
+        FUZZ_CHECK(window_ != nullptr);
+        make_run(pattern);
+        const size_t fill = pattern == pattern_ ? dirtied_by_call : lumo::window_size;
+        for (size_t at = 0; at < fill; at += run_size)
+            std::memcpy(window_.get() + at, run_, std::min(run_size, fill - at));
+        pattern_ = pattern;
+        return window_.get();
     }
-    constexpr size_t run = 4096;
-    uint32_t state = pattern * 0x9E3779B9u | 1;
-    for (size_t i = 0; i < run; ++i) {
-        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-        window[i] = uint8_t(state);
+
+private:
+    static constexpr size_t run_size = 4096;
+
+    void make_run(uint16_t pattern) {
+        uint32_t state = pattern * 0x9E3779B9u | 1;
+        for (size_t i = 0; i < run_size; ++i) {
+            state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+            run_[i] = pattern == 0 ? 0 : uint8_t(state);
+        }
     }
-    for (size_t at = run; at < lumo::window_size; at += run) std::memcpy(window.get() + at, window.get(), run);
-    return window.get();
-}
+
+    std::unique_ptr<uint8_t[]> window_;
+    int pattern_ = -1;
+    uint8_t run_[run_size];
+};
 
 uint64_t total(const std::vector<uint32_t>& reports) {
     uint64_t sum = 0;
@@ -76,26 +98,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint16_t pattern = uint16_t(word >> 16);
     GuardedBuffer stream({data + 4, size - 4});
 
-    static std::unique_ptr<uint8_t[]> fast_window, reference_window;
+    static StartingWindow fast_window, reference_window;
 
     GuardedBuffer fast(output_size);
     RecordingSink fast_progress;
     FUZZ_CHECK(lumo::unpack_stream_fast(stream.data(), stream.end(), fast.data(), fast.end(), fast_progress,
-                                        starting_window(fast_window, pattern)) == 1);
+                                        fast_window.prepare(pattern)) == 1);
     FUZZ_CHECK(fast.slack_intact());
     FUZZ_CHECK(total(fast_progress.reports) <= output_size);
-
-    // A second call on the same area: nothing carried over from the first.
-    GuardedBuffer again(output_size);
-    lumo::NullProgressSink ignore;
-    lumo::unpack_stream_fast(stream.data(), stream.end(), again.data(), again.end(), ignore,
-                             starting_window(fast_window, pattern));
-    FUZZ_CHECK(std::equal(fast.data(), fast.end(), again.data()));
 
     GuardedBuffer reference(output_size);
     RecordingSink reference_progress;
     FUZZ_CHECK(lumo::unpack_stream_reference(stream.data(), stream.end(), reference.data(), reference.end(),
-                                             reference_progress, starting_window(reference_window, pattern)) == 1);
+                                             reference_progress, reference_window.prepare(pattern)) == 1);
     FUZZ_CHECK(reference.slack_intact());
     FUZZ_CHECK(std::equal(fast.data(), fast.end(), reference.data()));
     FUZZ_CHECK(fast_progress.reports == reference_progress.reports);
