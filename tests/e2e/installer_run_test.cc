@@ -123,6 +123,7 @@ TEST_F(InstallerRun, NormalRunWritesEveryFileAndStartsTheSetupProgramInTheStagin
     add("Setup.exe", recording_setup, 0644);
     add("Readme.txt", "Read me.\n");
     add("Sounds/Deep/data.bin", data);
+    add("Presets/W\xc3\xa4rme \xe2\x82\xac.preset", "warm");  // stored in Windows-1252, written back as UTF-8
     pack_with_lumopack();
 
     ProcessResult result = run_installer_file();
@@ -130,6 +131,7 @@ TEST_F(InstallerRun, NormalRunWritesEveryFileAndStartsTheSetupProgramInTheStagin
     EXPECT_EQ(result.output, "") << "not a terminal: nothing but messages";
     EXPECT_EQ(read_file(staging() / "Readme.txt"), "Read me.\n");
     EXPECT_EQ(read_file(staging() / "Sounds" / "Deep" / "data.bin"), data);
+    EXPECT_EQ(read_file(staging() / "Presets" / "W\xc3\xa4rme \xe2\x82\xac.preset"), "warm");
     EXPECT_EQ(setup_ran(), (std::vector<std::string>{staging().string(), (staging() / "Setup.exe").string(), "0"}));
     struct stat st;
     ASSERT_EQ(stat(staging().c_str(), &st), 0);
