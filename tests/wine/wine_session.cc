@@ -90,7 +90,12 @@ WineSession::WineSession() {
     if (number.empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + number;
 
-    RunResult boot = host(environment_text({}) + " wineboot -i && " + environment_text({}) + " wineserver -w");
+    // Without a window manager on the virtual display, Wine draws the
+    // windows' frames and captions itself only for unmanaged windows.
+    const std::string wine = environment_text({});
+    RunResult boot = host(wine + " wineboot -i && " + wine +
+                          " wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f && " + wine +
+                          " wineserver -w");
     if (boot.exit_code != 0 || !fs::exists(drive_c())) throw std::runtime_error("wineboot failed");
 }
 
