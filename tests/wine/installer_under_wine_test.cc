@@ -319,5 +319,21 @@ TEST_F(InstallerUnderWine, SignedInstallerVerifiesReadsAndRuns) {
     EXPECT_EQ(read_file(staging_ / "readme.txt"), "signed");
 }
 
+TEST_F(InstallerUnderWine, StagingFolderThatIsALinkIsNeverFollowed) {
+    const fs::path installer = build_installer("linked", {{"readme.txt", "through the link"}});
+    // The staging folder's name points at a folder elsewhere, as a link
+    // planted in a shared temporary folder would. Wine shows the link as a
+    // reparse point and cannot remove it: the installer must then refuse it.
+    const fs::path elsewhere = session_->scratch_folder("elsewhere");
+    write_file(elsewhere / "precious.txt", "keep me");
+    fs::create_directory_symlink(elsewhere, staging_);
+
+    EXPECT_EQ(run_and_confirm(installer), "count=1\n" LUMO_STR6_EN + staging_windows_path() + LUMO_STR7_EN "\n");
+    EXPECT_EQ(read_file(elsewhere / "precious.txt"), "keep me");
+    EXPECT_FALSE(fs::exists(elsewhere / "readme.txt"));
+    EXPECT_FALSE(fs::exists(elsewhere / "Setup.exe"));
+    fs::remove(staging_);
+}
+
 }  // namespace
 }  // namespace lumo::wine

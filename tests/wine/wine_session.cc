@@ -180,7 +180,7 @@ RunResult WineSession::host(const std::string& command) const {
 // starts inherits the program's output and would hold a pipe open.
 RunResult WineSession::collect(const std::string& command, double seconds) const {
     const fs::path output = root_ / ("output-" + std::to_string(++outputs_) + ".txt");
-    int pid = spawn_shell(command + " >" + shell_quote(output.string()) + " 2>/dev/null");
+    int pid = spawn_shell("{ " + command + "; } >" + shell_quote(output.string()) + " 2>/dev/null");
     RunResult result;
     result.exit_code = wait_for_process(pid, seconds);
     result.output = read_file(output);
