@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "tools/encoder/audio_coder.h"
 #include "tools/encoder/code_lengths.h"
 #include "test_images.h"
 #include "tools/encoder/encoder.h"
@@ -94,6 +95,53 @@ TEST(StreamSymbols, SlotsCoverTheirValuesExactly) {
         const int l = length_slot(v), s = short_slot(v);
         ASSERT_LT(v - kLengthSlots.base[size_t(l)], 1u << kLengthSlots.extra_bits[size_t(l)]) << v;
         ASSERT_LT(v - kShortSlots.base[size_t(s)], 1u << kShortSlots.extra_bits[size_t(s)]) << v;
+    }
+}
+
+// A RIFF/WAVE header followed by `data_size` bytes announced and `present`
+// bytes really there.
+test::Bytes wav_header(uint16_t block_align, uint32_t data_size, size_t present) {
+    test::Bytes w;
+    auto u32 = [&](uint32_t v) { for (int b = 0; b < 4; ++b) w.push_back(uint8_t(v >> (8 * b))); };
+    auto u16 = [&](uint32_t v) { for (int b = 0; b < 2; ++b) w.push_back(uint8_t(v >> (8 * b))); };
+    auto tag = [&](const char* t) { w.insert(w.end(), t, t + 4); };
+    tag("RIFF"); u32(36 + data_size); tag("WAVE");
+    tag("LIST"); u32(3); w.insert(w.end(), {'a', 'b', 'c', 0});  // odd chunk, padded
+    tag("fmt "); u32(16); u16(1); u16(1); u32(8000); u32(8000u * block_align); u16(block_align); u16(8u * block_align);
+    tag("data"); u32(data_size);
+    w.resize(w.size() + present, 0x55);
+    return w;
+}
+
+TEST(FindWavData, SampleBytesAndChannelsFromTheHeaders) {
+    const test::Bytes mono16 = wav_header(2, 1000, 1000);
+    const size_t mono16_data = mono16.size() - 1000;
+    struct Row {
+        const char* what;
+        test::Bytes image;
+        std::vector<AudioRange> expected;
+    };
+    test::Bytes two = test::random_bytes(100, 1);
+    test::append(two, mono16);
+    test::append(two, wav_header(4, 400, 400));
+    const std::vector<Row> rows = {
+        {"16-bit mono: two byte channels", mono16, {{uint32_t(mono16_data), uint32_t(mono16.size()), 2}}},
+        {"data cut short by the image end", wav_header(1, 5000, 300),
+         {{uint32_t(wav_header(1, 0, 0).size()), uint32_t(wav_header(1, 0, 0).size() + 300), 1}}},
+        {"block alignment 6 has no channel count of the format", wav_header(6, 600, 600), {}},
+        {"header without its data chunk", test::Bytes(mono16.begin(), mono16.begin() + 40), {}},
+        {"two files after other bytes", two,
+         {{uint32_t(100 + mono16_data), uint32_t(100 + mono16.size()), 2},
+          {uint32_t(two.size() - 400), uint32_t(two.size()), 4}}},
+    };
+    for (const Row& row : rows) {
+        const std::vector<AudioRange> found = find_wav_data(row.image);
+        ASSERT_EQ(found.size(), row.expected.size()) << row.what;
+        for (size_t i = 0; i < found.size(); ++i) {
+            EXPECT_EQ(found[i].begin, row.expected[i].begin) << row.what;
+            EXPECT_EQ(found[i].end, row.expected[i].end) << row.what;
+            EXPECT_EQ(found[i].channels, row.expected[i].channels) << row.what;
+        }
     }
 }
 

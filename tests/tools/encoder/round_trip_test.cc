@@ -85,7 +85,10 @@ const Case kCases[] = {
     {"audio with 4 byte channels, longer than a stretch", [] { return test::wav_file(200000, 2, 13); },
      [](const EncoderStatistics& s) { EXPECT_GT(s.audio_bytes, 700000u); }},
     {"statistics that change, so tables switch", changing_statistics,
-     [](const EncoderStatistics& s) { EXPECT_GE(s.lz_blocks, 6u); }},
+     [](const EncoderStatistics& s) {
+         EXPECT_GE(s.lz_blocks, 6u);
+         EXPECT_GT(s.kept_tables, 0u);
+     }},
     {"window wrap with matches a window back", [] { return test::far_repeats(2600000, 14); },
      [](const EncoderStatistics& s) { EXPECT_GT(s.far_matches, 0u); }},
 };
