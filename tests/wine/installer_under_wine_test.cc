@@ -203,7 +203,8 @@ std::map<std::string, std::string> many_small_files() {
             std::string line = "line " + std::to_string(folder) + " " + std::to_string(file) + " of the add-on\n";
             std::string content;
             for (int i = 0; i < 40; ++i) content += line;
-            files["d" + std::to_string(folder) + "/f" + std::to_string(file) + ".txt"] = content;
+            files[std::string("d").append(std::to_string(folder)).append("/f").append(std::to_string(file)).append(".txt")] =
+                content;
         }
     return files;
 }

@@ -149,7 +149,7 @@ RunResult WineSession::run(const fs::path& program, const std::vector<std::strin
                            const std::map<std::string, std::string>& environment, double seconds) const {
     std::string command = "cd " + shell_quote(program.parent_path().string()) + " && exec " +
                           environment_text(environment) + " wine " + shell_quote(program.string());
-    for (const auto& argument : arguments) command += " " + shell_quote(argument);
+    for (const auto& argument : arguments) command.append(" ").append(shell_quote(argument));
     return collect(command, seconds);
 }
 
@@ -157,7 +157,7 @@ int WineSession::start(const fs::path& program, const std::vector<std::string>& 
                        const std::map<std::string, std::string>& environment) const {
     std::string command = "cd " + shell_quote(program.parent_path().string()) + " && exec " +
                           environment_text(environment) + " wine " + shell_quote(program.string());
-    for (const auto& argument : arguments) command += " " + shell_quote(argument);
+    for (const auto& argument : arguments) command.append(" ").append(shell_quote(argument));
     return spawn_shell(command + " >/dev/null 2>/dev/null");
 }
 
