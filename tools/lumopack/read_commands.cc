@@ -55,9 +55,10 @@ fs::path host_path(const std::string& part) {
 }
 
 // Where an entry goes below `root`. Every folder on the way is created when
-// missing and must be a real folder: a link there, made before or during the
-// run, could lead outside the target folder. The entry's name has passed
-// the installer's rule, so its parts are plain names.
+// missing and must be a real folder: a link there could lead outside the
+// target folder. (Checked, then used: a link that another process puts in
+// place between the two is not guarded against.) The entry's name has
+// passed the installer's rule, so its parts are plain names.
 fs::path prepare_target(const fs::path& root, std::string_view name, const std::string& shown) {
     fs::path path = root;
     size_t start = 0;
