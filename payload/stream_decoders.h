@@ -12,6 +12,19 @@
 
 namespace lumo {
 
+// Never more than 260 bytes are written by one pass of the decoding loop, so
+// a flush when fewer than this many positions separate the write position
+// from the bytes not yet emitted keeps those bytes from being overwritten.
+inline constexpr uint32_t flush_margin = 270;
+
+// Passes that produce no byte (table switches, a repeat before any match)
+// in a row after which decoding gives up. Past the end of the stream the
+// decoder reads a buffer that no longer changes, and a damaged stream can
+// decode to such passes forever; no packer writes more than a handful in a
+// row. Giving up leaves an image that fails its checks, as a damaged stream
+// does anyway.
+inline constexpr uint32_t max_idle_passes = 1u << 22;
+
 // The 1 MiB window, zeroed; nullptr when memory is short.
 std::unique_ptr<uint8_t[]> allocate_window();
 

@@ -35,7 +35,6 @@
 namespace lumo {
 namespace {
 
-constexpr uint32_t flush_margin = 270;
 constexpr uint32_t lookup_bits = 10;
 // A 64-bit load at any bit offset holds 57 stream bits: a code of up to 15
 // bits and as many more codes of table length as fit behind it.
@@ -250,6 +249,9 @@ private:
     int32_t channel_delta_ = 0;
     std::array<BatchedAudioChannel, max_audio_channels> channels_{};
 
+    // Passes in a row that produced no byte (see max_idle_passes).
+    uint32_t idle_passes_ = 0;
+
     // The input position in bits; in_.byte_offset and in_.bit_offset are
     // brought up to date only around the calls that use them.
     uint32_t bit_position_ = 0;
@@ -355,9 +357,11 @@ void FastDecoder::audio_loop() {
             save();
             read_tables();
             restore();
+            if (++idle_passes_ > max_idle_passes) left = -1;
             if (!tables_.audio_mode) break;
             continue;
         }
+        idle_passes_ = 0;
         window[write++] = channels_[channel].decode(delta, uint8_t(s));
         if (++channel == channel_count) channel = 0;
         left -= 1;
@@ -452,6 +456,7 @@ void FastDecoder::lz_loop() {
         if (s < repeat_match_symbol) {
             window[write++] = uint8_t(s);
             left -= 1;
+            idle_passes_ = 0;
             // More literals from the bits already loaded, each with the
             // checks of a pass of its own; anything else goes round the loop.
             for (uint32_t more = 0; more < extra_symbols_per_load && left >= 0; ++more) {
@@ -473,9 +478,16 @@ void FastDecoder::lz_loop() {
             const uint32_t distance = d.base + 1 + take(d.extra_bits);
             length += (distance >= far_distance_2) + (distance >= far_distance_3);
             match(length, distance);
+            idle_passes_ = 0;
         } else if (s < first_short_match_symbol) {
             if (s == repeat_match_symbol) {
+                if (last_length_ == 0) {
+                    match(0, last_distance_);
+                    if (++idle_passes_ > max_idle_passes) left = -1;
+                    continue;
+                }
                 match(last_length_, last_distance_);
+                idle_passes_ = 0;
                 continue;
             }
             const uint32_t distance = old_distances_[(ring_counter_ - (s - 256)) & 3];
@@ -484,14 +496,20 @@ void FastDecoder::lz_loop() {
             length += (distance >= far_distance_1) + (distance >= far_distance_2) +
                       (distance >= far_distance_3);
             match(length, distance);
+            idle_passes_ = 0;
         } else if (s != lz_table_switch_symbol) {
             const MatchSlot& d = short_distance_slots[s - first_short_match_symbol];
             match(2, d.base + 1 + take(d.extra_bits));
+            idle_passes_ = 0;
         } else {
             save();
             read_tables();
             restore();
-            if (tables_.audio_mode) return;
+            if (++idle_passes_ > max_idle_passes) left = -1;
+            if (tables_.audio_mode) {
+                save();
+                return;
+            }
         }
     }
     save();

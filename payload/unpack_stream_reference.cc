@@ -17,11 +17,6 @@
 namespace lumo {
 namespace {
 
-// Never more than 260 bytes are written by one step, so a flush when fewer
-// than this many positions separate the write position from the bytes not yet
-// emitted keeps those bytes from being overwritten.
-constexpr uint32_t flush_margin = 270;
-
 class ReferenceDecoder {
 public:
     ReferenceDecoder(uint8_t* window, uint8_t* output_begin, uint8_t* output_end,
@@ -69,16 +64,22 @@ void ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_en
     read_code_tables(in_, tables_);
     bytes_left_ -= 1;
 
+    uint32_t idle_passes = 0;
     while (bytes_left_ >= 0) {
         write_position_ &= window_mask;
         if (in_.byte_offset > loop_refill_threshold) in_.refill_input();
         if (((flushed_position_ - write_position_) & window_mask) < flush_margin &&
             flushed_position_ != write_position_)
             flush_window();
+        const int64_t before = bytes_left_;
         if (tables_.audio_mode)
             decode_audio_symbol();
         else
             decode_lz_symbol();
+        if (bytes_left_ != before)
+            idle_passes = 0;
+        else if (++idle_passes > max_idle_passes)
+            bytes_left_ = -1;  // a stream that would decode forever
     }
 
     // Format note: one more symbol is read when at least five bytes seem

@@ -379,6 +379,23 @@ TEST(AudioDecoding, RoundTripsThroughModeAndChannelSwitches) {
     EXPECT_EQ(decode(s.plain(), data.size()).bytes, data);
 }
 
+// Guards against a hang. The all-zero code is the repeat symbol, which
+// copies nothing before any match; the stream ends in 16 KiB of zeros, so
+// the stale buffer that decoding reads on past the end is all zeros too,
+// and only repeats follow, forever. Decoding gives up after a few million
+// passes without output, and the final flush emits what there is.
+TEST(UnpackStream, EndlessPassesWithoutOutputStop) {
+    std::vector<uint8_t> lengths(298, 10);
+    lengths[256] = 1;
+    LzStream s(lengths);
+    s.literals("AB");
+    std::vector<uint8_t> plain = s.plain();
+    plain.resize(plain.size() + 16384, 0);
+    const Decoded d = decode(plain, 5);
+    EXPECT_EQ(d.bytes, bytes_of("AB\xEE\xEE\xEE"));
+    EXPECT_EQ(d.reports, std::vector<uint32_t>{2});
+}
+
 TEST(UnpackStream, WindowThatCannotBeAllocatedLeavesZeros) {
     LzStream s;
     s.literals("abc");

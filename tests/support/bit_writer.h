@@ -10,7 +10,9 @@
 // Fields go most significant bit first, as the decoder reads them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace lumo::test {
