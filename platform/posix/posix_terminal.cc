@@ -80,7 +80,9 @@ void PosixPlatform::message_box(const std::string& text, bool) {
     std::lock_guard<std::mutex> lock(dialog_mutex_);
     std::string shown = dialog_shown_ ? "\n\n" : "";
     shown += std::string(LUMO_CAPTION) + "\n" + terminal_text(text) + "\n";
-    bool confirm = isatty(STDIN_FILENO) == 1;
+    // Confirmed with Enter when someone can read the message and answer it;
+    // waiting on a terminal for a message written elsewhere would look like a hang.
+    bool confirm = isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1;
     if (confirm) shown += "[ OK ] ";
     write_out(shown);
     if (confirm) {
