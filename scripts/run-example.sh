@@ -33,3 +33,10 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 sleep 0.2
+
+if [ ! -e "$staging/Readme.txt" ]; then
+  echo
+  echo "Only the files up to Setup.exe were unpacked: the add-on's Setup.cfg asks for"
+  echo "Lumo 5.x, and no such installation was found (on POSIX it is looked up in the"
+  echo "Wine prefix, WINEPREFIX or ~/.wine). The setup program was started all the same."
+fi
