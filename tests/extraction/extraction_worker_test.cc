@@ -34,6 +34,9 @@ public:
         status_at_end.push_back(status->load());
         FakePlatform::end_dialog();
     }
+
+    std::vector<std::span<const uint8_t>> released;
+    void release_image_pages(std::span<const uint8_t> bytes) override { released.push_back(bytes); }
 };
 
 class StopAfter final : public EntryHook {
@@ -111,6 +114,19 @@ TEST_F(WorkerTest, WritesEveryFileCreatingTheStagingFolderWithTheFirstAndClosesT
     EXPECT_EQ(fake->log.back(), "post_close");
     EXPECT_EQ(count("end_dialog"), 0);
     EXPECT_EQ(count("message_box"), 0);
+}
+
+// The packed stream is given back while the image fills, every 4 MiB of
+// output and once at the end, and nothing but the packed stream.
+TEST_F(WorkerTest, PackedStreamPagesAreReleasedAsTheImageFills) {
+    ASSERT_EQ(run_with_files({{"big", std::string(9u << 20, 'b')}}), extraction_succeeded);
+    const auto installer = std::span<const uint8_t>(fake->image);
+    const size_t packed_offset = 100 + 8;  // the stub's bytes, then the stored payload header
+    ASSERT_EQ(fake->released.size(), 3u);
+    for (const auto& range : fake->released) {
+        EXPECT_EQ(range.data(), installer.data() + packed_offset);
+        EXPECT_EQ(range.size(), test::get_le32(fake->image, 100));
+    }
 }
 
 TEST_F(WorkerTest, CreatesNestedFoldersOutermostFirst) {
