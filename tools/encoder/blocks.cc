@@ -11,7 +11,6 @@ namespace {
 
 // Blocks are built from chunks of this many symbols: a chunk joins the block
 // before unless tables of its own save more than their code-length block.
-constexpr size_t kLzChunk = 2048;
 constexpr size_t kAudioChunk = 32768;
 
 std::vector<uint8_t> lz_lengths(const LzHistogram& h) {
@@ -115,14 +114,14 @@ BlockPlan plan_blocks(size_t count, size_t chunk, const std::vector<Histogram>& 
 
 }  // namespace
 
-BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols) {
+BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols, size_t chunk) {
     std::vector<LzHistogram> chunks;
-    for (size_t at = 0; at < symbols.size(); at += kLzChunk) {
+    for (size_t at = 0; at < symbols.size(); at += chunk) {
         LzHistogram h;
-        for (const LzSymbol& s : symbols.subspan(at, std::min(kLzChunk, symbols.size() - at))) h.add(s);
+        for (const LzSymbol& s : symbols.subspan(at, std::min(chunk, symbols.size() - at))) h.add(s);
         chunks.push_back(h);
     }
-    BlockPlan plan = plan_blocks(symbols.size(), kLzChunk, chunks,
+    BlockPlan plan = plan_blocks(symbols.size(), chunk, chunks,
                                  [&](const LzHistogram& h) { return lz_block_bits(writer, h); });
     plan.bits += extra_bits(symbols);
     return plan;

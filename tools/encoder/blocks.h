@@ -17,7 +17,11 @@ struct BlockPlan {
     uint64_t bits = 0;         // estimated size of all blocks, tables included
 };
 
-BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols);
+// `chunk`: symbols per piece that blocks are built from; smaller pieces find
+// better boundaries and take longer.
+inline constexpr size_t kFineLzChunk = 2048;
+inline constexpr size_t kCoarseLzChunk = 8192;
+BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols, size_t chunk);
 
 // Writes the planned blocks. Every block ends with the table switch except the
 // last when `last_in_stream`. Adds what was coded to `histogram`.

@@ -26,6 +26,43 @@ void count_leaves(const std::vector<Coin>& coins, int32_t index, std::vector<uin
     count_leaves(coins, coin.right, lengths);
 }
 
+// Huffman code lengths of `used` (sorted by rising frequency) with the two
+// queue method: leaves in order, and the merged nodes, which come out in
+// rising weight too. Returns the longest length.
+int huffman_lengths(std::span<const uint64_t> frequencies, const std::vector<int32_t>& used,
+                    std::vector<uint8_t>& lengths) {
+    const size_t n = used.size();
+    std::vector<uint64_t> weight(n - 1);
+    std::vector<int32_t> parent(2 * n - 1, -1);  // leaves 0..n-1, merged nodes n..2n-2
+    size_t leaf = 0, merged_next = 0, merged_count = 0;
+    auto take = [&]() -> std::pair<size_t, uint64_t> {
+        if (leaf < n && (merged_next == merged_count || frequencies[size_t(used[leaf])] <= weight[merged_next])) {
+            const size_t i = leaf++;
+            return {i, frequencies[size_t(used[i])]};
+        }
+        const size_t i = merged_next++;
+        return {n + i, weight[i]};
+    };
+    for (size_t k = 0; k + 1 < n; ++k) {
+        const auto [a, wa] = take();
+        const auto [b, wb] = take();
+        weight[merged_count] = wa + wb;
+        parent[a] = parent[b] = int32_t(n + merged_count);
+        ++merged_count;
+    }
+    // Depths from the root (the last merged node) down.
+    std::vector<uint8_t> depth(2 * n - 1, 0);
+    int longest = 0;
+    for (size_t i = 2 * n - 2; i-- > 0;) {
+        depth[i] = uint8_t(std::min(255, depth[size_t(parent[i])] + 1));
+        if (i < n) {
+            lengths[size_t(used[i])] = depth[i];
+            longest = std::max(longest, int(depth[i]));
+        }
+    }
+    return longest;
+}
+
 }  // namespace
 
 std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies, int max_length) {
@@ -43,6 +80,10 @@ std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies,
     std::stable_sort(used.begin(), used.end(), [&](int32_t a, int32_t b) {
         return frequencies[size_t(a)] < frequencies[size_t(b)];
     });
+    // A plain Huffman code is optimal when it fits the limit; package-merge
+    // only where it does not.
+    if (huffman_lengths(frequencies, used, lengths) <= max_length) return lengths;
+    std::fill(lengths.begin(), lengths.end(), 0);
 
     std::vector<Coin> coins;
     coins.reserve(used.size() * 2 * size_t(max_length + 1));

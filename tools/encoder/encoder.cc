@@ -66,6 +66,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
                                        EncoderStatistics* statistics) {
     EncoderStatistics stats;
     const int level = std::clamp(options.level, kFastestLevel, kBestLevel);
+    const size_t lz_chunk = level >= 7 ? kFineLzChunk : kCoarseLzChunk;
     StreamWriter writer;
     LzParser parser(image, level);
     MatchHistory history;
@@ -86,7 +87,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
             const int count = seg.audio_channels;
             const uint32_t sample_end = seg.begin + std::min(kAudioSample, seg.end - seg.begin);
             parser.parse(seg.begin, sample_end, lz_history, symbols);
-            const uint64_t lz_bits = plan_lz_blocks(writer, symbols).bits;
+            const uint64_t lz_bits = plan_lz_blocks(writer, symbols, lz_chunk).bits;
             AudioState trial = audio;
             trial.start_block(count);
             const int first_channel = trial.current;
@@ -109,7 +110,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
         } else {
             parser.parse(seg.begin, seg.end, lz_history, symbols);
         }
-        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols);
+        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols, lz_chunk);
 
         LzHistogram coded;
         write_lz_blocks(writer, symbols, lz_plan, last, coded);

@@ -21,12 +21,12 @@ struct LevelParameters {
 
 LevelParameters parameters_for(int level) {
     static const LevelParameters table[] = {
-        {4, false, false, 0, 16},    // 1
-        {6, false, false, 0, 24},    // 2
-        {4, true, false, 0, 24},     // 3
-        {6, true, false, 0, 32},     // 4
-        {8, true, false, 0, 32},     // 5
-        {8, true, false, 0, 24},     // 6
+        {3, false, false, 0, 16},    // 1
+        {4, false, false, 0, 24},    // 2
+        {4, true, false, 0, 16},     // 3
+        {5, true, false, 0, 16},     // 4
+        {6, true, false, 0, 16},     // 5
+        {6, true, false, 0, 24},     // 6
         {16, false, true, 1, 64},    // 7
         {24, false, true, 2, 128},   // 8
         {32, false, true, 2, 258},   // 9
@@ -313,7 +313,7 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
         assert(pos == end);
         history = replay;
         if (pass + 1 < p.passes && !result.empty()) {
-            const BlockPlan plan = plan_lz_blocks(StreamWriter{}, result);
+            const BlockPlan plan = plan_lz_blocks(StreamWriter{}, result, kFineLzChunk);
             region_ends.clear();
             region_costs.clear();
             size_t first = 0;
