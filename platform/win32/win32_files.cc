@@ -1,5 +1,7 @@
 // Files, folders, the staging folder, the installer's own executable and the
 // start of the setup program, with the 8-bit Win32 calls.
+#include <aclapi.h>
+
 #include <cstring>
 #include <vector>
 
@@ -67,6 +69,34 @@ std::string own_module_path() {
     }
 }
 
+// Whether the folder at `path` belongs to someone else than the user running
+// the installer. Objects this process creates are owned by the token's user
+// or by its default owner (the Administrators group for an elevated
+// administrator); either is ours. When the owner cannot be told (a file
+// system without owners, a failing query), the folder counts as ours.
+bool owned_by_another_user(const std::string& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool foreign = false;
+    HANDLE token = nullptr;
+    if (owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        alignas(8) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+        alignas(8) unsigned char default_owner[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+        DWORD size = 0;
+        if (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+            GetTokenInformation(token, TokenOwner, default_owner, sizeof default_owner, &size)) {
+            foreign = !EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) &&
+                      !EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(default_owner)->Owner);
+        }
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return foreign;
+}
+
 }  // namespace
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {}
@@ -92,7 +122,12 @@ StagingCheck Win32Platform::prepare_staging_folder(const std::string& folder) {
     const std::string path = without_trailing_separator(folder);
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return StagingCheck::ready;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return StagingCheck::ready;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // In a temporary folder shared by several users, another user's
+        // folder of this name could be changed under the installer's hands
+        // while it empties and fills it.
+        return owned_by_another_user(path) ? StagingCheck::unsafe : StagingCheck::ready;
+    }
     // A junction or symbolic link put in place of the staging folder would
     // make the clean-up delete, and the writer fill, a folder elsewhere.
     // Removing a link to a folder removes the link only, never its target.

@@ -2,8 +2,11 @@
 // display: what lands in the staging folder, what the user sees, what starts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -320,20 +323,36 @@ TEST_F(InstallerUnderWine, SignedInstallerVerifiesReadsAndRuns) {
     EXPECT_EQ(read_file(staging_ / "readme.txt"), "signed");
 }
 
-TEST_F(InstallerUnderWine, StagingFolderThatIsALinkIsNeverFollowed) {
-    const fs::path installer = build_installer("linked", {{"readme.txt", "through the link"}});
-    // The staging folder's name points at a folder elsewhere, as a link
-    // planted in a shared temporary folder would. Wine shows the link as a
-    // reparse point and cannot remove it: the installer must then refuse it.
+TEST_F(InstallerUnderWine, StagingFolderThatIsALinkOrAnotherUsersIsRefused) {
+    const fs::path installer = build_installer("refused", {{"readme.txt", "must not land"}});
     const fs::path elsewhere = session_->scratch_folder("elsewhere");
-    write_file(elsewhere / "precious.txt", "keep me");
-    fs::create_directory_symlink(elsewhere, staging_);
+    struct Case {
+        const char* what;
+        fs::path holder;  // the folder whose file must survive
+        std::function<void()> make;
+    } cases[] = {
+        // As a link planted in a shared temporary folder would. Wine shows
+        // the link as a reparse point and cannot remove it: refused.
+        {"a link to a folder elsewhere", elsewhere, [&] { fs::create_directory_symlink(elsewhere, staging_); }},
+        // Wine reports a folder of another Unix user as owned by someone else.
+        {"a folder of another user", staging_,
+         [&] {
+             fs::create_directories(staging_);
+             ASSERT_EQ(chown(staging_.c_str(), 65534, 65534), 0) << "the tests run as root";
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(staging_);
+        c.make();
+        write_file(c.holder / "precious.txt", "keep me");
 
-    EXPECT_EQ(run_and_confirm(installer), "count=1\n" LUMO_STR6_EN + staging_windows_path() + LUMO_STR7_EN "\n");
-    EXPECT_EQ(read_file(elsewhere / "precious.txt"), "keep me");
-    EXPECT_FALSE(fs::exists(elsewhere / "readme.txt"));
-    EXPECT_FALSE(fs::exists(elsewhere / "Setup.exe"));
-    fs::remove(staging_);
+        EXPECT_EQ(run_and_confirm(installer), "count=1\n" LUMO_STR6_EN + staging_windows_path() + LUMO_STR7_EN "\n");
+        EXPECT_EQ(read_file(c.holder / "precious.txt"), "keep me");
+        EXPECT_FALSE(fs::exists(c.holder / "readme.txt"));
+        EXPECT_FALSE(fs::exists(c.holder / "Setup.exe"));
+    }
+    fs::remove_all(staging_);
 }
 
 }  // namespace
