@@ -317,6 +317,12 @@ TEST_F(InstallerUnderWine, SignedInstallerVerifiesReadsAndRuns) {
                   .exit_code,
               0);
     EXPECT_EQ(read_file(extracted / "readme.txt"), "signed");
+    // The packer built for Windows reads it too.
+    const fs::path windows_lumopack = windows_build / "tools" / "lumopack" / "lumopack.exe";
+    RunResult windows_listed = session_->run(windows_lumopack, {"list", session_->windows_path(signed_installer)});
+    EXPECT_EQ(windows_listed.exit_code, 0);
+    EXPECT_NE(windows_listed.output.find("readme.txt"), std::string::npos) << windows_listed.output;
+    EXPECT_EQ(session_->run(windows_lumopack, {"test", session_->windows_path(signed_installer)}).exit_code, 0);
 
     EXPECT_EQ(run_and_confirm(signed_installer), "");
     EXPECT_NE(setup_record(), "");
