@@ -244,7 +244,7 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
         size_t region = 0;
         for (uint32_t i = 0; i < n; ++i) {
             while (i >= region_ends[region]) ++region;
-            const LzCosts& costs_ = region_costs[region];
+            const LzCosts& costs = region_costs[region];
             const Node& here = nodes[i];
             const uint32_t pos = begin + i;
             const uint32_t base = here.cost;
@@ -260,11 +260,11 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 there.history = h;
                 if (kind != MatchKind::literal) there.history.push(length, distance);
             };
-            relax(1, 0, MatchKind::literal, 0, costs_.literal(data_[pos]));
+            relax(1, 0, MatchKind::literal, 0, costs.literal(data_[pos]));
             const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
             if (h.last_length > 0 && h.last_length <= room && h.last_distance <= pos &&
                 finder_.match_length(pos, h.last_distance, h.last_length) == h.last_length)
-                relax(h.last_length, h.last_distance, MatchKind::repeat, 0, costs_.repeat());
+                relax(h.last_length, h.last_distance, MatchKind::repeat, 0, costs.repeat());
             uint32_t longest_old = 0;
             for (int k = 0; k < 4; ++k) {
                 const uint32_t d = h.old_distance(k);
@@ -275,23 +275,23 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 const uint32_t length = finder_.match_length(pos, d, std::min(room, max_old_length(d)));
                 longest_old = std::max(longest_old, length);
                 if (length >= p.nice) {
-                    relax(length, d, MatchKind::old_distance, k, costs_.old_match(k, length, d));
+                    relax(length, d, MatchKind::old_distance, k, costs.old_match(k, length, d));
                     continue;
                 }
                 for (uint32_t l = min_old_length(d); l <= length; l = next_length(l, length))
-                    relax(l, d, MatchKind::old_distance, k, costs_.old_match(k, l, d));
+                    relax(l, d, MatchKind::old_distance, k, costs.old_match(k, l, d));
             }
             if (short_distances[i] != 0 && room >= 2)
-                relax(2, short_distances[i], MatchKind::short_match, 0, costs_.short_match(short_distances[i]));
+                relax(2, short_distances[i], MatchKind::short_match, 0, costs.short_match(short_distances[i]));
             uint32_t shorter = 0;
             for (uint32_t m = first_match[i]; m < first_match[i + 1]; ++m) {
                 const uint32_t d = matches[m].distance;
                 const uint32_t length = std::min(matches[m].length, max_long_length(d));
                 if (length >= p.nice) {
-                    relax(length, d, MatchKind::long_match, 0, costs_.long_match(length, d));
+                    relax(length, d, MatchKind::long_match, 0, costs.long_match(length, d));
                 } else {
                     for (uint32_t l = std::max(shorter + 1, min_long_length(d)); l <= length; l = next_length(l, length))
-                        relax(l, d, MatchKind::long_match, 0, costs_.long_match(l, d));
+                        relax(l, d, MatchKind::long_match, 0, costs.long_match(l, d));
                 }
                 shorter = length;
             }

@@ -104,7 +104,7 @@ test::Bytes wav_header(uint16_t block_align, uint32_t data_size, size_t present)
     test::Bytes w;
     auto u32 = [&](uint32_t v) { for (int b = 0; b < 4; ++b) w.push_back(uint8_t(v >> (8 * b))); };
     auto u16 = [&](uint32_t v) { for (int b = 0; b < 2; ++b) w.push_back(uint8_t(v >> (8 * b))); };
-    auto tag = [&](const char* t) { w.insert(w.end(), t, t + 4); };
+    auto tag = [&](const char* t) { for (int i = 0; i < 4; ++i) w.push_back(uint8_t(t[i])); };
     tag("RIFF"); u32(36 + data_size); tag("WAVE");
     tag("LIST"); u32(3); w.insert(w.end(), {'a', 'b', 'c', 0});  // odd chunk, padded
     tag("fmt "); u32(16); u16(1); u16(1); u32(8000); u32(8000u * block_align); u16(block_align); u16(8u * block_align);

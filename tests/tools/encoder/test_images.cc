@@ -80,7 +80,7 @@ Bytes wav_file(size_t frames, int channels, uint64_t seed) {
     Bytes out;
     auto u32 = [&](uint32_t v) { for (int b = 0; b < 4; ++b) out.push_back(uint8_t(v >> (8 * b))); };
     auto u16 = [&](uint32_t v) { for (int b = 0; b < 2; ++b) out.push_back(uint8_t(v >> (8 * b))); };
-    auto tag = [&](const char* t) { out.insert(out.end(), t, t + 4); };
+    auto tag = [&](const char* t) { for (int i = 0; i < 4; ++i) out.push_back(uint8_t(t[i])); };
     tag("RIFF"); u32(36 + data_size); tag("WAVE");
     tag("fmt "); u32(16); u16(1); u16(uint32_t(channels)); u32(44100); u32(44100u * uint32_t(channels) * 2);
     u16(uint32_t(channels) * 2); u16(16);
