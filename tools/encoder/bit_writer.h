@@ -23,6 +23,8 @@ public:
         pending_ &= (uint64_t(1) << pending_count_) - 1;
     }
 
+    void reserve(size_t bytes) { bytes_.reserve(bytes); }
+
     uint64_t bit_count() const { return uint64_t(bytes_.size()) * 8 + uint64_t(pending_count_); }
 
     // The bytes so far, the last one filled up with zero bits.

@@ -68,6 +68,9 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
     const int level = std::clamp(options.level, kFastestLevel, kBestLevel);
     const size_t lz_chunk = level >= 7 ? kFineLzChunk : kCoarseLzChunk;
     StreamWriter writer;
+    // Room for the worst case up front: a growing buffer would briefly need
+    // twice its size, and the packer's memory is counted against the image.
+    writer.bits().reserve(image.size() + image.size() / 16 + 65536);
     LzParser parser(image, level);
     MatchHistory history;
     AudioState audio;
