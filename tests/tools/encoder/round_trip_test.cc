@@ -59,10 +59,10 @@ Bytes text_wav_text_wav() {
 
 Bytes changing_statistics() {
     Bytes image;
-    for (int round = 0; round < 3; ++round) {
-        test::append(image, test::word_text(150000, uint64_t(round)));
-        test::append(image, test::random_bytes(60000, uint64_t(round) + 10));
-        test::append(image, test::symbol_mix(100000, uint64_t(round) + 20));
+    for (int round = 0; round < 2; ++round) {
+        test::append(image, test::word_text(60000, uint64_t(round)));
+        test::append(image, test::random_bytes(30000, uint64_t(round) + 10));
+        test::append(image, test::symbol_mix(50000, uint64_t(round) + 20));
     }
     return image;
 }
@@ -82,14 +82,14 @@ const Case kCases[] = {
          EXPECT_GE(s.audio_blocks, 2u);
          EXPECT_GE(s.lz_blocks, 3u);
      }},
-    {"audio with 4 byte channels, longer than a stretch", [] { return test::wav_file(200000, 2, 13); },
-     [](const EncoderStatistics& s) { EXPECT_GT(s.audio_bytes, 700000u); }},
+    {"audio with 4 byte channels, longer than a stretch", [] { return test::wav_file(140000, 2, 13); },
+     [](const EncoderStatistics& s) { EXPECT_GT(s.audio_bytes, 540000u); }},
     {"statistics that change, so tables switch", changing_statistics,
      [](const EncoderStatistics& s) {
-         EXPECT_GE(s.lz_blocks, 6u);
+         EXPECT_GE(s.lz_blocks, 4u);
          EXPECT_GT(s.kept_tables, 0u);
      }},
-    {"window wrap with matches a window back", [] { return test::far_repeats(2600000, 14); },
+    {"window wrap with matches a window back", [] { return test::far_repeats(1500000, 14); },
      [](const EncoderStatistics& s) { EXPECT_GT(s.far_matches, 0u); }},
 };
 
@@ -105,7 +105,8 @@ TEST_P(RoundTrip, EveryImageAtEveryLevelDecodesToItself) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip, ::testing::Values(1, 3, 6, 7, 9));
+// The lazy parse at 1 and 6, the cost-driven parse at 9.
+INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip, ::testing::Values(1, 6, 9));
 
 TEST(RoundTrip, AudioOffCodesSamplesAsLz) {
     const Bytes image = text_wav_text_wav();
@@ -114,9 +115,9 @@ TEST(RoundTrip, AudioOffCodesSamplesAsLz) {
 }
 
 TEST(RoundTrip, AudioModeMakesSamplesSmaller) {
-    const Bytes image = test::wav_file(100000, 2, 21);
-    const size_t with_audio = pack_stream(image, {9, AudioMode::automatic}).size();
-    const size_t without = pack_stream(image, {9, AudioMode::off}).size();
+    const Bytes image = test::wav_file(50000, 2, 21);
+    const size_t with_audio = pack_stream(image, {6, AudioMode::automatic}).size();
+    const size_t without = pack_stream(image, {6, AudioMode::off}).size();
     EXPECT_LT(with_audio, without * 9 / 10);
 }
 
