@@ -1,3 +1,20 @@
+// How an image becomes a packed stream:
+//
+// 1. The image is cut into stretches of at most 512 KiB; the sample data of
+//    WAV files found in it (audio_coder.h) gets stretches of its own, which
+//    keep whole sample frames.
+// 2. A stretch of samples tries both modes on its first 64 KiB and is coded
+//    in the cheaper one as a whole: audio mode codes each byte as the error of
+//    the decoder's own predictor, on as many byte channels as a sample frame
+//    has bytes.
+// 3. Any other stretch is parsed into literals and matches (lz_parser.h), with
+//    the match history (old distances, last length) carried from stretch to
+//    stretch as the decoder carries it.
+// 4. The symbols of a stretch are split into blocks wherever tables of their
+//    own save more than they cost (blocks.h); each block starts with its
+//    code-length block (stream_writer.h) and ends with the table switch,
+//    except the very last.
+// 5. The stream is padded to whole words and scrambled.
 #include "tools/encoder/encoder.h"
 
 #include <algorithm>
