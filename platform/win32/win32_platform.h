@@ -4,6 +4,7 @@
 //   win32_files.cc     files, folders, staging folder, own executable, process start
 //   win32_dialog.cc    dialog 103, its procedure, message boxes, threads, strings
 //   win32_product.cc   registry, profile and version information
+//   win32_user_calls.cc  user32 and gdi32, loaded from System32 at start-up
 #pragma once
 
 #include <windows.h>
