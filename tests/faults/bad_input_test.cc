@@ -148,7 +148,7 @@ protected:
             EXPECT_EQ(snapshot(staging()).size(), snapshot(addon()).size());
             for (const auto& entry : fs::recursive_directory_iterator(addon())) {
                 if (entry.is_regular_file()) {
-                    EXPECT_EQ(read_file(staging() / fs::relative(entry.path(), addon())), read_file(entry.path()));
+                    EXPECT_TRUE(read_file(staging() / fs::relative(entry.path(), addon())) == read_file(entry.path())) << entry.path();
                 }
             }
             return;

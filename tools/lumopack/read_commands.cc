@@ -91,7 +91,12 @@ void write_entry(const fs::path& path, std::span<const uint8_t> data, const std:
         progress.advance(size);
     }
     out.close();
-    if (!out) throw PackError(shown + ": cannot be written (is the disk full?)");
+    if (!out) {
+        // A file cut short would pass for the entry; only whole files stay.
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        throw PackError(shown + ": cannot be written (is the disk full?)");
+    }
 }
 
 }  // namespace
