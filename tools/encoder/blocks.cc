@@ -166,7 +166,11 @@ BlockPlan plan_audio_blocks(const StreamWriter& writer, std::span<const uint8_t>
     for (size_t at = 0; at < symbols.size(); at += kAudioChunk) {
         AudioHistogram h;
         const size_t end = std::min(symbols.size(), at + kAudioChunk);
-        for (size_t i = at; i < end; ++i) ++h.counts[(size_t(first_channel) + i) % size_t(channels)][symbols[i]];
+        size_t c = (size_t(first_channel) + at) % size_t(channels);
+        for (size_t i = at; i < end; ++i) {
+            ++h.counts[c][symbols[i]];
+            if (++c == size_t(channels)) c = 0;
+        }
         chunks.push_back(h);
     }
     return plan_blocks(symbols.size(), kAudioChunk, chunks,
@@ -181,7 +185,10 @@ void write_audio_blocks(StreamWriter& writer, std::span<const uint8_t> symbols, 
         const bool switch_after = !(last_in_stream && b + 1 == plan.ends.size());
         auto channel_of = [&](size_t i) { return (size_t(first_channel) + i) % size_t(channels); };
         AudioHistogram h;
-        for (size_t i = begin; i < end; ++i) ++h.counts[channel_of(i)][symbols[i]];
+        for (size_t i = begin, c = channel_of(begin); i < end; ++i) {
+            ++h.counts[c][symbols[i]];
+            if (++c == size_t(channels)) c = 0;
+        }
         if (switch_after) ++h.counts[channel_of(end)][kAudioSwitchSymbol];
         const std::vector<uint8_t> lengths = audio_lengths(h, channels);
         writer.write_tables(BlockKind{true, channels}, lengths);
@@ -189,9 +196,9 @@ void write_audio_blocks(StreamWriter& writer, std::span<const uint8_t> symbols, 
         for (int c = 0; c < channels; ++c)
             codes.push_back(canonical_codes(std::span(lengths).subspan(size_t(c) * kAudioSymbols, kAudioSymbols)));
         BitWriter& out = writer.bits();
-        for (size_t i = begin; i < end; ++i) {
-            const size_t c = channel_of(i);
+        for (size_t i = begin, c = channel_of(begin); i < end; ++i) {
             out.put(codes[c][symbols[i]], lengths[c * kAudioSymbols + symbols[i]]);
+            if (++c == size_t(channels)) c = 0;
         }
         if (switch_after) {
             const size_t c = channel_of(end);

@@ -3,7 +3,7 @@
 // 1. The image is cut into stretches of at most 512 KiB; the sample data of
 //    WAV files found in it (audio_coder.h) gets stretches of its own, which
 //    keep whole sample frames.
-// 2. A stretch of samples tries both modes on its first 64 KiB and is coded
+// 2. A stretch of samples tries both modes on its first 16 KiB and is coded
 //    in the cheaper one as a whole: audio mode codes each byte as the error of
 //    the decoder's own predictor, on as many byte channels as a sample frame
 //    has bytes.
@@ -40,7 +40,7 @@ struct Segment {
 // beside the image.
 constexpr uint32_t kSegmentSize = 512 * 1024;
 // How much of a stretch of sample data decides between audio and LZ mode.
-constexpr uint32_t kAudioSample = 64 * 1024;
+constexpr uint32_t kAudioSample = 16 * 1024;
 
 void add_segments(std::vector<Segment>& out, uint32_t begin, uint32_t end, int channels) {
     // Audio stretches keep whole sample frames so channels stay in step.
