@@ -201,7 +201,7 @@ TEST_F(InstallerUnderWine, CopyErrorNamesTheFileThatCouldNotBeWritten) {
 // round of calls) while the installer stays quick to pack.
 std::map<std::string, std::string> many_small_files() {
     std::map<std::string, std::string> files;
-    for (int folder = 0; folder < 50; ++folder)
+    for (int folder = 0; folder < 80; ++folder)
         for (int file = 0; file < 100; ++file) {
             std::string line = "line " + std::to_string(folder) + " " + std::to_string(file) + " of the add-on\n";
             std::string content;
@@ -246,7 +246,7 @@ TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox
 
         EXPECT_EQ(finish_and_confirm(process, c.environment), "");
         EXPECT_NE(setup_record(), "");
-        EXPECT_EQ(read_file(staging_ / "d49" / "f99.txt").size(), 40 * std::string("line 49 99 of the add-on\n").size());
+        EXPECT_EQ(read_file(staging_ / "d79" / "f99.txt").size(), 40 * std::string("line 79 99 of the add-on\n").size());
         session_->wait_until_idle();  // the stand-in setup program too
     }
 }
