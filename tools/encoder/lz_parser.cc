@@ -219,12 +219,17 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
     }
     first_match[n] = uint32_t(matches.size());
 
+    // How the cheapest path found reaches a position: one step, or three
+    // (a match, one literal, the same distance again: records with a byte
+    // that differs), which one best path per position would otherwise miss.
     struct Node {
         uint32_t cost;
-        uint32_t length;
+        uint32_t length;        // of all the step
         uint32_t distance;
-        MatchKind kind;
+        MatchKind kind;         // of the (first) match
         int8_t k;
+        bool second_repeat;     // three steps: the last is symbol 256, else 257
+        uint32_t first_length;  // three steps: length of the first match; else 0
         MatchHistory history;
     };
     constexpr uint32_t kUnreached = std::numeric_limits<uint32_t>::max();
@@ -257,14 +262,40 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 there.distance = distance;
                 there.kind = kind;
                 there.k = int8_t(k);
+                there.first_length = 0;
                 there.history = h;
                 if (kind != MatchKind::literal) there.history.push(length, distance);
+            };
+            auto relax_with_repeat = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost) {
+                const uint32_t after = i + length + 1;
+                if (after >= n) return;
+                const uint32_t again = finder_.match_length(
+                    begin + after, distance, std::min({n - after, kMaxMatchLength, max_old_length(distance)}));
+                if (again < min_old_length(distance)) return;
+                const bool repeat = again == length && costs.repeat() < costs.old_match(0, again, distance);
+                const uint32_t total = base + cost + costs.literal(data_[begin + i + length]) +
+                                       (repeat ? costs.repeat() : costs.old_match(0, again, distance));
+                Node& there = nodes[after + again];
+                if (total >= there.cost) return;
+                there.cost = total;
+                there.length = length + 1 + again;
+                there.distance = distance;
+                there.kind = kind;
+                there.k = int8_t(k);
+                there.second_repeat = repeat;
+                there.first_length = length;
+                there.history = h;
+                there.history.push(length, distance);
+                there.history.push(again, distance);
             };
             relax(1, 0, MatchKind::literal, 0, costs.literal(data_[pos]));
             const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
             if (h.last_length > 0 && h.last_length <= room && h.last_distance <= pos &&
                 finder_.match_length(pos, h.last_distance, h.last_length) == h.last_length)
+            {
                 relax(h.last_length, h.last_distance, MatchKind::repeat, 0, costs.repeat());
+                relax_with_repeat(h.last_length, h.last_distance, MatchKind::repeat, 0, costs.repeat());
+            }
             uint32_t longest_old = 0;
             for (int k = 0; k < 4; ++k) {
                 const uint32_t d = h.old_distance(k);
@@ -274,6 +305,8 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 if (seen) continue;
                 const uint32_t length = finder_.match_length(pos, d, std::min(room, max_old_length(d)));
                 longest_old = std::max(longest_old, length);
+                if (length >= min_old_length(d))
+                    relax_with_repeat(length, d, MatchKind::old_distance, k, costs.old_match(k, length, d));
                 if (length >= p.nice) {
                     relax(length, d, MatchKind::old_distance, k, costs.old_match(k, length, d));
                     continue;
@@ -287,6 +320,7 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
             for (uint32_t m = first_match[i]; m < first_match[i + 1]; ++m) {
                 const uint32_t d = matches[m].distance;
                 const uint32_t length = std::min(matches[m].length, max_long_length(d));
+                relax_with_repeat(length, d, MatchKind::long_match, 0, costs.long_match(length, d));
                 if (length >= p.nice) {
                     relax(length, d, MatchKind::long_match, 0, costs.long_match(length, d));
                 } else {
@@ -306,8 +340,22 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
         uint32_t pos = begin;
         for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
             const Node& node = nodes[*it];
-            emit_match(node.kind, node.k, node.length, node.distance, data_[pos], replay, result);
-            pos += node.length;
+            if (node.first_length == 0) {
+                emit_match(node.kind, node.k, node.length, node.distance, data_[pos], replay, result);
+                pos += node.length;
+                symbol_ends.push_back(pos - begin);
+                continue;
+            }
+            const uint32_t again = node.length - node.first_length - 1;
+            emit_match(node.kind, node.k, node.first_length, node.distance, data_[pos], replay, result);
+            pos += node.first_length;
+            symbol_ends.push_back(pos - begin);
+            emit_match(MatchKind::literal, 0, 1, 0, data_[pos], replay, result);
+            pos += 1;
+            symbol_ends.push_back(pos - begin);
+            emit_match(node.second_repeat ? MatchKind::repeat : MatchKind::old_distance, 0, again, node.distance,
+                       data_[pos], replay, result);
+            pos += again;
             symbol_ends.push_back(pos - begin);
         }
         assert(pos == end);
