@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config)
 test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
-      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode tmux locales)
+      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode tmux locales valgrind)
 bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself hyperfine time)
 
 case "${1:-test}" in
