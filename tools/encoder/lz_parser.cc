@@ -266,13 +266,9 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 there.history = h;
                 if (kind != MatchKind::literal) there.history.push(length, distance);
             };
-            auto relax_with_repeat = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost) {
+            auto relax_three = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost,
+                                   uint32_t again, bool repeat) {
                 const uint32_t after = i + length + 1;
-                if (after >= n) return;
-                const uint32_t again = finder_.match_length(
-                    begin + after, distance, std::min({n - after, kMaxMatchLength, max_old_length(distance)}));
-                if (again < min_old_length(distance)) return;
-                const bool repeat = again == length && costs.repeat() < costs.old_match(0, again, distance);
                 const uint32_t total = base + cost + costs.literal(data_[begin + i + length]) +
                                        (repeat ? costs.repeat() : costs.old_match(0, again, distance));
                 Node& there = nodes[after + again];
@@ -287,6 +283,17 @@ void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history
                 there.history = h;
                 there.history.push(length, distance);
                 there.history.push(again, distance);
+            };
+            auto relax_with_repeat = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost) {
+                const uint32_t after = i + length + 1;
+                if (after >= n) return;
+                const uint32_t again = finder_.match_length(
+                    begin + after, distance, std::min({n - after, kMaxMatchLength, max_old_length(distance)}));
+                if (again < min_old_length(distance)) return;
+                // The same distance again: as long as it goes (symbol 257), or
+                // exactly as long as the first match (symbol 256, cheaper).
+                relax_three(length, distance, kind, k, cost, again, false);
+                if (again >= length) relax_three(length, distance, kind, k, cost, length, true);
             };
             relax(1, 0, MatchKind::literal, 0, costs.literal(data_[pos]));
             const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
