@@ -49,6 +49,7 @@ void BitInput::refill_input() {
     byte_offset &= refill_keep - 1;
     const int32_t got = read_packed(bytes.data() + refill_keep, input_buffer_size - refill_keep);
     fill_end = got >= 1 ? got + int32_t(refill_keep) : int32_t(byte_offset);
+    if (got < 1) ++stale_refills;
 }
 
 }  // namespace lumo

@@ -47,6 +47,9 @@ struct BitInput {
     uint32_t byte_offset = 0;
     uint32_t bit_offset = 0;
     int32_t fill_end = 0;
+    // Refills that found no stored byte left (the decoders give up after a
+    // number of them).
+    uint32_t stale_refills = 0;
 
     // Point the input at a packed stream. The running key is left alone.
     void set_source(const uint8_t* begin, const uint8_t* end) {

@@ -17,13 +17,14 @@ namespace lumo {
 // from the bytes not yet emitted keeps those bytes from being overwritten.
 inline constexpr uint32_t flush_margin = 270;
 
-// Passes that produce no byte (table switches, a repeat before any match)
-// in a row after which decoding gives up. Past the end of the stream the
-// decoder reads a buffer that no longer changes, and a damaged stream can
-// decode to such passes forever; no packer writes more than a handful in a
-// row. Giving up leaves an image that fails its checks, as a damaged stream
-// does anyway.
-inline constexpr uint32_t max_idle_passes = 1u << 22;
+// Refills that find the stored stream used up, after which decoding gives
+// up. Past the end of the stream the decoder reads on over a buffer that no
+// longer changes; a damaged stream can decode there very slowly or forever
+// (passes that produce nothing, or one byte in tens of thousands). A stream
+// written by a packer ends within a few bits of its last byte. Giving up
+// bounds the work after the end to 64 x 8160 bytes of input and leaves an
+// image that fails its checks, as a damaged stream does anyway.
+inline constexpr uint32_t max_stale_refills = 64;
 
 // The 1 MiB window, zeroed; nullptr when memory is short.
 std::unique_ptr<uint8_t[]> allocate_window();

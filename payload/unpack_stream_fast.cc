@@ -249,9 +249,6 @@ private:
     int32_t channel_delta_ = 0;
     std::array<BatchedAudioChannel, max_audio_channels> channels_{};
 
-    // Passes in a row that produced no byte (see max_idle_passes).
-    uint32_t idle_passes_ = 0;
-
     // The input position in bits; in_.byte_offset and in_.bit_offset are
     // brought up to date only around the calls that use them.
     uint32_t bit_position_ = 0;
@@ -290,7 +287,7 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     read_tables();
     bytes_left_ -= 1;
 
-    while (bytes_left_ >= 0) {
+    while (bytes_left_ >= 0 && in_.stale_refills <= max_stale_refills) {
         if (tables_.audio_mode)
             audio_loop();
         else
@@ -333,6 +330,7 @@ void FastDecoder::audio_loop() {
             in_.refill_input();
             load_position();
             restore();
+            if (in_.stale_refills > max_stale_refills) break;
         }
         if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write) {
             save();
@@ -357,11 +355,9 @@ void FastDecoder::audio_loop() {
             save();
             read_tables();
             restore();
-            if (++idle_passes_ > max_idle_passes) left = -1;
-            if (!tables_.audio_mode) break;
+            if (in_.stale_refills > max_stale_refills || !tables_.audio_mode) break;
             continue;
         }
-        idle_passes_ = 0;
         window[write++] = channels_[channel].decode(delta, uint8_t(s));
         if (++channel == channel_count) channel = 0;
         left -= 1;
@@ -445,6 +441,7 @@ void FastDecoder::lz_loop() {
             in_.refill_input();
             load_position();
             restore();
+            if (in_.stale_refills > max_stale_refills) break;
         }
         if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write) {
             save();
@@ -456,7 +453,6 @@ void FastDecoder::lz_loop() {
         if (s < repeat_match_symbol) {
             window[write++] = uint8_t(s);
             left -= 1;
-            idle_passes_ = 0;
             // More literals from the bits already loaded, each with the
             // checks of a pass of its own; anything else goes round the loop.
             for (uint32_t more = 0; more < extra_symbols_per_load && left >= 0; ++more) {
@@ -478,16 +474,9 @@ void FastDecoder::lz_loop() {
             const uint32_t distance = d.base + 1 + take(d.extra_bits);
             length += (distance >= far_distance_2) + (distance >= far_distance_3);
             match(length, distance);
-            idle_passes_ = 0;
         } else if (s < first_short_match_symbol) {
             if (s == repeat_match_symbol) {
-                if (last_length_ == 0) {
-                    match(0, last_distance_);
-                    if (++idle_passes_ > max_idle_passes) left = -1;
-                    continue;
-                }
                 match(last_length_, last_distance_);
-                idle_passes_ = 0;
                 continue;
             }
             const uint32_t distance = old_distances_[(ring_counter_ - (s - 256)) & 3];
@@ -496,20 +485,15 @@ void FastDecoder::lz_loop() {
             length += (distance >= far_distance_1) + (distance >= far_distance_2) +
                       (distance >= far_distance_3);
             match(length, distance);
-            idle_passes_ = 0;
         } else if (s != lz_table_switch_symbol) {
             const MatchSlot& d = short_distance_slots[s - first_short_match_symbol];
             match(2, d.base + 1 + take(d.extra_bits));
-            idle_passes_ = 0;
         } else {
             save();
             read_tables();
             restore();
-            if (++idle_passes_ > max_idle_passes) left = -1;
-            if (tables_.audio_mode) {
-                save();
-                return;
-            }
+            if (in_.stale_refills > max_stale_refills) break;
+            if (tables_.audio_mode) return;
         }
     }
     save();

@@ -64,22 +64,17 @@ void ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_en
     read_code_tables(in_, tables_);
     bytes_left_ -= 1;
 
-    uint32_t idle_passes = 0;
     while (bytes_left_ >= 0) {
         write_position_ &= window_mask;
         if (in_.byte_offset > loop_refill_threshold) in_.refill_input();
+        if (in_.stale_refills > max_stale_refills) break;
         if (((flushed_position_ - write_position_) & window_mask) < flush_margin &&
             flushed_position_ != write_position_)
             flush_window();
-        const int64_t before = bytes_left_;
         if (tables_.audio_mode)
             decode_audio_symbol();
         else
             decode_lz_symbol();
-        if (bytes_left_ != before)
-            idle_passes = 0;
-        else if (++idle_passes > max_idle_passes)
-            bytes_left_ = -1;  // a stream that would decode forever
     }
 
     // Format note: one more symbol is read when at least five bytes seem

@@ -382,8 +382,8 @@ TEST(AudioDecoding, RoundTripsThroughModeAndChannelSwitches) {
 // Guards against a hang. The all-zero code is the repeat symbol, which
 // copies nothing before any match; the stream ends in 16 KiB of zeros, so
 // the stale buffer that decoding reads on past the end is all zeros too,
-// and only repeats follow, forever. Decoding gives up after a few million
-// passes without output, and the final flush emits what there is.
+// and only repeats follow, forever. Decoding gives up after 64 refills that
+// find the stream used up, and the final flush emits what there is.
 TEST(UnpackStream, EndlessPassesWithoutOutputStop) {
     std::vector<uint8_t> lengths(298, 10);
     lengths[256] = 1;
