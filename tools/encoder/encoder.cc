@@ -34,6 +34,7 @@ struct Segment {
     uint32_t begin;
     uint32_t end;
     int audio_channels;  // 0: LZ mode only; else sample data worth trying in audio mode
+    bool continues;      // the stretch before holds the same file's samples
 };
 
 // Stretches are kept short enough that the parse's working memory stays small
@@ -46,7 +47,7 @@ void add_segments(std::vector<Segment>& out, uint32_t begin, uint32_t end, int c
     // Audio stretches keep whole sample frames so channels stay in step.
     const uint32_t step = channels > 0 ? kSegmentSize - kSegmentSize % uint32_t(channels) : kSegmentSize;
     for (uint32_t at = begin; at < end; at += std::min(step, end - at))
-        out.push_back({at, std::min(end, at + step), channels});
+        out.push_back({at, std::min(end, at + step), channels, at != begin});
 }
 
 std::vector<Segment> plan_segments(std::span<const uint8_t> image, AudioMode audio) {
@@ -60,7 +61,7 @@ std::vector<Segment> plan_segments(std::span<const uint8_t> image, AudioMode aud
         }
     }
     add_segments(segments, at, uint32_t(image.size()), 0);
-    if (segments.empty()) segments.push_back({0, 0, 0});
+    if (segments.empty()) segments.push_back({0, 0, 0, false});
     return segments;
 }
 
@@ -94,6 +95,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
     LzHistogram learnt;
     std::vector<LzSymbol> symbols;
     std::vector<uint8_t> samples;
+    bool audio_won = false;  // the stretch before went in audio mode
 
     const std::vector<Segment> segments = plan_segments(image, options.audio);
     for (size_t i = 0; i < segments.size(); ++i) {
@@ -101,19 +103,27 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
         const bool last = i + 1 == segments.size();
         symbols.clear();
         MatchHistory lz_history = history;
+        const bool audio_before = audio_won;
+        audio_won = false;
         if (seg.audio_channels > 0) {
             // Both modes try a sample from the start of the stretch; the
-            // cheaper one codes all of it.
+            // cheaper one codes all of it. Once audio mode has won in a file,
+            // the rest of its samples follow without a trial.
             const int count = seg.audio_channels;
             const uint32_t sample_end = seg.begin + std::min(kAudioSample, seg.end - seg.begin);
-            parser.parse(seg.begin, sample_end, lz_history, symbols);
-            const uint64_t lz_bits = plan_lz_blocks(writer, symbols, lz_chunk).bits;
             AudioState trial = audio;
             trial.start_block(count);
             const int first_channel = trial.current;
-            samples.clear();
-            code_audio(image, seg.begin, sample_end, count, trial, samples);
-            if (plan_audio_blocks(writer, samples, count, first_channel).bits < lz_bits) {
+            bool take_audio = seg.continues && audio_before;
+            if (!take_audio) {
+                parser.parse(seg.begin, sample_end, lz_history, symbols);
+                const uint64_t lz_bits = plan_lz_blocks(writer, symbols, lz_chunk).bits;
+                samples.clear();
+                code_audio(image, seg.begin, sample_end, count, trial, samples);
+                take_audio = plan_audio_blocks(writer, samples, count, first_channel).bits < lz_bits;
+            }
+            if (take_audio) {
+                audio_won = true;
                 trial = audio;
                 trial.start_block(count);
                 samples.clear();
