@@ -117,6 +117,9 @@ void LzParser::record_to(uint32_t pos) {
 }
 
 void LzParser::parse(uint32_t begin, uint32_t end, MatchHistory& history, std::vector<LzSymbol>& out) {
+    // An empty stretch (the rest of a short run of samples after its mode
+    // trial) records nothing: the next stretch starts at the same position.
+    if (begin == end) return;
     assert(begin >= next_record_);
     record_to(begin);
     if (parameters_for(level_).optimal)
