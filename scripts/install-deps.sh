@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config)
 test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
-      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode tmux locales valgrind)
+      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode openssl tmux locales valgrind)
 bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself hyperfine time)
 
 case "${1:-test}" in
@@ -23,7 +23,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 # The Windows installer's German texts are tested under Wine in a German
