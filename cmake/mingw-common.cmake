@@ -1,5 +1,16 @@
-# Shared by both MinGW toolchains.
-#
+# Shared by both MinGW toolchains, which set LUMO_MINGW_PREFIX and
+# CMAKE_SYSTEM_PROCESSOR before they include this file.
+set(CMAKE_SYSTEM_NAME Windows)
+# The posix thread model keeps the standard library's threads and mutexes
+# usable in the core; the installer's own worker still starts with CreateThread.
+set(CMAKE_C_COMPILER ${LUMO_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${LUMO_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${LUMO_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${LUMO_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
 # The runtime is linked statically so that the installer needs no MinGW DLL
 # next to it: it imports only system DLLs, which matters for a program that is
 # started from a Downloads folder full of other files.

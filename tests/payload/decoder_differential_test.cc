@@ -11,17 +11,14 @@
 
 #include "payload/stream_decoders.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/recording_sink.h"
 
 namespace lumo {
 namespace {
 
 using test::BitWriter;
 using test::PrefixCode;
-
-struct RecordingSink final : ProgressSink {
-    std::vector<uint32_t> reports;
-    void report_progress(uint32_t bytes) override { reports.push_back(bytes); }
-};
+using test::RecordingSink;
 
 using Decoder = int32_t (*)(const uint8_t*, const uint8_t*, uint8_t*, uint8_t*, ProgressSink&,
                             uint8_t*);

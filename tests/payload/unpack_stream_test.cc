@@ -9,17 +9,14 @@
 #include "payload/audio_predictor.h"
 #include "payload/stream_decoders.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/recording_sink.h"
 
 namespace lumo {
 namespace {
 
 using test::BitWriter;
 using test::PrefixCode;
-
-struct RecordingSink final : ProgressSink {
-    std::vector<uint32_t> reports;
-    void report_progress(uint32_t bytes) override { reports.push_back(bytes); }
-};
+using test::RecordingSink;
 
 struct Decoded {
     std::vector<uint8_t> bytes;
