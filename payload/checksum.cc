@@ -1,5 +1,7 @@
 #include "payload/checksum.h"
 
+#include "payload/checksum_paths.h"
+
 #include <array>
 
 namespace lumo {
@@ -39,7 +41,7 @@ uint32_t checksum_byte(uint32_t value, uint8_t byte) {
     return kTables[0][(value ^ byte) & 0xFF] ^ (value >> 8);
 }
 
-uint32_t container_checksum(const uint8_t* data, size_t size, uint32_t seed) {
+uint32_t container_checksum_table(const uint8_t* data, size_t size, uint32_t seed) {
     uint32_t v = seed;
     for (; size >= 8; size -= 8, data += 8) {
         const uint32_t lo = v ^ load_le32(data);
@@ -50,6 +52,13 @@ uint32_t container_checksum(const uint8_t* data, size_t size, uint32_t seed) {
     }
     for (; size > 0; --size, ++data) v = checksum_byte(v, *data);
     return v;
+}
+
+// Short ranges (names, headers, small entries) stay on the table path: the
+// folding loop needs four blocks to start and its setup would cost more.
+uint32_t container_checksum(const uint8_t* data, size_t size, uint32_t seed) {
+    if (size >= 64 && checksum_clmul_available()) return container_checksum_clmul(data, size, seed);
+    return container_checksum_table(data, size, seed);
 }
 
 }  // namespace lumo
