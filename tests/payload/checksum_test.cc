@@ -72,7 +72,7 @@ struct Range {
 
 Range range_of(const std::vector<uint8_t>& bytes, size_t size, size_t start) {
     Range r{std::vector<uint8_t>(start + size), start};
-    std::memcpy(r.buffer.data() + start, bytes.data(), size);
+    if (size > 0) std::memcpy(r.buffer.data() + start, bytes.data(), size);
     return r;
 }
 
