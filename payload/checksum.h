@@ -15,8 +15,10 @@ inline constexpr uint32_t checksum_seed = 0x546F7669;
 // The byte rule, one step: the value after `byte` has been added.
 uint32_t checksum_byte(uint32_t value, uint8_t byte);
 
-// Runs the byte rule over `size` bytes from `seed`; eight bytes per pass where
-// possible, with the same result. A size of 0 returns the seed.
+// Runs the byte rule over `size` bytes from `seed`, with the same result as
+// byte by byte: on x86 processors with a carry-less multiply, ranges of 64
+// bytes and more fold 16-byte blocks; otherwise eight bytes per pass through
+// tables. A size of 0 returns the seed.
 uint32_t container_checksum(const uint8_t* data, size_t size, uint32_t seed = checksum_seed);
 
 }  // namespace lumo
