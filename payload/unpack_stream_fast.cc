@@ -25,7 +25,7 @@
 #include <memory>
 #include <new>
 
-#include "payload/audio_predictor.h"
+#include "payload/batched_audio_predictor.h"
 #include "payload/bit_input.h"
 #include "payload/code_length_block.h"
 #include "payload/code_table.h"
@@ -155,70 +155,6 @@ inline uint32_t copy_in_window(uint8_t* window, uint32_t to, uint32_t length, ui
     return (to + length) & window_mask;
 }
 
-// The audio predictor with its error sums batched. The sums serve only to
-// pick a weight change at every 32nd byte of a channel, so instead of eleven
-// running sums updated at every byte, the channel keeps the terms of its last
-// up to 32 bytes and adds them up when the pick is due, in loops over 32
-// values that the compiler turns into vector code. The weights, deltas and
-// bytes follow payload/audio_predictor.h exactly.
-struct BatchedAudioChannel {
-    std::array<int32_t, 5> w{};
-    int32_t d1 = 0, d2 = 0, d3 = 0, d4 = 0;
-    int32_t last_delta = 0;
-    uint32_t byte_count = 0;
-    int32_t last_byte = 0;
-    // For byte i of the current run of 32: the scaled error and the five
-    // terms it is compared with (d1..d4 after the shift, and the channel
-    // delta of the byte before).
-    alignas(16) std::array<int32_t, 32> error{}, t1{}, t2{}, t3{}, t4{}, tc{};
-
-    uint8_t decode(int32_t& channel_delta, uint8_t symbol) {
-        byte_count += 1;
-        const int32_t n1 = last_delta, n2 = last_delta - d1, n3 = d2, n4 = d3;
-        const int32_t sum = 8 * last_byte + w[0] * n1 + w[1] * n2 + w[2] * n3 + w[3] * n4 +
-                            w[4] * channel_delta;
-        const uint8_t byte = uint8_t(((sum >> 3) & 0xFF) - symbol);
-
-        const uint32_t slot = (byte_count - 1) & 31;
-        error[slot] = int32_t(int8_t(symbol)) * 8;
-        t1[slot] = n1, t2[slot] = n2, t3[slot] = n3, t4[slot] = n4, tc[slot] = channel_delta;
-        d1 = n1, d2 = n2, d3 = n3, d4 = n4;
-
-        last_delta = channel_delta = int32_t(int8_t(uint8_t(byte - last_byte)));
-        last_byte = byte;
-        if (slot == 31) adjust_weights();
-        return byte;
-    }
-
-    static uint32_t sum_abs(const std::array<int32_t, 32>& e, const std::array<int32_t, 32>& t, int32_t sign) {
-        uint32_t sum = 0;
-        for (int i = 0; i < 32; ++i) {
-            const int32_t x = e[i] - sign * t[i];
-            sum += uint32_t(x < 0 ? -x : x);
-        }
-        return sum;
-    }
-
-    void adjust_weights() {
-        static constexpr std::array<int32_t, 32> zero{};
-        const std::array<uint32_t, 11> sums = {
-            sum_abs(error, zero, 1), sum_abs(error, t1, 1), sum_abs(error, t1, -1),
-            sum_abs(error, t2, 1),   sum_abs(error, t2, -1), sum_abs(error, t3, 1),
-            sum_abs(error, t3, -1),  sum_abs(error, t4, 1), sum_abs(error, t4, -1),
-            sum_abs(error, tc, 1),   sum_abs(error, tc, -1)};
-        int best = 0;
-        for (int k = 1; k < 11; ++k)
-            if (sums[k] < sums[best]) best = k;
-        if (best == 0) return;
-        int32_t& weight = w[(best - 1) / 2];
-        if (best % 2 == 1) {
-            if (weight >= -16) weight -= 1;
-        } else {
-            if (weight < 16) weight += 1;
-        }
-    }
-};
-
 class FastDecoder {
 public:
     FastDecoder(uint8_t* window, uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress)
@@ -247,7 +183,7 @@ private:
     uint32_t last_length_ = 0;
 
     int32_t channel_delta_ = 0;
-    std::array<BatchedAudioChannel, max_audio_channels> channels_{};
+    BatchedAudioPredictor audio_;
 
     // The input position in bits; in_.byte_offset and in_.bit_offset are
     // brought up to date only around the calls that use them.
@@ -274,6 +210,8 @@ private:
     }
 
     void audio_loop();
+    template <int C>
+    void audio_run(uint32_t room, bool& table_switch, bool& gave_up);
     void lz_loop();
     void flush_window();
     void emit_output(const uint8_t* bytes, uint32_t n);
@@ -297,86 +235,118 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
 }
 
 // The audio mode, until the wanted count is reached or a block switches to
-// the LZ mode; the same pass structure as the LZ loop below.
+// the LZ mode. Bytes go in batches of two passes: first the symbols of a
+// batch (the prefix codes, with the refill checks of every pass), then the
+// predictor over them. The predictor is one long chain of dependent steps
+// from byte to byte; apart from the prefix decoding it runs at the speed of
+// that chain. A batch ends before the first pass at which the window would
+// be flushed, at the wanted count, at a table switch or when the input gives
+// up, so flushes and refills fall on the same passes as in one pass per byte.
 void FastDecoder::audio_loop() {
+    while (bytes_left_ >= 0) {
+        write_position_ &= window_mask;
+        if ((bit_position_ >> 3) > loop_refill_threshold) {
+            store_position();
+            in_.refill_input();
+            load_position();
+            if (in_.stale_refills > max_stale_refills) break;
+        }
+        if (((flushed_position_ - write_position_) & window_mask) < flush_margin &&
+            flushed_position_ != write_position_)
+            flush_window();
+
+        // The flush check first holds again this many passes on.
+        const uint32_t gap = (flushed_position_ - write_position_) & window_mask;
+        const uint32_t until_flush = (gap == 0 ? window_size : gap) - (flush_margin - 1);
+        const uint32_t room = uint32_t(std::min<int64_t>(bytes_left_ + 1, until_flush));
+
+        bool table_switch = false, gave_up = false;
+        switch (tables_.channel_count) {
+        case 1: audio_run<1>(room, table_switch, gave_up); break;
+        case 2: audio_run<2>(room, table_switch, gave_up); break;
+        case 3: audio_run<3>(room, table_switch, gave_up); break;
+        default: audio_run<4>(room, table_switch, gave_up); break;
+        }
+        if (gave_up) break;
+        if (table_switch) {
+            read_tables();
+            if (in_.stale_refills > max_stale_refills || !tables_.audio_mode) break;
+        }
+    }
+}
+
+// Up to `room` audio passes with C channels, each after the checks of its own
+// pass (the first pass's were made by the caller). Stops early at a table
+// switch symbol (consumed, left for the caller to act on) or when the input
+// gives up. The channels are visited in groups, in their fixed order, so
+// that each step knows its channel and lookup table at compile time.
+template <int C>
+void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
     uint8_t* const window = window_;
     const uint8_t* const input = in_.bytes.data();
     uint32_t pos = bit_position_;
     uint32_t write = write_position_;
-    int64_t left = bytes_left_;
-    int32_t channel = tables_.current_channel;
-    int32_t channel_count = tables_.channel_count;
+    uint32_t count = 0;
     int32_t delta = channel_delta_;
-    const auto save = [&] {
-        bit_position_ = pos;
-        write_position_ = write;
-        bytes_left_ = left;
-        tables_.current_channel = channel;
-        channel_delta_ = delta;
-    };
-    const auto restore = [&] {
-        pos = bit_position_;
-        write = write_position_;
-        left = bytes_left_;
-        channel = tables_.current_channel;
-        channel_count = tables_.channel_count;
-    };
+    auto channels = audio_.load<C>();
 
-    while (left >= 0) {
-        write &= window_mask;
-        if ((pos >> 3) > loop_refill_threshold) {
-            save();
+    // Stream bits from `pos` on, MSB first; `avail` of them are valid.
+    uint64_t bits = 0;
+    uint32_t avail = 0;
+    int32_t stopped_at = 0;  // the channel of the pass that did not run
+    const auto pass = [&](int k) {
+        if (count == room) return stopped_at = k, false;
+        if (count > 0 && (pos >> 3) > loop_refill_threshold) {
+            bit_position_ = pos;
             store_position();
             in_.refill_input();
             load_position();
-            restore();
-            if (in_.stale_refills > max_stale_refills) break;
+            pos = bit_position_;
+            avail = 0;
+            if (in_.stale_refills > max_stale_refills) return gave_up = true, stopped_at = k, false;
         }
-        if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write) {
-            save();
-            flush_window();
+        if (avail < max_code_length) {
+            bits = load_be64(input + (pos >> 3)) << (pos & 7);
+            avail = 64 - (pos & 7);
         }
-        uint64_t bits = load_be64(input + (pos >> 3)) << (pos & 7);
-
-        const CodeTable& table = tables_.audio[channel];
-        const uint32_t entry = audio_lookup_[channel][bits >> (64 - lookup_bits)];
+        const uint32_t entry = audio_lookup_[k][bits >> (64 - lookup_bits)];
         uint32_t s, n;
-        if (entry >> 16) {
+        if (entry >> 16) [[likely]] {
             s = entry & 0xFFFF;
             n = entry >> 16;
         } else {
+            // The lowest bit of the peek is not looked at, so 15 valid bits do.
+            const CodeTable& table = tables_.audio[k];
             const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
             n = code_length_of(table, v);
             s = table.symbol_list[symbol_position(table, v, n)];
         }
         bits <<= n;
         pos += n;
-        if (s == audio_table_switch_symbol) {
-            save();
-            read_tables();
-            restore();
-            if (in_.stale_refills > max_stale_refills || !tables_.audio_mode) break;
-            continue;
-        }
-        window[write++] = channels_[channel].decode(delta, uint8_t(s));
-        if (++channel == channel_count) channel = 0;
-        left -= 1;
-        // More bytes from the bits already loaded, as in the LZ loop.
-        for (uint32_t more = 0; more < extra_symbols_per_load && left >= 0; ++more) {
-            write &= window_mask;
-            if ((pos >> 3) > loop_refill_threshold) break;
-            if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write)
-                break;
-            const uint32_t next = audio_lookup_[channel][bits >> (64 - lookup_bits)];
-            if ((next >> 16) == 0 || (next & 0xFFFF) == audio_table_switch_symbol) break;
-            bits <<= next >> 16;
-            pos += next >> 16;
-            window[write++] = channels_[channel].decode(delta, uint8_t(next));
-            if (++channel == channel_count) channel = 0;
-            left -= 1;
+        avail -= n;
+        if (s == audio_table_switch_symbol) return table_switch = true, stopped_at = k, false;
+        window[write & window_mask] = audio_.step(channels[k], k, delta, uint8_t(s));
+        write += 1;
+        count += 1;
+        return true;
+    };
+
+    int32_t k = tables_.current_channel % C;
+    bool going = true;
+    for (; k != 0 && going; k = k + 1 == C ? 0 : k + 1) going = pass(k);
+    if (going) {
+        while ([&]<int... K>(std::integer_sequence<int, K...>) {
+            return (pass(K) && ...);
+        }(std::make_integer_sequence<int, C>{})) {
         }
     }
-    save();
+    tables_.current_channel = stopped_at;
+    audio_.store<C>(channels);
+    channel_delta_ = delta;
+    bit_position_ = pos;
+    // As one pass per byte leaves it: masked before each byte, not after.
+    if (count > 0) write_position_ = ((write - 1) & window_mask) + 1;
+    bytes_left_ -= count;
 }
 
 // The LZ mode, until the wanted count is reached or a block switches to the

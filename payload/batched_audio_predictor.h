@@ -1,0 +1,137 @@
+// The audio predictor of payload/audio_predictor.h, run over a batch of
+// already decoded symbols. It gives the same bytes and leaves the same
+// weights; what differs is the bookkeeping:
+//
+// - the error sums serve only to pick a weight change at every 32nd byte of
+//   a channel, so instead of eleven running sums updated at every byte, each
+//   channel keeps the terms of its last up to 32 bytes and adds them up when
+//   the pick is due, in loops over 32 values that compile to vector code;
+// - a batch copies the channels' state into locals, so the byte stores into
+//   the window cannot force it through memory, and steps through the
+//   channels in groups in their fixed order, so that each step knows its
+//   channel at compile time. What is left per byte is the chain through the
+//   delta shared by all channels, the one thing that cannot overlap.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "payload/audio_predictor.h"
+#include "payload/match_tables.h"
+
+namespace lumo {
+
+class BatchedAudioPredictor {
+public:
+    using Weights = std::array<int32_t, 5>;
+
+    // What a byte's prediction needs from the channel's earlier bytes.
+    struct Channel {
+        Weights w{};
+        int32_t last_byte = 0;
+        uint32_t slot = 0;  // the next byte's place in the current run of 32
+    };
+
+    // A caller runs a stretch of bytes on a local copy of the first C
+    // channels, so that its byte stores into the window cannot force the
+    // state through memory, and puts it back after.
+    template <int C>
+    std::array<Channel, C> load() const {
+        std::array<Channel, C> c;
+        for (int k = 0; k < C; ++k) c[k] = channels_[k];
+        return c;
+    }
+    template <int C>
+    void store(const std::array<Channel, C>& c) {
+        for (int k = 0; k < C; ++k) channels_[k] = c[k];
+    }
+
+    // The byte that `symbol` stands for on channel k (whose state is `v`);
+    // `channel_delta` is the delta shared by all channels.
+    [[gnu::always_inline]] uint8_t step(Channel& v, int k, int32_t& channel_delta, uint8_t symbol) {
+        return step(v, runs_[k], channel_delta, symbol);
+    }
+
+private:
+    // The channel's bytes of the current run of 32: symbol, the shared delta
+    // of the byte before, and the channel's own delta, behind the last four
+    // deltas of the run before. The predictor's terms d1..d4 are differences
+    // of those deltas, so they need not be kept apart.
+    struct Run {
+        alignas(16) std::array<int8_t, 32> symbol{};
+        alignas(16) std::array<int8_t, 32> shared_delta{};
+        alignas(16) std::array<int8_t, 36> delta{};
+    };
+
+    std::array<Channel, max_audio_channels> channels_{};
+    std::array<Run, max_audio_channels> runs_{};
+
+    [[gnu::always_inline]] static uint8_t step(Channel& v, Run& r, int32_t& delta, uint8_t symbol) {
+        const uint32_t slot = v.slot;
+        const int32_t a = r.delta[slot + 3], b = r.delta[slot + 2], c = r.delta[slot + 1],
+                      d = r.delta[slot];
+        const int32_t sum = 8 * v.last_byte + v.w[0] * a + v.w[1] * (a - b) + v.w[2] * (b - c) +
+                            v.w[3] * (c - d) + v.w[4] * delta;
+        const uint8_t byte = uint8_t(((sum >> 3) & 0xFF) - symbol);
+        r.symbol[slot] = int8_t(symbol);
+        r.shared_delta[slot] = int8_t(delta);
+        delta = int32_t(int8_t(uint8_t(byte - v.last_byte)));
+        r.delta[slot + 4] = int8_t(delta);
+        v.last_byte = byte;
+        if (slot == 31) {
+            v.w = adjusted(r, v.w);
+            v.slot = 0;
+        } else {
+            v.slot = slot + 1;
+        }
+        return byte;
+    }
+
+    using Column = std::array<int16_t, 32>;
+
+    // Sums of 32 values of at most 1279 fit 16 bits, so the sums run in
+    // 16-bit lanes: twice as many to a vector as in 32-bit ones.
+    static uint32_t sum_abs(const Column& e, const Column& t, int16_t sign) {
+        uint16_t sum = 0;
+        for (int i = 0; i < 32; ++i) {
+            const int16_t x = int16_t(e[i] - sign * t[i]);
+            sum = uint16_t(sum + uint16_t(x < 0 ? -x : x));
+        }
+        return sum;
+    }
+
+    // At the end of a run: the error sums of the weights as they are and of
+    // the ten single steps; the smallest (ties to the lower index) picks no
+    // change or one step. The run's last four deltas move to the front.
+    static Weights adjusted(Run& r, Weights w) {
+        Column e, d1, d2, d3, d4, cd;
+        static constexpr Column zero{};
+        for (int i = 0; i < 32; ++i) {
+            e[i] = int16_t(r.symbol[i] * 8);
+            d1[i] = r.delta[i + 3];
+            d2[i] = int16_t(r.delta[i + 3] - r.delta[i + 2]);
+            d3[i] = int16_t(r.delta[i + 2] - r.delta[i + 1]);
+            d4[i] = int16_t(r.delta[i + 1] - r.delta[i]);
+            cd[i] = r.shared_delta[i];
+        }
+        for (int i = 0; i < 4; ++i) r.delta[i] = r.delta[32 + i];
+        const std::array<uint32_t, 11> sums = {
+            sum_abs(e, zero, 1), sum_abs(e, d1, 1), sum_abs(e, d1, -1), sum_abs(e, d2, 1),
+            sum_abs(e, d2, -1),  sum_abs(e, d3, 1), sum_abs(e, d3, -1), sum_abs(e, d4, 1),
+            sum_abs(e, d4, -1),  sum_abs(e, cd, 1), sum_abs(e, cd, -1)};
+        int best = 0;
+        for (int k = 1; k < 11; ++k)
+            if (sums[k] < sums[best]) best = k;
+        if (best == 0) return w;
+        int32_t& weight = w[(best - 1) / 2];
+        if (best % 2 == 1) {
+            if (weight >= -16) weight -= 1;
+        } else {
+            if (weight < 16) weight += 1;
+        }
+        return w;
+    }
+};
+
+}  // namespace lumo
