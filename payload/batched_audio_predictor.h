@@ -1,21 +1,19 @@
-// The audio predictor of payload/audio_predictor.h, run over a batch of
-// already decoded symbols. It gives the same bytes and leaves the same
-// weights; what differs is the bookkeeping:
+// The audio predictor of payload/audio_predictor.h, built for speed, for
+// the fast decoder and the encoder. It gives the same bytes and symbols and
+// leaves the same weights; what differs is the bookkeeping:
 //
 // - the error sums serve only to pick a weight change at every 32nd byte of
 //   a channel, so instead of eleven running sums updated at every byte, each
-//   channel keeps the terms of its last up to 32 bytes and adds them up when
-//   the pick is due, in loops over 32 values that compile to vector code;
-// - a batch copies the channels' state into locals, so the byte stores into
-//   the window cannot force it through memory, and steps through the
-//   channels in groups in their fixed order, so that each step knows its
-//   channel at compile time. What is left per byte is the chain through the
-//   delta shared by all channels, the one thing that cannot overlap.
+//   channel keeps the bytes of its current run of 32 and the sums are taken
+//   when the pick is due, in 16-bit loops over 32 values that compile to
+//   vector code;
+// - the caller works on a local copy of the channels' state, so that its
+//   byte stores cannot force the state through memory, and passes the
+//   channel number, at compile time where it can.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <utility>
 
 #include "payload/audio_predictor.h"
 #include "payload/match_tables.h"
@@ -49,8 +47,18 @@ public:
 
     // The byte that `symbol` stands for on channel k (whose state is `v`);
     // `channel_delta` is the delta shared by all channels.
-    [[gnu::always_inline]] uint8_t step(Channel& v, int k, int32_t& channel_delta, uint8_t symbol) {
-        return step(v, runs_[k], channel_delta, symbol);
+    [[gnu::always_inline]] uint8_t decode_step(Channel& v, int k, int32_t& channel_delta,
+                                               uint8_t symbol) {
+        const uint8_t byte = uint8_t(prediction(v, runs_[k], channel_delta) - symbol);
+        update(v, runs_[k], channel_delta, symbol, byte);
+        return byte;
+    }
+    // The encoder's step: the symbol that codes `byte`.
+    [[gnu::always_inline]] uint8_t code_step(Channel& v, int k, int32_t& channel_delta,
+                                             uint8_t byte) {
+        const uint8_t symbol = uint8_t(prediction(v, runs_[k], channel_delta) - byte);
+        update(v, runs_[k], channel_delta, symbol, byte);
+        return symbol;
     }
 
 private:
@@ -67,13 +75,17 @@ private:
     std::array<Channel, max_audio_channels> channels_{};
     std::array<Run, max_audio_channels> runs_{};
 
-    [[gnu::always_inline]] static uint8_t step(Channel& v, Run& r, int32_t& delta, uint8_t symbol) {
+    static uint8_t prediction(const Channel& v, const Run& r, int32_t delta) {
         const uint32_t slot = v.slot;
         const int32_t a = r.delta[slot + 3], b = r.delta[slot + 2], c = r.delta[slot + 1],
                       d = r.delta[slot];
         const int32_t sum = 8 * v.last_byte + v.w[0] * a + v.w[1] * (a - b) + v.w[2] * (b - c) +
                             v.w[3] * (c - d) + v.w[4] * delta;
-        const uint8_t byte = uint8_t(((sum >> 3) & 0xFF) - symbol);
+        return uint8_t((sum >> 3) & 0xFF);
+    }
+
+    static void update(Channel& v, Run& r, int32_t& delta, uint8_t symbol, uint8_t byte) {
+        const uint32_t slot = v.slot;
         r.symbol[slot] = int8_t(symbol);
         r.shared_delta[slot] = int8_t(delta);
         delta = int32_t(int8_t(uint8_t(byte - v.last_byte)));
@@ -85,7 +97,6 @@ private:
         } else {
             v.slot = slot + 1;
         }
-        return byte;
     }
 
     using Column = std::array<int16_t, 32>;

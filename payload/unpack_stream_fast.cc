@@ -325,7 +325,7 @@ void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
         pos += n;
         avail -= n;
         if (s == audio_table_switch_symbol) return table_switch = true, stopped_at = k, false;
-        window[write & window_mask] = audio_.step(channels[k], k, delta, uint8_t(s));
+        window[write & window_mask] = audio_.decode_step(channels[k], k, delta, uint8_t(s));
         write += 1;
         count += 1;
         return true;
