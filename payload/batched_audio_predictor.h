@@ -67,9 +67,9 @@ private:
     // deltas of the run before. The predictor's terms d1..d4 are differences
     // of those deltas, so they need not be kept apart.
     struct Run {
-        alignas(16) std::array<int8_t, 32> symbol{};
-        alignas(16) std::array<int8_t, 32> shared_delta{};
-        alignas(16) std::array<int8_t, 36> delta{};
+        alignas(16) std::array<int16_t, 32> symbol{};
+        alignas(16) std::array<int16_t, 32> shared_delta{};
+        alignas(16) std::array<int16_t, 36> delta{};
     };
 
     std::array<Channel, max_audio_channels> channels_{};
@@ -87,9 +87,9 @@ private:
     static void update(Channel& v, Run& r, int32_t& delta, uint8_t symbol, uint8_t byte) {
         const uint32_t slot = v.slot;
         r.symbol[slot] = int8_t(symbol);
-        r.shared_delta[slot] = int8_t(delta);
+        r.shared_delta[slot] = int16_t(delta);
         delta = int32_t(int8_t(uint8_t(byte - v.last_byte)));
-        r.delta[slot + 4] = int8_t(delta);
+        r.delta[slot + 4] = int16_t(delta);
         v.last_byte = byte;
         if (slot == 31) {
             v.w = adjusted(r, v.w);

@@ -23,12 +23,12 @@ std::string corrupt_payload_message(const std::string& detail) {
 }
 
 OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& progress) {
-    const std::vector<uint8_t> file = read_whole_file(path);
+    const ZeroedBuffer file = read_whole_file<ZeroedBuffer>(path);
     const auto location = locate_stored_payload(file);
     if (!location) throw PackError(corrupt_payload_message("no stored payload found: not an installer"));
 
     StoredPayload payload;
-    if (!parse_stored_payload(std::span(file).subspan(size_t(location->offset), size_t(location->length)), payload))
+    if (!parse_stored_payload(std::span<const uint8_t>(file).subspan(size_t(location->offset), size_t(location->length)), payload))
         throw PackError(corrupt_payload_message("the stored payload's header is damaged"));
 
     OpenedInstaller opened;
@@ -36,7 +36,7 @@ OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& p
     opened.payload_offset = location->offset;
     opened.packed_size = payload.packed_size;
     opened.unpacked_size = payload.unpacked_size;
-    opened.image.resize(payload.unpacked_size);
+    opened.image = ZeroedBuffer(payload.unpacked_size);
     progress.restart("unpacking", payload.unpacked_size);
     unpack_stream(payload.packed_stream.data(), payload.packed_stream.data() + payload.packed_stream.size(),
                   opened.image.data(), opened.image.data() + opened.image.size(), progress);

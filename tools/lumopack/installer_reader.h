@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "payload/container.h"
+#include "tools/lumopack/zeroed_buffer.h"
 
 namespace lumo {
 
@@ -19,7 +20,7 @@ struct OpenedInstaller {
     uint64_t payload_offset = 0;
     uint32_t packed_size = 0;
     uint32_t unpacked_size = 0;
-    std::vector<uint8_t> image;  // the unpacked container image, unpacked_size bytes
+    ZeroedBuffer image;  // the unpacked container image, unpacked_size bytes
 };
 
 class ProgressBar;

@@ -139,16 +139,19 @@ void write_file_atomically(const fs::path& path, std::span<const std::span<const
     }
 }
 
-std::vector<uint8_t> read_whole_file(const fs::path& path) {
+template <typename Buffer>
+Buffer read_whole_file(const fs::path& path) {
     std::error_code error;
     const auto size = fs::file_size(path, error);
     if (error) throw PackError(shown(path) + ": " + error.message());
     std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    Buffer bytes(static_cast<size_t>(size));
     if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size)))
         throw PackError(shown(path) + ": cannot be read");
     return bytes;
 }
+template std::vector<uint8_t> read_whole_file(const fs::path&);
+template ZeroedBuffer read_whole_file(const fs::path&);
 
 std::vector<std::string> read_order_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -165,7 +168,7 @@ std::vector<std::string> read_order_file(const fs::path& path) {
 PackSummary pack_folder(const fs::path& folder, const fs::path& output, const PackOptions& options,
                         ProgressBar& progress) {
     PackSummary summary;
-    const std::vector<uint8_t> stub = read_whole_file(options.stub);
+    const std::vector<uint8_t> stub = read_whole_file<std::vector<uint8_t>>(options.stub);
     if (stub.empty()) throw PackError(shown(options.stub) + ": the stub is empty");
     if (pe_certificate_table(stub))
         summary.warnings.push_back(shown(options.stub) +
@@ -195,7 +198,7 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     std::optional<std::vector<uint8_t>> stored_script;
     {
         const std::vector<uint8_t> script =
-            script_at ? read_whole_file(gathered[order[*script_at]].path) : std::vector<uint8_t>{};
+            script_at ? read_whole_file<std::vector<uint8_t>>(gathered[order[*script_at]].path) : std::vector<uint8_t>{};
         ScriptBuildResult checked = check_setup_script_for_build(ordered_names, script, options.script);
         for (auto& warning : checked.warnings) summary.warnings.push_back(std::move(warning));
         if (checked.stored_script) {

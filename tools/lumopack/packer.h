@@ -9,6 +9,7 @@
 
 #include "tools/encoder/encoder.h"
 #include "tools/lumopack/script_check.h"
+#include "tools/lumopack/zeroed_buffer.h"
 
 namespace lumo {
 
@@ -60,8 +61,11 @@ void write_file_atomically(const std::filesystem::path& path, std::span<const st
 PackSummary pack_folder(const std::filesystem::path& folder, const std::filesystem::path& output,
                         const PackOptions& options, ProgressBar& progress);
 
-// Reads a whole file; throws PackError naming it on failure.
-std::vector<uint8_t> read_whole_file(const std::filesystem::path& path);
+// Reads a whole file into a std::vector<uint8_t> or a ZeroedBuffer (which
+// skips zeroing a buffer about to be overwritten); throws PackError naming
+// the file on failure.
+template <typename Buffer>
+Buffer read_whole_file(const std::filesystem::path& path);
 
 // Reads an order file: one name per line; blank lines and lines that begin
 // with '#' are skipped, a carriage return before the line feed is dropped.
