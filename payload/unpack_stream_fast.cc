@@ -4,8 +4,9 @@
 // every input, valid or not. What it does differently:
 //
 // - one unaligned 64-bit load per pass serves the symbol, its extra bits and
-//   a following distance code (at most 51 bits), or up to five literals or
-//   audio bytes, each still with the checks of a pass of its own;
+//   a following distance code (at most 51 bits), or up to five literals, or
+//   audio bytes until fewer than 15 bits are left, each still with the
+//   checks of a pass of its own;
 // - symbols come from a lookup table indexed by the first 10 bits, filled
 //   from the code ranges next to each code table; longer codes take the
 //   reference path;
@@ -14,8 +15,10 @@
 // - matches that do not cross the window end are copied in words of exact
 //   length (memmove for long ones, periodic words for close repeats);
 //   across the window end they go byte by byte as in the reference;
-// - audio error sums are added up once per 32 bytes of a channel, when the
-//   weights are adjusted, instead of at every byte;
+// - audio bytes run in stretches that end before the next flush is due, so
+//   that the flush check is made once per stretch; within a stretch the
+//   channels are visited in their fixed order, each step with its channel
+//   known at compile time (payload/fast_audio_predictor.h);
 // - the extra symbol that the reference reads after the last byte is not
 //   read: it changes neither the output nor the reports.
 
@@ -25,7 +28,7 @@
 #include <memory>
 #include <new>
 
-#include "payload/batched_audio_predictor.h"
+#include "payload/fast_audio_predictor.h"
 #include "payload/bit_input.h"
 #include "payload/code_length_block.h"
 #include "payload/code_table.h"
@@ -183,7 +186,7 @@ private:
     uint32_t last_length_ = 0;
 
     int32_t channel_delta_ = 0;
-    BatchedAudioPredictor audio_;
+    FastAudioPredictor audio_;
 
     // The input position in bits; in_.byte_offset and in_.bit_offset are
     // brought up to date only around the calls that use them.
@@ -235,13 +238,10 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
 }
 
 // The audio mode, until the wanted count is reached or a block switches to
-// the LZ mode. Bytes go in batches of two passes: first the symbols of a
-// batch (the prefix codes, with the refill checks of every pass), then the
-// predictor over them. The predictor is one long chain of dependent steps
-// from byte to byte; apart from the prefix decoding it runs at the speed of
-// that chain. A batch ends before the first pass at which the window would
-// be flushed, at the wanted count, at a table switch or when the input gives
-// up, so flushes and refills fall on the same passes as in one pass per byte.
+// the LZ mode. Each audio pass writes one byte, so the pass at which the
+// flush check next holds is known in advance: the passes before it run as
+// one stretch (audio_run) that checks only the refill point and the count,
+// and a stretch ends early at a table switch or when the input gives up.
 void FastDecoder::audio_loop() {
     while (bytes_left_ >= 0) {
         write_position_ &= window_mask;

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "payload/batched_audio_predictor.h"
+#include "payload/fast_audio_predictor.h"
 #include "tools/encoder/stream_symbols.h"
 
 namespace lumo {
@@ -26,7 +26,7 @@ std::vector<AudioRange> find_wav_data(std::span<const uint8_t> image);
 
 // The decoder's audio state, carried across blocks and LZ stretches.
 struct AudioState {
-    BatchedAudioPredictor predictor;
+    FastAudioPredictor predictor;
     int32_t channel_delta = 0;
     int current = 0;  // channel of the next audio byte
 

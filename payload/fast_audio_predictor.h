@@ -20,7 +20,7 @@
 
 namespace lumo {
 
-class BatchedAudioPredictor {
+class FastAudioPredictor {
 public:
     using Weights = std::array<int32_t, 5>;
 
