@@ -28,10 +28,10 @@
 #include <memory>
 #include <new>
 
-#include "payload/fast_audio_predictor.h"
 #include "payload/bit_input.h"
 #include "payload/code_length_block.h"
 #include "payload/code_table.h"
+#include "payload/fast_audio_predictor.h"
 #include "payload/match_tables.h"
 #include "payload/stream_decoders.h"
 
