@@ -5,8 +5,7 @@
 // - the error sums serve only to pick a weight change at every 32nd byte of
 //   a channel, so instead of eleven running sums updated at every byte, each
 //   channel keeps the bytes of its current run of 32 and the sums are taken
-//   when the pick is due, in 16-bit loops over 32 values that compile to
-//   vector code;
+//   when the pick is due, on vectors (payload/audio_weight_pick.h);
 // - the caller works on a local copy of the channels' state, so that its
 //   byte stores cannot force the state through memory, and passes the
 //   channel number, at compile time where it can.
@@ -16,6 +15,7 @@
 #include <cstdint>
 
 #include "payload/audio_predictor.h"
+#include "payload/audio_weight_pick.h"
 #include "payload/match_tables.h"
 
 namespace lumo {
@@ -62,18 +62,13 @@ public:
     }
 
 private:
-    // The channel's bytes of the current run of 32: symbol, the shared delta
-    // of the byte before, and the channel's own delta, behind the last four
-    // deltas of the run before. The predictor's terms d1..d4 are differences
-    // of those deltas, so they need not be kept apart.
-    struct Run {
-        alignas(16) std::array<int16_t, 32> symbol{};
-        alignas(16) std::array<int16_t, 32> shared_delta{};
-        alignas(16) std::array<int16_t, 36> delta{};
-    };
+    // The predictor's terms d1..d4 are differences of the run's deltas, so
+    // they need not be kept apart.
+    using Run = AudioRun;
 
     std::array<Channel, max_audio_channels> channels_{};
     std::array<Run, max_audio_channels> runs_{};
+    WeightPick pick_ = weight_pick();
 
     static uint8_t prediction(const Channel& v, const Run& r, int32_t delta) {
         const uint32_t slot = v.slot;
@@ -84,7 +79,7 @@ private:
         return uint8_t((sum >> 3) & 0xFF);
     }
 
-    static void update(Channel& v, Run& r, int32_t& delta, uint8_t symbol, uint8_t byte) {
+    void update(Channel& v, Run& r, int32_t& delta, uint8_t symbol, uint8_t byte) const {
         const uint32_t slot = v.slot;
         r.symbol[slot] = int8_t(symbol);
         r.shared_delta[slot] = int16_t(delta);
@@ -99,41 +94,11 @@ private:
         }
     }
 
-    using Column = std::array<int16_t, 32>;
-
-    // Sums of 32 values of at most 1279 fit 16 bits, so the sums run in
-    // 16-bit lanes: twice as many to a vector as in 32-bit ones.
-    static uint32_t sum_abs(const Column& e, const Column& t, int16_t sign) {
-        uint16_t sum = 0;
-        for (int i = 0; i < 32; ++i) {
-            const int16_t x = int16_t(e[i] - sign * t[i]);
-            sum = uint16_t(sum + uint16_t(x < 0 ? -x : x));
-        }
-        return sum;
-    }
-
-    // At the end of a run: the error sums of the weights as they are and of
-    // the ten single steps; the smallest (ties to the lower index) picks no
-    // change or one step. The run's last four deltas move to the front.
-    static Weights adjusted(Run& r, Weights w) {
-        Column e, d1, d2, d3, d4, cd;
-        static constexpr Column zero{};
-        for (int i = 0; i < 32; ++i) {
-            e[i] = int16_t(r.symbol[i] * 8);
-            d1[i] = r.delta[i + 3];
-            d2[i] = int16_t(r.delta[i + 3] - r.delta[i + 2]);
-            d3[i] = int16_t(r.delta[i + 2] - r.delta[i + 1]);
-            d4[i] = int16_t(r.delta[i + 1] - r.delta[i]);
-            cd[i] = r.shared_delta[i];
-        }
+    // At the end of a run: the pick's step, if any, within -17..16. The
+    // run's last four deltas move to the front.
+    Weights adjusted(Run& r, Weights w) const {
+        const int best = pick_(r);
         for (int i = 0; i < 4; ++i) r.delta[i] = r.delta[32 + i];
-        const std::array<uint32_t, 11> sums = {
-            sum_abs(e, zero, 1), sum_abs(e, d1, 1), sum_abs(e, d1, -1), sum_abs(e, d2, 1),
-            sum_abs(e, d2, -1),  sum_abs(e, d3, 1), sum_abs(e, d3, -1), sum_abs(e, d4, 1),
-            sum_abs(e, d4, -1),  sum_abs(e, cd, 1), sum_abs(e, cd, -1)};
-        int best = 0;
-        for (int k = 1; k < 11; ++k)
-            if (sums[k] < sums[best]) best = k;
         if (best == 0) return w;
         int32_t& weight = w[(best - 1) / 2];
         if (best % 2 == 1) {

@@ -1,0 +1,11 @@
+// Processors without the vector paths the build knows of: the weight pick
+// runs on the portable path alone.
+#include "payload/audio_weight_pick.h"
+
+namespace lumo {
+
+bool weight_pick_avx2_available() { return false; }
+
+int weight_pick_avx2(const AudioRun& run) { return weight_pick_portable(run); }
+
+}  // namespace lumo
