@@ -26,7 +26,11 @@ public:
 
     // What a byte's prediction needs from the channel's earlier bytes.
     struct Channel {
-        Weights w{};
+        // The channel's weights w1..w5 as they apply to the run's last four
+        // deltas a, b, c, d (newest first) and the shared delta cd:
+        // w1 a + w2 (a - b) + w3 (b - c) + w4 (c - d) + w5 cd, gathered
+        // per delta.
+        Weights m{};
         int32_t last_byte = 0;
         uint32_t slot = 0;  // the next byte's place in the current run of 32
     };
@@ -49,15 +53,17 @@ public:
     // `channel_delta` is the delta shared by all channels.
     [[gnu::always_inline]] uint8_t decode_step(Channel& v, int k, int32_t& channel_delta,
                                                uint8_t symbol) {
-        const uint8_t byte = uint8_t(prediction(v, runs_[k], channel_delta) - symbol);
-        update(v, runs_[k], channel_delta, symbol, byte);
+        const int32_t own = int8_t(uint8_t(rise(v, runs_[k], channel_delta) - symbol));
+        const uint8_t byte = uint8_t(v.last_byte + own);
+        update(v, k, channel_delta, symbol, own, byte);
         return byte;
     }
     // The encoder's step: the symbol that codes `byte`.
     [[gnu::always_inline]] uint8_t code_step(Channel& v, int k, int32_t& channel_delta,
                                              uint8_t byte) {
-        const uint8_t symbol = uint8_t(prediction(v, runs_[k], channel_delta) - byte);
-        update(v, runs_[k], channel_delta, symbol, byte);
+        const int32_t own = int8_t(uint8_t(byte - v.last_byte));
+        const uint8_t symbol = uint8_t(rise(v, runs_[k], channel_delta) - own);
+        update(v, k, channel_delta, symbol, own, byte);
         return symbol;
     }
 
@@ -68,26 +74,30 @@ private:
 
     std::array<Channel, max_audio_channels> channels_{};
     std::array<Run, max_audio_channels> runs_{};
+    std::array<Weights, max_audio_channels> weights_{};
     WeightPick pick_ = weight_pick();
 
-    static uint8_t prediction(const Channel& v, const Run& r, int32_t delta) {
+    // The prediction is (8 * last byte + the weighted deltas) >> 3, that is
+    // the last byte plus this rise, as the first term is a multiple of 8.
+    // So the byte's own delta is the rise less the symbol, as a signed byte,
+    // without the last byte on the way from one byte to the next.
+    static int32_t rise(const Channel& v, const Run& r, int32_t delta) {
         const uint32_t slot = v.slot;
         const int32_t a = r.delta[slot + 3], b = r.delta[slot + 2], c = r.delta[slot + 1],
                       d = r.delta[slot];
-        const int32_t sum = 8 * v.last_byte + v.w[0] * a + v.w[1] * (a - b) + v.w[2] * (b - c) +
-                            v.w[3] * (c - d) + v.w[4] * delta;
-        return uint8_t((sum >> 3) & 0xFF);
+        return (v.m[0] * a + v.m[1] * b + v.m[2] * c + v.m[3] * d + v.m[4] * delta) >> 3;
     }
 
-    void update(Channel& v, Run& r, int32_t& delta, uint8_t symbol, uint8_t byte) const {
+    void update(Channel& v, int k, int32_t& delta, uint8_t symbol, int32_t own, uint8_t byte) {
+        Run& r = runs_[k];
         const uint32_t slot = v.slot;
         r.symbol[slot] = int8_t(symbol);
         r.shared_delta[slot] = int16_t(delta);
-        delta = int32_t(int8_t(uint8_t(byte - v.last_byte)));
-        r.delta[slot + 4] = int16_t(delta);
+        delta = own;
+        r.delta[slot + 4] = int16_t(own);
         v.last_byte = byte;
         if (slot == 31) {
-            v.w = adjusted(r, v.w);
+            adjust(v, k);
             v.slot = 0;
         } else {
             v.slot = slot + 1;
@@ -95,18 +105,22 @@ private:
     }
 
     // At the end of a run: the pick's step, if any, within -17..16. The
-    // run's last four deltas move to the front.
-    Weights adjusted(Run& r, Weights w) const {
+    // run's last four deltas move to the front. Kept out of line: inlined
+    // into a stretch of bytes, it costs the stretch a third of its speed in
+    // registers spilled around every byte.
+    [[gnu::noinline]] void adjust(Channel& v, int k) {
+        Run& r = runs_[k];
         const int best = pick_(r);
         for (int i = 0; i < 4; ++i) r.delta[i] = r.delta[32 + i];
-        if (best == 0) return w;
+        if (best == 0) return;
+        Weights& w = weights_[k];
         int32_t& weight = w[(best - 1) / 2];
         if (best % 2 == 1) {
             if (weight >= -16) weight -= 1;
         } else {
             if (weight < 16) weight += 1;
         }
-        return w;
+        v.m = {w[0] + w[1], w[2] - w[1], w[3] - w[2], -w[3], w[4]};
     }
 };
 
