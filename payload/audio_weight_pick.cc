@@ -18,8 +18,8 @@ uint32_t sum_abs(const Column& e, const Column& t, int16_t sign) {
 
 }  // namespace
 
-int weight_pick_portable(const AudioRun& r) {
-    Column e, d1, d2, d3, d4;
+int weight_pick_portable(const AudioRun& r, int16_t symbol_31, int16_t shared_delta_31) {
+    Column e, d1, d2, d3, d4, cd = r.shared_delta;
     static constexpr Column zero{};
     for (int i = 0; i < 32; ++i) {
         e[i] = int16_t(r.symbol[i] * 8);
@@ -28,7 +28,8 @@ int weight_pick_portable(const AudioRun& r) {
         d3[i] = int16_t(r.delta[i + 2] - r.delta[i + 1]);
         d4[i] = int16_t(r.delta[i + 1] - r.delta[i]);
     }
-    const Column& cd = r.shared_delta;
+    e[31] = int16_t(symbol_31 * 8);
+    cd[31] = shared_delta_31;
     const std::array<uint32_t, 11> sums = {
         sum_abs(e, zero, 1), sum_abs(e, d1, 1), sum_abs(e, d1, -1), sum_abs(e, d2, 1),
         sum_abs(e, d2, -1),  sum_abs(e, d3, 1), sum_abs(e, d3, -1), sum_abs(e, d4, 1),

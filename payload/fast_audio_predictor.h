@@ -91,26 +91,26 @@ private:
     void update(Channel& v, int k, int32_t& delta, uint8_t symbol, int32_t own, uint8_t byte) {
         Run& r = runs_[k];
         const uint32_t slot = v.slot;
-        r.symbol[slot] = int8_t(symbol);
-        r.shared_delta[slot] = int16_t(delta);
-        delta = own;
         r.delta[slot + 4] = int16_t(own);
         v.last_byte = byte;
         if (slot == 31) {
-            adjust(v, k);
+            adjust(v, k, int8_t(symbol), int16_t(delta));
             v.slot = 0;
         } else {
+            r.symbol[slot] = int8_t(symbol);
+            r.shared_delta[slot] = int16_t(delta);
             v.slot = slot + 1;
         }
+        delta = own;
     }
 
     // At the end of a run: the pick's step, if any, within -17..16. The
     // run's last four deltas move to the front. Kept out of line: inlined
     // into a stretch of bytes, it costs the stretch a third of its speed in
     // registers spilled around every byte.
-    [[gnu::noinline]] void adjust(Channel& v, int k) {
+    [[gnu::noinline]] void adjust(Channel& v, int k, int16_t symbol_31, int16_t shared_delta_31) {
         Run& r = runs_[k];
-        const int best = pick_(r);
+        const int best = pick_(r, symbol_31, shared_delta_31);
         for (int i = 0; i < 4; ++i) r.delta[i] = r.delta[32 + i];
         if (best == 0) return;
         Weights& w = weights_[k];

@@ -294,17 +294,9 @@ void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
     uint64_t bits = 0;
     uint32_t avail = 0;
     int32_t stopped_at = 0;  // the channel of the pass that did not run
-    const auto pass = [&](int k) {
-        if (count == room) return stopped_at = k, false;
-        if (count > 0 && (pos >> 3) > loop_refill_threshold) {
-            bit_position_ = pos;
-            store_position();
-            in_.refill_input();
-            load_position();
-            pos = bit_position_;
-            avail = 0;
-            if (in_.stale_refills > max_stale_refills) return gave_up = true, stopped_at = k, false;
-        }
+    // One audio pass after its checks: false when the symbol was a table
+    // switch, which ends the stretch.
+    const auto step = [&](int k) {
         if (avail < max_code_length) {
             bits = load_be64(input + (pos >> 3)) << (pos & 7);
             avail = 64 - (pos & 7);
@@ -324,21 +316,43 @@ void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
         bits <<= n;
         pos += n;
         avail -= n;
-        if (s == audio_table_switch_symbol) return table_switch = true, stopped_at = k, false;
+        if (s == audio_table_switch_symbol) [[unlikely]]
+            return table_switch = true, stopped_at = k, false;
         window[write & window_mask] = audio_.decode_step(channels[k], k, delta, uint8_t(s));
         write += 1;
         count += 1;
         return true;
     };
+    // A pass with the checks of the reference loop: the count, then the
+    // refill point (the first pass's were made by the caller).
+    const auto checked_pass = [&](int k) {
+        if (count == room) return stopped_at = k, false;
+        if (count > 0 && (pos >> 3) > loop_refill_threshold) {
+            bit_position_ = pos;
+            store_position();
+            in_.refill_input();
+            load_position();
+            pos = bit_position_;
+            avail = 0;
+            if (in_.stale_refills > max_stale_refills) return gave_up = true, stopped_at = k, false;
+        }
+        return step(k);
+    };
+    const auto group = [&]<int... K>(std::integer_sequence<int, K...>, auto pass) {
+        return (pass(K) && ...);
+    };
+    constexpr auto channel_order = std::make_integer_sequence<int, C>{};
 
     int32_t k = tables_.current_channel % C;
     bool going = true;
-    for (; k != 0 && going; k = k + 1 == C ? 0 : k + 1) going = pass(k);
-    if (going) {
-        while ([&]<int... K>(std::integer_sequence<int, K...>) {
-            return (pass(K) && ...);
-        }(std::make_integer_sequence<int, C>{})) {
-        }
+    for (; k != 0 && going; k = k + 1 == C ? 0 : k + 1) going = checked_pass(k);
+    while (going) {
+        // Whole groups of passes in which neither check can hold: each pass
+        // reads at most 15 bits, so the refill point is this far off.
+        constexpr uint32_t refill_bit = (loop_refill_threshold + 1) * 8;
+        const uint32_t passes = std::min(room - count, pos < refill_bit ? (refill_bit - 1 - pos) / max_code_length : 0);
+        for (uint32_t groups = passes / C; groups > 0 && going; --groups) going = group(channel_order, step);
+        if (going) going = group(channel_order, checked_pass);
     }
     tables_.current_channel = stopped_at;
     audio_.store<C>(channels);

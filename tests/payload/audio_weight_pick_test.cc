@@ -9,7 +9,8 @@
 namespace lumo {
 namespace {
 
-// The pick as written: eleven sums in 32-bit integers, the first smallest.
+// The pick as written: eleven sums in 32-bit integers, the first smallest,
+// over a run whose every value is in place.
 int pick_by_rule(const AudioRun& r) {
     uint32_t sums[11] = {};
     for (int i = 0; i < 32; ++i) {
@@ -34,6 +35,15 @@ struct Path {
     WeightPick pick;
 };
 
+// A path sees the run without its last symbol and shared delta, which come
+// as arguments.
+int pick_by_path(const Path& p, const AudioRun& r) {
+    AudioRun without_31 = r;
+    without_31.symbol[31] = 999;
+    without_31.shared_delta[31] = -999;
+    return p.pick(without_31, r.symbol[31], r.shared_delta[31]);
+}
+
 std::vector<Path> paths() {
     std::vector<Path> p = {{"portable", weight_pick_portable}, {"chosen", weight_pick()}};
     if (weight_pick_avx2_available()) p.push_back({"avx2", weight_pick_avx2});
@@ -57,7 +67,7 @@ TEST(WeightPick, EveryPathFollowsTheRule) {
         for (int n = 0; n < 2000; ++n) {
             const AudioRun r = random_run(rng, spread);
             const int expected = pick_by_rule(r);
-            for (const Path& p : paths()) ASSERT_EQ(p.pick(r), expected) << p.name << ", spread " << spread;
+            for (const Path& p : paths()) ASSERT_EQ(pick_by_path(p, r), expected) << p.name << ", spread " << spread;
         }
     }
 }
@@ -85,7 +95,7 @@ TEST(WeightPick, ExtremeRunsAndTiesToTheLowerIndex) {
         r.shared_delta.fill(c.shared_delta);
         r.delta.fill(c.delta);
         ASSERT_EQ(pick_by_rule(r), c.expected) << c.what;
-        for (const Path& p : paths()) EXPECT_EQ(p.pick(r), c.expected) << p.name << ": " << c.what;
+        for (const Path& p : paths()) EXPECT_EQ(pick_by_path(p, r), c.expected) << p.name << ": " << c.what;
     }
 }
 
