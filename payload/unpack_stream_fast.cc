@@ -18,7 +18,9 @@
 // - audio bytes run in stretches that end before the next flush is due, so
 //   that the flush check is made once per stretch; within a stretch the
 //   channels are visited in their fixed order, each step with its channel
-//   known at compile time (payload/fast_audio_predictor.h);
+//   known at compile time (payload/fast_audio_predictor.h), and groups of
+//   passes that can reach neither the count nor the refill point run
+//   without those checks;
 // - the extra symbol that the reference reads after the last byte is not
 //   read: it changes neither the output nor the reports.
 
@@ -350,8 +352,10 @@ void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
         // Whole groups of passes in which neither check can hold: each pass
         // reads at most 15 bits, so the refill point is this far off.
         constexpr uint32_t refill_bit = (loop_refill_threshold + 1) * 8;
-        const uint32_t passes = std::min(room - count, pos < refill_bit ? (refill_bit - 1 - pos) / max_code_length : 0);
-        for (uint32_t groups = passes / C; groups > 0 && going; --groups) going = group(channel_order, step);
+        const uint32_t clear = pos < refill_bit ? (refill_bit - 1 - pos) / max_code_length : 0;
+        const uint32_t passes = std::min(room - count, clear);
+        for (uint32_t groups = passes / C; groups > 0 && going; --groups)
+            going = group(channel_order, step);
         if (going) going = group(channel_order, checked_pass);
     }
     tables_.current_channel = stopped_at;
