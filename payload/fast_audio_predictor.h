@@ -74,6 +74,7 @@ private:
 
     std::array<Channel, max_audio_channels> channels_{};
     std::array<Run, max_audio_channels> runs_{};
+    // Each channel's weights w1..w5 themselves, which only the pick changes.
     std::array<Weights, max_audio_channels> weights_{};
     WeightPick pick_ = weight_pick();
 
