@@ -7,8 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 
 jobs=$(nproc)
-# The Windows builds come first: the tests under Wine run the x86_64 one; the
-# i686 one is the release artefact and must link.
+# The Windows builds come first: the tests under Wine run the x86_64 one
+# throughout, and the i686 one, the release artefact, through a whole run.
 for preset in mingw64 mingw32 release debug; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

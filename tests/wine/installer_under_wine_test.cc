@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "resources/strings.h"
+#include "tests/tools/encoder/test_images.h"
 #include "wine_session.h"
 
 namespace lumo::wine {
@@ -21,10 +22,12 @@ namespace fs = std::filesystem;
 
 // Set by the build: the Windows programs and the host packer.
 const fs::path windows_build = LUMO_WINDOWS_BUILD;
+const fs::path windows32_build = LUMO_WINDOWS32_BUILD;
 const fs::path lumopack = LUMO_LUMOPACK;
 const fs::path artefacts = LUMO_TEST_ARTEFACTS;
 
 const fs::path stub = windows_build / "launcher" / "lumo-stub.exe";
+const fs::path stub32 = windows32_build / "launcher" / "lumo-stub.exe";
 const fs::path helpers = windows_build / "tests" / "wine" / "windows";
 
 constexpr char dialog_title_en[] = LUMO_DIALOG_TITLE_EN;
@@ -64,7 +67,8 @@ protected:
 
     // A folder with the stand-in setup program, packed into `name`.exe in a
     // folder of its own on the prefix's C: drive.
-    fs::path build_installer(const std::string& name, const std::map<std::string, std::string>& files) {
+    fs::path build_installer(const std::string& name, const std::map<std::string, std::string>& files,
+                             const fs::path& with_stub = stub) {
         const fs::path source = session_->scratch_folder(name + "-files");
         fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
         for (const auto& [path, content] : files) write_file(source / fs::u8path(path), content);
@@ -72,7 +76,7 @@ protected:
         RunResult packed = session_->host(shell_quote(lumopack.string()) + " build " +
                                           shell_quote(source.string()) + " -o " +
                                           shell_quote(installer.string()) + " --stub " +
-                                          shell_quote(stub.string()) + " --level 1");
+                                          shell_quote(with_stub.string()) + " --level 1");
         EXPECT_EQ(packed.exit_code, 0) << packed.output;
         return installer;
     }
@@ -144,6 +148,26 @@ TEST_F(InstallerUnderWine, FullRunWritesTheFilesAndStartsTheSetupProgramWithoutW
     EXPECT_EQ(read_file(staging_ / "data" / "deep" / "blob.bin"), blob);
     EXPECT_EQ(read_file(staging_ / "Setup.exe"), read_file(helpers / "setup_standin.exe"));
     EXPECT_FALSE(fs::exists(staging_ / "old"));
+}
+
+// The i686 build, the one that ships for 32-bit Windows, under Wine's 32-bit
+// half: samples (audio mode), text (matches of every kind) and noise
+// (literals), through its own decoder and checksums, land byte for byte.
+TEST_F(InstallerUnderWine, The32BitInstallerWritesEveryFileByteForByte) {
+    ASSERT_TRUE(fs::exists(stub32)) << stub32 << " is missing: build the mingw32 preset first";
+    const auto text = [](const test::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); };
+    const std::map<std::string, std::string> files = {
+        {"Sounds/stereo.wav", text(test::wav_file(300000, 2, 1))},
+        {"Sounds/mono.wav", text(test::wav_file(100000, 1, 2))},
+        {"docs/words.txt", text(test::word_text(400000, 3))},
+        {"data/noise.bin", noise(200000, 4)},
+    };
+    const fs::path installer = build_installer("i686", files, stub32);
+
+    EXPECT_EQ(run_and_confirm(installer), "") << "no message box on success";
+    EXPECT_NE(setup_record().find("command=\"" + staging_windows_path() + "Setup.exe\"\n"), std::string::npos);
+    for (const auto& [path, content] : files)
+        EXPECT_TRUE(read_file(staging_ / fs::u8path(path)) == content) << path << " differs";
 }
 
 // Flips one byte in the middle of the packed stream, which the trailer locates.
