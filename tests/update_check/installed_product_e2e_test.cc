@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 const fs::path lumopack = LUMO_LUMOPACK;
 const fs::path posix_stub = LUMO_POSIX_STUB;
 const fs::path windows_stub = fs::path(LUMO_WINDOWS_BUILD) / "launcher" / "lumo-stub.exe";
+const fs::path windows32_stub = fs::path(LUMO_WINDOWS32_BUILD) / "launcher" / "lumo-stub.exe";
 const fs::path windows_setup = fs::path(LUMO_WINDOWS_BUILD) / "tests" / "wine" / "windows" / "setup_standin.exe";
 const fs::path windows_probe = fs::path(LUMO_WINDOWS_BUILD) / "tests" / "update_check" / "windows" / "product_probe.exe";
 const fs::path programs = LUMO_PRODUCT_PROGRAMS;
@@ -74,8 +75,9 @@ class InstalledProductRuns : public testing::Test {
 public:
     static void SetUpTestSuite() {
         for (const fs::path& needed :
-             {lumopack, posix_stub, windows_stub, windows_setup, windows_probe, programs / "english32.exe"})
-            ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build lumopack, the stubs and the mingw64 preset";
+             {lumopack, posix_stub, windows_stub, windows32_stub, windows_setup, windows_probe, programs / "english32.exe"})
+            ASSERT_TRUE(fs::exists(needed))
+                << needed << " is missing: build lumopack, the stubs and the mingw64 and mingw32 presets";
         session_ = std::make_unique<wine::WineSession>();
         const fs::path product = session_->drive_c() / "Program Files (x86)" / "Lumo";
         fs::create_directories(product);
@@ -144,17 +146,23 @@ TEST_F(InstalledProductRuns, PosixInstallerWithoutTheProduct) {
     EXPECT_EQ(staged(tmp / "Lumo.40"), up_to_setup);
 }
 
+// Both Windows installers: the x86_64 one reads the 32-bit registry view on
+// purpose, the i686 one (under Wine's 32-bit half) has no other.
 TEST_F(InstalledProductRuns, WindowsInstallerUnderWine) {
     const std::string setup = wine::read_file(windows_setup);
     const fs::path staging = session_->temp_folder() / "Lumo.40";
-    for (const Case& c : cases) {
-        fs::remove_all(staging);
-        const fs::path installer = pack(c, session_->scratch_folder(std::string("product-") + c.name), windows_stub, setup);
-        wine::RunResult run = session_->run(installer, {}, {}, 90);
-        EXPECT_EQ(run.exit_code, 0) << c.name;
-        EXPECT_TRUE(wait_for(staging / "setup-started.txt", 20)) << c.name << ": the setup program did not start";
-        EXPECT_EQ(staged(staging), c.fits ? all_entries : up_to_setup) << c.name;
-        session_->wait_until_idle();
+    for (const auto& [build, stub] : {std::pair{"x86_64", windows_stub}, std::pair{"i686", windows32_stub}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(build) + ", " + c.name);
+            fs::remove_all(staging);
+            const fs::path folder = session_->scratch_folder(std::string("product-") + build + "-" + c.name);
+            const fs::path installer = pack(c, folder, stub, setup);
+            wine::RunResult run = session_->run(installer, {}, {}, 90);
+            EXPECT_EQ(run.exit_code, 0);
+            EXPECT_TRUE(wait_for(staging / "setup-started.txt", 20)) << "the setup program did not start";
+            EXPECT_EQ(staged(staging), c.fits ? all_entries : up_to_setup);
+            session_->wait_until_idle();
+        }
     }
 }
 
