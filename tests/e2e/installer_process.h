@@ -59,6 +59,25 @@ private:
     fs::path path_;
 };
 
+// The folders of one installer run inside a scratch folder of its own: the
+// add-on's files, the installer built from them, and the temporary folder
+// (TMPDIR) the run stages below.
+class InstallerFolders {
+public:
+    InstallerFolders() {
+        fs::create_directories(tmp());
+        fs::create_directories(addon());
+    }
+    const fs::path& root() const { return scratch_.path(); }
+    fs::path tmp() const { return root() / "tmp"; }
+    fs::path addon() const { return root() / "addon"; }
+    fs::path staging() const { return tmp() / "Lumo.40"; }
+    fs::path installer() const { return root() / "installer"; }
+
+private:
+    ScratchFolder scratch_;
+};
+
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, const std::string& content, mode_t mode = 0644);
 

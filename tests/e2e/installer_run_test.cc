@@ -46,18 +46,8 @@ std::string utf8(const std::string& cp1252) {
     return out;
 }
 
-class InstallerRun : public ::testing::Test {
+class InstallerRun : public ::testing::Test, protected InstallerFolders {
 protected:
-    void SetUp() override {
-        fs::create_directories(tmp());
-        fs::create_directories(addon());
-    }
-
-    fs::path root() const { return scratch.path(); }
-    fs::path tmp() const { return root() / "tmp"; }
-    fs::path addon() const { return root() / "addon"; }
-    fs::path staging() const { return tmp() / "Lumo.40"; }
-    fs::path installer() const { return root() / "installer"; }
     fs::path setup_record() const { return root() / "setup-record"; }
 
     void add(const std::string& name, const std::string& content, mode_t mode = 0644) {
@@ -112,8 +102,6 @@ protected:
     std::string copy_error(const fs::path& path) {
         return std::string(LUMO_CAPTION) + "\n" + terminal(LUMO_STR3_EN) + path.string() + terminal(LUMO_STR4_EN) + "\n";
     }
-
-    ScratchFolder scratch;
 };
 
 TEST_F(InstallerRun, NormalRunWritesEveryFileAndStartsTheSetupProgramInTheStagingFolder) {
@@ -323,7 +311,8 @@ TEST_F(InstallerRun, TerminalShowsTheDialogAndRedrawsOnlyOnChange) {
         std::set<std::string> distinct(bars.begin(), bars.end());
         EXPECT_EQ(distinct.size(), bars.size()) << "a percentage drawn twice";
         // Only the header and the directory are never written: 2 MB of files round to 100.
-        EXPECT_EQ(bars.back(), "[" + std::string(18, '#') + "100%" + std::string(18, '#') + "]");
+        const std::string half(18, '#');
+        EXPECT_EQ(bars.back(), "[" + half + "100%" + half + "]");
         EXPECT_EQ(setup_ran().size(), 3u);
     }
 }

@@ -54,18 +54,8 @@ inline std::map<std::string, std::string> snapshot(const fs::path& folder, const
     return seen;
 }
 
-class InstallerFixture : public ::testing::Test {
+class InstallerFixture : public ::testing::Test, protected InstallerFolders {
 protected:
-    void SetUp() override {
-        fs::create_directories(tmp());
-        fs::create_directories(addon());
-    }
-
-    fs::path root() const { return scratch.path(); }
-    fs::path tmp() const { return root() / "tmp"; }
-    fs::path addon() const { return root() / "addon"; }
-    fs::path staging() const { return tmp() / "Lumo.40"; }
-    fs::path installer() const { return root() / "installer"; }
     fs::path setup_mark() const { return root() / "setup-ran"; }
 
     void add(const std::string& name, const std::string& content) { write_file(addon() / name, content); }
@@ -123,8 +113,6 @@ protected:
         return message(LUMO_STR6_EN + staging().string() + "/" + LUMO_STR7_EN);
     }
     static std::string corrupt() { return message(LUMO_STR2_EN); }
-
-    ScratchFolder scratch;
 };
 
 }  // namespace lumo::test
