@@ -252,8 +252,15 @@ TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox
         SCOPED_TRACE(c.language);
         fs::remove_all(staging_);
         const int process = session_->start(installer, {}, c.environment);
+        // The probe starts once the installer is writing, not beside it: a
+        // probe started at the same moment once failed within seconds, long
+        // before its own 30, most likely losing the race of two Wine programs
+        // to start the Wine server.
+        for (int i = 0; i < 200 && !fs::exists(staging_ / "d0"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(fs::exists(staging_ / "d0")) << "the installer wrote nothing";
         RunResult dialog = session_->run(probe, {"show", c.title, "30"}, c.environment);
-        ASSERT_EQ(dialog.exit_code, 0) << "no dialog titled " << c.title;
+        ASSERT_EQ(dialog.exit_code, 0) << "no dialog titled " << c.title << ": " << dialog.output;
         // The prompt's own line break, then the staging folder; the bar's text
         // is never shown but is there.
         EXPECT_EQ(dialog.output, c.prompt + staging_windows_path() + "\nButton1\n");
