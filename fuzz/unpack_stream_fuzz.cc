@@ -2,9 +2,9 @@
 //
 // Input: a u32 little-endian word, then the packed stream. The word's low 10
 // bits are the output size (the time of a run grows with the output, and the
-// properties hold alike for small areas; the tests decode big ones); its high 16 bits pick the window's
-// starting contents: zeros, as the installer starts, when they are 0, a
-// pattern made from them otherwise.
+// properties hold alike for small areas; the tests decode big ones); its high
+// 16 bits pick the window's starting contents: zeros, as the installer
+// starts, when they are 0, a pattern made from them otherwise.
 //
 // Properties:
 //  - the decoder answers 1 and writes only inside the output area (guard

@@ -1,8 +1,8 @@
 #include "payload/checksum.h"
 
-#include "payload/checksum_paths.h"
-
 #include <array>
+
+#include "payload/checksum_paths.h"
 
 namespace lumo {
 namespace {

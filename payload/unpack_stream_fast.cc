@@ -76,6 +76,22 @@ void build_lookup(const CodeTable& t, SymbolLookup& lookup) {
     for (; p < lookup.size(); ++p) lookup[p] = 0;  // longer codes: the reference path
 }
 
+// The symbol whose code starts at the top of `bits`, and the code's length:
+// from the lookup, or for codes longer than its 10 bits the reference way
+// (the lowest of the 16 peeked bits is not looked at, so 15 valid bits do).
+struct Decoded {
+    uint32_t symbol, length;
+};
+[[gnu::always_inline]] inline Decoded decode_at(const CodeTable& table, const SymbolLookup& lookup,
+                                                uint64_t bits) {
+    const uint32_t entry = lookup[bits >> (64 - lookup_bits)];
+    if (entry >> 16) [[likely]]
+        return {entry & 0xFFFF, entry >> 16};
+    const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
+    const uint32_t length = code_length_of(table, v);
+    return {table.symbol_list[symbol_position(table, v, length)], length};
+}
+
 inline uint64_t load_be64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
@@ -303,18 +319,7 @@ void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
             bits = load_be64(input + (pos >> 3)) << (pos & 7);
             avail = 64 - (pos & 7);
         }
-        const uint32_t entry = audio_lookup_[k][bits >> (64 - lookup_bits)];
-        uint32_t s, n;
-        if (entry >> 16) [[likely]] {
-            s = entry & 0xFFFF;
-            n = entry >> 16;
-        } else {
-            // The lowest bit of the peek is not looked at, so 15 valid bits do.
-            const CodeTable& table = tables_.audio[k];
-            const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
-            n = code_length_of(table, v);
-            s = table.symbol_list[symbol_position(table, v, n)];
-        }
+        const auto [s, n] = decode_at(tables_.audio[k], audio_lookup_[k], bits);
         bits <<= n;
         pos += n;
         avail -= n;
@@ -398,16 +403,7 @@ void FastDecoder::lz_loop() {
         return v;
     };
     const auto symbol = [&](const CodeTable& table, const SymbolLookup& lookup) {
-        const uint32_t entry = lookup[bits >> (64 - lookup_bits)];
-        uint32_t s, n;
-        if (entry >> 16) {
-            s = entry & 0xFFFF;
-            n = entry >> 16;
-        } else {
-            const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
-            n = code_length_of(table, v);
-            s = table.symbol_list[symbol_position(table, v, n)];
-        }
+        const auto [s, n] = decode_at(table, lookup, bits);
         bits <<= n;
         pos += n;
         return s;

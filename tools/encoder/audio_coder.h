@@ -2,7 +2,6 @@
 // the prediction errors the decoder turns back into its bytes.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>

@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "payload/audio_predictor.h"
+
 namespace lumo {
 
 inline constexpr uint32_t kWindowSize = 1u << 20;
@@ -24,7 +26,7 @@ static_assert(kFirstLongMatch + kLengthSymbols == kMainSymbols);
 // Audio tables, one per channel.
 inline constexpr int kAudioSymbols = 257;
 inline constexpr int kAudioSwitchSymbol = 256;
-inline constexpr int kMaxChannels = 4;
+inline constexpr int kMaxChannels = max_audio_channels;  // the decoder's own bound
 
 // Code-length blocks.
 inline constexpr int kBitLengthSymbols = 19;

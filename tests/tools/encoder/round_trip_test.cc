@@ -1,8 +1,8 @@
 // Whatever the encoder writes, the installer's decoder must give back byte
 // for byte, and so must the straightforward reference decoder: the encoder
 // and the fast decoder share the audio predictor's fast form, which only the
-// reference holds to the format. Each image below steers the encoder into one of its choices; the
-// statistics show that the choice was really made.
+// reference holds to the format. Each image below steers the encoder into
+// one of its choices; the statistics show that the choice was really made.
 #include <gtest/gtest.h>
 
 #include <functional>
