@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need; does nothing
-# for packages already there. Usage: scripts/install-deps.sh [build|test|bench]
+# Installs the Debian packages that building, testing, packaging and the
+# benchmarks need; does nothing for packages already there.
+# Usage: scripts/install-deps.sh [build|test|package|bench]
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config)
 test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
-      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode openssl tmux locales valgrind)
+      mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode openssl tmux locales valgrind
+      man-db groff-base dpkg-dev file unzip)
 # The i686 installer runs under Wine's 32-bit half, from the i386 architecture;
 # without its recommends (graphics drivers, 150 packages more).
 test32=(wine32:i386)
+# The packages: the Windows stubs, and the Debian package's dependencies.
+package=("${build[@]}" mingw-w64 dpkg-dev file)
 bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself hyperfine time)
 
 case "${1:-test}" in
   build) wanted=("${build[@]}") ;;
   test) wanted=("${test[@]}" "${test32[@]}") ;;
+  package) wanted=("${package[@]}") ;;
   bench) wanted=("${bench[@]}") ;;
-  *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
+  *) echo "usage: $0 [build|test|package|bench]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -17,7 +17,8 @@ cmake --build "$build_dir" --target lumo-stub lumopack -j "$(nproc)"
 
 installer="$build_dir/example/lumo-example-installer"
 mkdir -p "$(dirname "$installer")"
-"$build_dir/tools/lumopack/lumopack" build examples/addon -o "$installer"
+# The POSIX target, so that it runs here (the default makes a Windows one).
+"$build_dir/tools/lumopack/lumopack" build examples/addon -o "$installer" --target posix
 "$build_dir/tools/lumopack/lumopack" list "$installer"
 
 echo

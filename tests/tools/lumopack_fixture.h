@@ -22,7 +22,8 @@ using Bytes = std::vector<uint8_t>;
 
 struct RunResult {
     int status = -1;
-    std::string output;  // standard output and standard error together
+    std::string output;  // standard output, and standard error too unless run apart
+    std::string errors;  // standard error, when run apart
 };
 
 inline std::string quoted(const std::string& text) {
@@ -31,20 +32,32 @@ inline std::string quoted(const std::string& text) {
     return out + "'";
 }
 
-inline RunResult run_lumopack(const std::vector<std::string>& args) {
-    std::string command = quoted(LUMOPACK_PATH);
+// Runs `program` (lumopack unless named) with `args`; its standard error
+// goes with its output, or apart into `errors` when `apart` is set.
+inline RunResult run_lumopack(const std::vector<std::string>& args, bool apart = false,
+                              const std::string& program = LUMOPACK_PATH) {
+    std::string command = quoted(program);
     for (const auto& arg : args) {
         command += ' ';
         command += quoted(arg);
     }
-    command += " 2>&1 </dev/null";
+    char errors[] = "/tmp/lumopack-errors-XXXXXX";
+    const int errors_file = apart ? mkstemp(errors) : -1;
+    if (errors_file >= 0) close(errors_file);
+    command += apart ? " 2>" + quoted(errors) + " </dev/null" : " 2>&1 </dev/null";
     RunResult result;
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pipe) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (errors_file >= 0) {
+        std::ifstream in(errors, std::ios::binary);
+        result.errors.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        unlink(errors);
+    }
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "tests/tools/lumopack_fixture.h"
 
@@ -298,17 +299,109 @@ TEST_F(LumopackTest, InstallerSignedAfterPackingStillReadsWhole) {
     EXPECT_EQ(run_lumopack({"test", path("late.exe").string()}).status, 0);
 }
 
-#ifdef LUMO_STUB_PATH
-TEST_F(LumopackTest, DefaultStubIsTheInstallerBuiltBesideLumopack) {
-    fill_addon(path("addon"));
-    auto built = run_lumopack({"build", path("addon").string(), "-o", path("addon.run").string()});
-    ASSERT_EQ(built.status, 0) << built.output;
-    const Bytes stub = read_file(LUMO_STUB_PATH), installer = read_file(path("addon.run"));
-    ASSERT_GT(installer.size(), stub.size());
-    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), installer.begin()));
-    EXPECT_TRUE((fs::status(path("addon.run")).permissions() & fs::perms::owner_exec) != fs::perms::none);
+bool begins_with(const Bytes& file, const Bytes& start) {
+    return file.size() > start.size() && std::equal(start.begin(), start.end(), file.begin());
 }
-#endif
+
+// Run from its build tree, lumopack takes the stubs of this build and of the
+// Windows builds; without --target it makes a 32-bit Windows installer.
+TEST_F(LumopackTest, TargetsTakeTheStubsOfTheBuildsAndTheDefaultIsWindowsX86) {
+    fill_addon(path("addon"));
+    struct Case {
+        std::vector<std::string> option;
+        fs::path stub;
+    } cases[] = {
+        {{}, LUMO_STUB_WINDOWS_X86},
+        {{"--target", "windows-x64"}, LUMO_STUB_WINDOWS_X64},
+        {{"--target=posix"}, LUMO_STUB_PATH},
+    };
+    const std::string help = run_lumopack({"--help"}).output;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stub.string());
+        std::vector<std::string> args = {"build", path("addon").string(), "-o", path("addon.run").string(), "--level", "1"};
+        args.insert(args.end(), c.option.begin(), c.option.end());
+        auto built = run_lumopack(args);
+        ASSERT_EQ(built.status, 0) << built.output;
+        EXPECT_TRUE(begins_with(read_file(path("addon.run")), read_file(c.stub)));
+        EXPECT_TRUE((fs::status(path("addon.run")).permissions() & fs::perms::owner_exec) != fs::perms::none);
+        EXPECT_NE(help.find("\n               " + c.stub.string() + "\n"), std::string::npos) << help;
+    }
+}
+
+// A copy of lumopack elsewhere is an installed one: it looks in
+// ../lib/lumopack/ and beside itself, never in the build tree it came from,
+// and it takes no file there that is not a stub of the target's kind.
+TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
+    fill_addon(path("addon"));
+    const fs::path bin = path("prefix/bin"), lib = path("prefix/lib/lumopack");
+    fs::create_directories(bin);
+    fs::create_directories(lib);
+    const fs::path copy = bin / "lumopack";
+    fs::copy_file(LUMOPACK_PATH, copy);
+    // The 64-bit stub under the 32-bit one's name, and the 64-bit one beside
+    // the program, as the Windows zip holds it.
+    fs::copy_file(LUMO_STUB_WINDOWS_X64, lib / "lumo-stub-windows-x86.exe");
+    fs::copy_file(LUMO_STUB_WINDOWS_X64, bin / "lumo-stub-windows-x64.exe");
+
+    const std::string help = run_lumopack({"--help"}, false, copy.string()).output;
+    EXPECT_NE(help.find((lib / "lumo-stub-windows-x86.exe").string()), std::string::npos) << help;
+    EXPECT_NE(help.find((bin / "lumo-stub-windows-x64.exe").string()), std::string::npos) << help;
+    EXPECT_NE(help.find("not found"), std::string::npos) << help;
+    EXPECT_EQ(help.find(fs::path(LUMO_STUB_PATH).parent_path().string()), std::string::npos) << help;
+
+    const auto build_with = [&](const std::string& target) {
+        return run_lumopack({"build", path("addon").string(), "-o", path("addon.exe").string(), "--target", target},
+                            false, copy.string());
+    };
+    auto wrong_kind = build_with("windows-x86");
+    EXPECT_EQ(wrong_kind.status, 1);
+    EXPECT_NE(wrong_kind.output.find("not a stub for the target windows-x86"), std::string::npos) << wrong_kind.output;
+    EXPECT_FALSE(fs::exists(path("addon.exe")));
+
+    auto missing = build_with("posix");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("no stub for the target posix (looked for " + (lib / "lumo-stub-posix").string() +
+                                  ", " + (bin / "lumo-stub-posix").string() + ")"),
+              std::string::npos)
+        << missing.output;
+
+    auto beside = build_with("windows-x64");
+    ASSERT_EQ(beside.status, 0) << beside.output;
+    EXPECT_TRUE(begins_with(read_file(path("addon.exe")), read_file(LUMO_STUB_WINDOWS_X64)));
+}
+
+// Names outside ASCII are right only on systems whose code page is 1252:
+// build names each one, and refuses them with --strict-names.
+TEST_F(LumopackTest, NamesOutsideAsciiAreWarnedAboutOrRefused) {
+    const fs::path folder = path("addon");
+    write_file(folder / "Setup.exe", std::string("setup"));
+    write_file(folder / "plain.txt", std::string("plain"));
+    write_file(folder / "Caf\xC3\xA9.txt", std::string("accent"));
+    write_file(folder / "Sub" / "na\xC3\xAFve.txt", std::string("diaeresis"));
+
+    auto warned = build(folder, path("warned.run"));
+    ASSERT_EQ(warned.status, 0) << warned.output;
+    std::vector<std::string> named;
+    std::istringstream lines(warned.output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("outside ASCII") != std::string::npos) named.push_back(line);
+    ASSERT_EQ(named.size(), 2u) << warned.output;
+    EXPECT_EQ(named[0].rfind("lumopack build: warning: Caf\xC3\xA9.txt: ", 0), 0u) << named[0];
+    EXPECT_EQ(named[1].rfind("lumopack build: warning: Sub/na\xC3\xAFve.txt: ", 0), 0u) << named[1];
+    EXPECT_NE(named[0].find("code page is 1252"), std::string::npos) << named[0];
+
+    auto refused = build(folder, path("refused.run"), {"--strict-names"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("--strict-names"), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("Caf\xC3\xA9.txt, Sub/na\xC3\xAFve.txt"), std::string::npos) << refused.output;
+    EXPECT_FALSE(fs::exists(path("refused.run")));
+
+    fs::remove(folder / "Caf\xC3\xA9.txt");
+    fs::remove_all(folder / "Sub");
+    auto plain = build(folder, path("plain.run"), {"--strict-names"});
+    EXPECT_EQ(plain.status, 0) << plain.output;
+    EXPECT_EQ(plain.output.find("outside ASCII"), std::string::npos) << plain.output;
+}
 
 }  // namespace
 }  // namespace lumo::testing

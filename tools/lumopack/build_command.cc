@@ -6,6 +6,7 @@
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/packer.h"
 #include "tools/lumopack/progress_bar.h"
+#include "tools/lumopack/stub_targets.h"
 #include "tools/lumopack/terminal.h"
 
 namespace lumo {
@@ -25,26 +26,41 @@ AudioMode parse_audio(const std::string& text) {
     throw UsageError("--audio takes auto or off, not '" + text + "'");
 }
 
-// The stub built with this lumopack: the build names it, and when that file
-// has moved, one beside the lumopack executable is taken.
-fs::path default_stub(const CommandContext& context) {
-#ifdef LUMO_DEFAULT_STUB
-    if (fs::path built = LUMO_DEFAULT_STUB; fs::is_regular_file(built)) return built;
-#endif
-    const fs::path beside = fs::path(context.program_path).parent_path();
-    for (const char* name : {"lumo-stub", "lumo-stub.exe"})
-        if (fs::is_regular_file(beside / name)) return beside / name;
-    throw PackError("no installer stub found beside lumopack; name one with --stub PATH");
+std::string shown(const fs::path& path) {
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// The stub of the target named `name` that this lumopack finds, checked to
+// be a program of the target's kind.
+fs::path target_stub(const std::string& name, const CommandContext& context) {
+    const StubTarget* target = find_stub_target(name);
+    if (!target) {
+        std::string names;
+        for (const auto& known : stub_targets()) names += (names.empty() ? "" : ", ") + std::string(known.name);
+        throw UsageError("--target takes one of " + names + ", not '" + name + "'");
+    }
+    const fs::path stub = find_stub(*target, context.program);
+    if (stub.empty()) {
+        std::string looked;
+        for (const auto& candidate : stub_candidates(*target, context.program))
+            looked += (looked.empty() ? "" : ", ") + shown(candidate);
+        throw PackError("no stub for the target " + name +
+                        (looked.empty() ? std::string(" in this build") : " (looked for " + looked + ")") +
+                        "; name one with --stub PATH");
+    }
+    check_stub_kind(*target, read_whole_file<std::vector<uint8_t>>(stub), shown(stub));
+    return stub;
 }
 
 }  // namespace
 
 int build_command(CommandArguments args, const CommandContext& context) {
-    std::string folder, output, stub, value;
+    std::string folder, output, stub, target, value;
     PackOptions options;
     for (size_t i = 0; i < args.size(); ++i) {
         if (take_option(args, i, "-o", output) || take_option(args, i, "--output", output) ||
-            take_option(args, i, "--stub", stub)) {
+            take_option(args, i, "--stub", stub) || take_option(args, i, "--target", target)) {
         } else if (take_option(args, i, "--level", value)) {
             options.encoder.level = parse_level(value);
         } else if (take_option(args, i, "--audio", value)) {
@@ -55,6 +71,8 @@ int build_command(CommandArguments args, const CommandContext& context) {
             options.script.check = false;
         } else if (args[i] == "--scramble-script") {
             options.script.scramble = true;
+        } else if (args[i] == "--strict-names") {
+            options.strict_names = true;
         } else if (args[i].starts_with("-") && args[i] != "-") {
             throw UsageError("unknown option " + args[i]);
         } else if (folder.empty()) {
@@ -65,7 +83,8 @@ int build_command(CommandArguments args, const CommandContext& context) {
     }
     if (folder.empty()) throw UsageError("no folder given");
     if (output.empty()) throw UsageError("no output given: -o OUT");
-    options.stub = stub.empty() ? default_stub(context) : fs::path(stub);
+    if (!stub.empty() && !target.empty()) throw UsageError("--stub and --target exclude each other");
+    options.stub = !stub.empty() ? fs::path(stub) : target_stub(target.empty() ? std::string(default_stub_target) : target, context);
 
     ProgressBar progress("", 0, standard_error_is_terminal());
     const PackSummary summary = pack_folder(folder, output, options, progress);

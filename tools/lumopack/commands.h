@@ -3,6 +3,7 @@
 // UsageError (exit 2), which main() reports on one line.
 #pragma once
 
+#include <filesystem>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -15,7 +16,7 @@ struct UsageError : std::runtime_error {
 };
 
 struct CommandContext {
-    std::string program_path;  // argv[0], to find the stub built beside lumopack
+    std::filesystem::path program;  // the running lumopack, to find the stubs installed beside it
 };
 
 using CommandArguments = std::span<const std::string>;

@@ -43,8 +43,12 @@ OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& p
     return opened;
 }
 
-void walk_entries(const OpenedInstaller& installer, EntryChecks checks,
-                  const std::function<void(const DirectoryEntry&)>& visit) {
+namespace {
+
+// The header's checks, then each entry; the data and name of an entry are
+// judged only when `checks` asks for it.
+void walk_directory(const OpenedInstaller& installer, EntryChecks checks,
+                    const std::function<void(const DirectoryEntry&, const EntryVerdict&)>& visit) {
     const std::span<const uint8_t> image = installer.image;
     ImageHeader header;
     if (!validate_image_header(image, header))
@@ -58,15 +62,34 @@ void walk_entries(const OpenedInstaller& installer, EntryChecks checks,
                 throw PackError(corrupt_payload_message("a directory entry leaves the container"));
             case DirectoryWalker::Step::entry: break;
         }
-        const std::string name = "entry \"" + host_spelling(std::string(entry.name)) + "\"";
+        EntryVerdict verdict;
         if (checks == EntryChecks::all) {
             if (!check_entry_data(image, header, entry))
-                throw PackError(corrupt_payload_message(name + ": its data does not match its checksum or size"));
-            if (auto fault = check_entry_name(entry.name); fault != EntryNameFault::none)
-                throw PackError(corrupt_payload_message(name + ": unsafe name, " + describe(fault)));
+                verdict = {EntryVerdict::Kind::damaged, "its data does not match its checksum or size"};
+            else if (auto fault = check_entry_name(entry.name); fault != EntryNameFault::none)
+                verdict = {EntryVerdict::Kind::unsafe_name, std::string("unsafe name, ") + describe(fault)};
         }
-        visit(entry);
+        visit(entry, verdict);
     }
+}
+
+}  // namespace
+
+void walk_entries(const OpenedInstaller& installer, EntryChecks checks,
+                  const std::function<void(const DirectoryEntry&)>& visit) {
+    walk_directory(installer, checks, [&](const DirectoryEntry& entry, const EntryVerdict& verdict) {
+        if (verdict.kind != EntryVerdict::Kind::ok) throw PackError(entry_failure_message(entry, verdict));
+        visit(entry);
+    });
+}
+
+void judge_entries(const OpenedInstaller& installer,
+                   const std::function<void(const DirectoryEntry&, const EntryVerdict&)>& visit) {
+    walk_directory(installer, EntryChecks::all, visit);
+}
+
+std::string entry_failure_message(const DirectoryEntry& entry, const EntryVerdict& verdict) {
+    return corrupt_payload_message("entry \"" + host_spelling(std::string(entry.name)) + "\": " + verdict.reason);
 }
 
 }  // namespace lumo

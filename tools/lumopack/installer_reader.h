@@ -48,4 +48,21 @@ enum class EntryChecks {
 void walk_entries(const OpenedInstaller& installer, EntryChecks checks,
                   const std::function<void(const DirectoryEntry&)>& visit);
 
+// What the full check of one entry found.
+struct EntryVerdict {
+    enum class Kind { ok, damaged, unsafe_name };
+    Kind kind = Kind::ok;
+    std::string reason;  // what exactly is wrong; empty when ok
+};
+
+// Like walk_entries with every check, but each entry is judged on its own:
+// `visit` gets it with its verdict, and the walk goes on past a bad one.
+// Throws PackError only when the header or the directory itself is damaged,
+// which leaves nothing to judge.
+void judge_entries(const OpenedInstaller& installer,
+                   const std::function<void(const DirectoryEntry&, const EntryVerdict&)>& visit);
+
+// The corrupt-payload message for an entry whose verdict is not ok.
+std::string entry_failure_message(const DirectoryEntry& entry, const EntryVerdict& verdict);
+
 }  // namespace lumo

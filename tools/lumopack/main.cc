@@ -1,10 +1,13 @@
 // lumopack: builds, lists, tests and extracts Lumo installers.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tools/lumopack/commands.h"
 #include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/program_location.h"
+#include "tools/lumopack/stub_targets.h"
 
 namespace lumo {
 namespace {
@@ -18,11 +21,14 @@ struct Command {
 };
 
 constexpr Command commands[] = {
-    {"build", "build DIR -o OUT [--stub PATH] [--level 1..9|fast|best] [--audio auto|off] [--order FILE]"
-              " [--no-script-check] [--scramble-script]",
+    {"build", "build DIR -o OUT [--target NAME | --stub PATH] [--level 1..9|fast|best]\n"
+              "                 [--audio auto|off] [--order FILE] [--strict-names]\n"
+              "                 [--no-script-check] [--scramble-script]",
      "pack every file below DIR into the installer OUT", build_command},
-    {"list", "list INSTALLER", "show the entries in order: size, checksum, name; totals and ratio", list_command},
-    {"test", "test INSTALLER", "unpack and check everything without writing; exit 0 only when whole", test_command},
+    {"list", "list INSTALLER [--json]", "show the entries in order: size, checksum, name; totals and ratio",
+     list_command},
+    {"test", "test INSTALLER [--json]", "unpack and check everything without writing; exit 0 only when whole",
+     test_command},
     {"extract", "extract INSTALLER [-C DIR]", "write the files below DIR (default: the current folder)",
      extract_command},
     {"script", "script FILE", "parse a setup script as the installer does; print its record as JSON", script_command},
@@ -30,21 +36,49 @@ constexpr Command commands[] = {
 
 constexpr const char* version_text = "lumopack 0.1.0";
 
-void print_help() {
+std::string shown(const std::filesystem::path& path) {
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// Each target with the stub this lumopack would take for it.
+void print_targets(const CommandContext& context) {
+    std::printf("\ntargets (build --target NAME), and the stubs found for them:\n");
+    for (const auto& target : stub_targets()) {
+        const bool is_default = target.name == default_stub_target;
+        std::printf("  %-12.*s %s%.*s\n", int(target.name.size()), target.name.data(), is_default ? "(default) " : "",
+                    int(target.summary.size()), target.summary.data());
+        const std::filesystem::path stub = find_stub(target, context.program);
+        std::printf("               %s\n", stub.empty() ? "not found" : shown(stub).c_str());
+    }
+}
+
+void print_help(const CommandContext& context) {
     std::printf("%s: builds, lists, tests and extracts Lumo installers.\n\nusage:\n", version_text);
     for (const auto& command : commands)
         std::printf("  lumopack %.*s\n      %.*s\n", int(command.usage.size()), command.usage.data(),
                     int(command.summary.size()), command.summary.data());
     std::printf(
         "\nbuild options:\n"
-        "  --stub PATH    the installer stub (default: the one built beside lumopack)\n"
-        "  --level N      compression level, 1 (fast) to 9 (best); default 6\n"
-        "  --audio MODE   auto: code WAV audio in audio mode where smaller; off: never\n"
-        "  --order FILE   names (one a line) that lead the directory in this order;\n"
-        "                 default order: Setup.cfg, Setup.exe, then the rest by name\n"
+        "  -o, --output OUT   the installer to write\n"
+        "  --target NAME      the system the installer runs on (targets below);\n"
+        "                     default windows-x86, for the Windows product's add-ons\n"
+        "  --stub PATH        a stub of one's own, in place of a target's\n"
+        "  --level N          compression level, 1 (fast) to 9 (best); default 6\n"
+        "  --audio MODE       auto: code WAV audio in audio mode where smaller; off: never\n"
+        "  --order FILE       names (one a line) that lead the directory in this order;\n"
+        "                     default order: Setup.cfg, Setup.exe, then the rest by name\n"
+        "  --strict-names     refuse names with characters outside ASCII (by default a\n"
+        "                     warning): Windows writes them right only where the\n"
+        "                     system's code page is 1252 (Western European)\n"
         "  --no-script-check  build even when Setup.cfg fails to parse\n"
         "  --scramble-script  store Setup.cfg scrambled\n"
-        "\n  lumopack --help | --version\n");
+        "\nlist and test options:\n"
+        "  --json             print the entries (and test's verdicts) as JSON\n"
+        "\nextract options:\n"
+        "  -C, --directory DIR  the folder to write below\n");
+    print_targets(context);
+    std::printf("\n  lumopack -h | --help | --version\n");
 }
 
 }  // namespace
@@ -57,15 +91,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumopack: no command given (see lumopack --help)\n");
         return 2;
     }
+    const CommandContext context{running_program_path(argc > 0 ? argv[0] : "lumopack")};
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        print_help();
+        print_help(context);
         return 0;
     }
     if (args[0] == "--version") {
         std::printf("%s\n", version_text);
         return 0;
     }
-    const CommandContext context{argc > 0 ? argv[0] : "lumopack"};
     for (const auto& command : commands) {
         if (command.name != args[0]) continue;
         try {

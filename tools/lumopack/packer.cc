@@ -15,6 +15,7 @@
 #include "tools/lumopack/container_writer.h"
 #include "tools/lumopack/entry_order.h"
 #include "tools/lumopack/folder_gathering.h"
+#include "tools/lumopack/name_portability.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
 
@@ -177,6 +178,7 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     std::vector<GatheredFile> gathered = gather_folder(folder, output);
     std::vector<std::string> names;
     for (const auto& file : gathered) names.push_back(file.stored_name);
+    check_name_portability(names, options.strict_names, summary.warnings);
     const std::vector<size_t> order = entry_order(names, options.order);
 
     std::vector<ContainerFile> planned;

@@ -23,6 +23,8 @@ struct PackOptions {
     std::vector<std::string> order;
     // What is done with the payload's "Setup.cfg".
     ScriptBuildOptions script;
+    // Names outside ASCII refused, not only warned about.
+    bool strict_names = false;
 };
 
 struct PackSummary {

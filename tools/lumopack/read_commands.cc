@@ -7,6 +7,7 @@
 
 #include "payload/code_page.h"
 #include "tools/lumopack/commands.h"
+#include "tools/lumopack/entry_json.h"
 #include "tools/lumopack/folder_gathering.h"
 #include "tools/lumopack/installer_reader.h"
 #include "tools/lumopack/pack_error.h"
@@ -22,12 +23,18 @@ namespace {
 struct ReadArguments {
     std::string installer;
     std::string folder = ".";
+    bool json = false;
 };
 
-ReadArguments parse_read_arguments(CommandArguments args, bool takes_folder) {
+// What a reading command takes besides the installer.
+enum class ReadOptions { json, folder };
+
+ReadArguments parse_read_arguments(CommandArguments args, ReadOptions takes) {
     ReadArguments parsed;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (takes_folder && (take_option(args, i, "-C", parsed.folder) || take_option(args, i, "--directory", parsed.folder))) {
+        if (takes == ReadOptions::folder && (take_option(args, i, "-C", parsed.folder) || take_option(args, i, "--directory", parsed.folder))) {
+        } else if (takes == ReadOptions::json && args[i] == "--json") {
+            parsed.json = true;
         } else if (args[i].starts_with("-") && args[i] != "-") {
             throw UsageError("unknown option " + args[i]);
         } else if (parsed.installer.empty()) {
@@ -45,6 +52,11 @@ OpenedInstaller open_with_progress(const std::string& path, ProgressBar& progres
     OpenedInstaller opened = open_installer(path, progress);
     progress.restart("checking", opened.image.size());
     return opened;
+}
+
+void print_json(const std::string& json) {
+    std::fwrite(json.data(), 1, json.size(), stdout);
+    std::fputc('\n', stdout);
 }
 
 double ratio(uint64_t part, uint64_t whole) { return whole ? 100.0 * double(part) / double(whole) : 0.0; }
@@ -99,14 +111,42 @@ void write_entry(const fs::path& path, std::span<const uint8_t> data, const std:
     }
 }
 
+// `test --json`: every entry is judged, past a bad one, and the verdict is
+// printed whatever it is; a failure then ends the command as `test` ends,
+// with its message on standard error.
+int test_as_json(const std::string& installer, ProgressBar& progress) {
+    EntriesJson json;
+    std::string error;
+    try {
+        const OpenedInstaller opened = open_with_progress(installer, progress);
+        judge_entries(opened, [&](const DirectoryEntry& entry, const EntryVerdict& verdict) {
+            json.add(entry, verdict);
+            if (verdict.kind != EntryVerdict::Kind::ok && error.empty()) error = entry_failure_message(entry, verdict);
+            progress.advance(entry.data_size);
+        });
+    } catch (const PackError& failure) {
+        error = failure.what();
+    }
+    progress.finish();
+    print_json(json.verdict(error));
+    if (!error.empty()) throw PackError(error);
+    return 0;
+}
+
 }  // namespace
 
 int list_command(CommandArguments args, const CommandContext&) {
-    const ReadArguments parsed = parse_read_arguments(args, false);
+    const ReadArguments parsed = parse_read_arguments(args, ReadOptions::json);
     ProgressBar progress("", 0, standard_error_is_terminal());
     const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
     progress.finish();
 
+    if (parsed.json) {
+        EntriesJson json;
+        walk_entries(opened, EntryChecks::names_only, [&](const DirectoryEntry& entry) { json.add(entry); });
+        print_json(json.listing(opened));
+        return 0;
+    }
     std::printf("%12s  %8s  %s\n", "size", "checksum", "name");
     size_t files = 0;
     uint64_t bytes = 0;
@@ -122,8 +162,9 @@ int list_command(CommandArguments args, const CommandContext&) {
 }
 
 int test_command(CommandArguments args, const CommandContext&) {
-    const ReadArguments parsed = parse_read_arguments(args, false);
+    const ReadArguments parsed = parse_read_arguments(args, ReadOptions::json);
     ProgressBar progress("", 0, standard_error_is_terminal());
+    if (parsed.json) return test_as_json(parsed.installer, progress);
     const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
     size_t files = 0;
     uint64_t bytes = 0;
@@ -138,7 +179,7 @@ int test_command(CommandArguments args, const CommandContext&) {
 }
 
 int extract_command(CommandArguments args, const CommandContext&) {
-    const ReadArguments parsed = parse_read_arguments(args, true);
+    const ReadArguments parsed = parse_read_arguments(args, ReadOptions::folder);
     const fs::path root = parsed.folder;
     std::error_code error;
     fs::create_directories(root, error);

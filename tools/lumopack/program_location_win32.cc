@@ -1,0 +1,21 @@
+#include <windows.h>
+
+#include <string>
+
+#include "tools/lumopack/program_location.h"
+
+namespace lumo {
+
+std::filesystem::path running_program_path(const char* argv0) {
+    // The wide form: a folder outside the ANSI code page survives.
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
+        if (length == 0) return argv0;
+        if (length < name.size()) return std::filesystem::path(name.substr(0, length));
+        name.resize(name.size() * 2);
+        if (name.size() > 32768) return argv0;
+    }
+}
+
+}  // namespace lumo
