@@ -365,6 +365,15 @@ TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
               std::string::npos)
         << missing.output;
 
+    // Started by its bare name through PATH, from a folder where someone
+    // left a stub of the installed name: that one is never taken.
+    fs::copy_file(LUMO_STUB_PATH, path("lumo-stub-posix"));
+    const std::string planted = "cd " + quoted(root_.string()) + " && PATH=" + quoted(bin.string()) +
+                                ":/usr/bin:/bin lumopack build addon -o planted.run --target posix >/dev/null 2>&1";
+    const int status = std::system(planted.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_FALSE(fs::exists(path("planted.run")));
+
     auto beside = build_with("windows-x64");
     ASSERT_EQ(beside.status, 0) << beside.output;
     EXPECT_TRUE(begins_with(read_file(path("addon.exe")), read_file(LUMO_STUB_WINDOWS_X64)));

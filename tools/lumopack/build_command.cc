@@ -46,7 +46,7 @@ fs::path target_stub(const std::string& name, const CommandContext& context) {
         for (const auto& candidate : stub_candidates(*target, context.program))
             looked += (looked.empty() ? "" : ", ") + shown(candidate);
         throw PackError("no stub for the target " + name +
-                        (looked.empty() ? std::string(" in this build") : " (looked for " + looked + ")") +
+                        (looked.empty() ? std::string(" here") : " (looked for " + looked + ")") +
                         "; name one with --stub PATH");
     }
     check_stub_kind(*target, read_whole_file<std::vector<uint8_t>>(stub), shown(stub));

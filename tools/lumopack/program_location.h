@@ -5,9 +5,8 @@
 
 namespace lumo {
 
-// The running program's own file, links resolved. `argv0` is the fallback
-// where the system cannot tell: it names the program only when it holds a
-// folder (a program found through PATH is started as a bare name).
+// The running program's own file, links resolved; empty when it cannot be
+// told. `argv0` is the fallback where the system does not say.
 std::filesystem::path running_program_path(const char* argv0);
 
 }  // namespace lumo

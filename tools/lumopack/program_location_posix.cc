@@ -1,16 +1,34 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 #include "tools/lumopack/program_location.h"
 
 namespace lumo {
+namespace fs = std::filesystem;
 
-std::filesystem::path running_program_path(const char* argv0) {
+fs::path running_program_path(const char* argv0) {
     std::error_code error;
     // Linux names the file the process runs, whatever it was started as.
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
     if (!error) return self;
-    self = std::filesystem::weakly_canonical(argv0, error);
-    return error ? std::filesystem::path(argv0) : self;
+    // Elsewhere argv[0]: a path when it holds a slash, else a name the shell
+    // found on PATH. Never a bare name taken as a file in the current
+    // folder, where anyone could have left stubs beside it.
+    const std::string_view name = argv0;
+    if (name.find('/') != std::string_view::npos) return fs::weakly_canonical(fs::path(name), error);
+    const char* search = std::getenv("PATH");
+    for (std::string_view rest = search ? search : ""; !rest.empty();) {
+        const size_t colon = rest.find(':');
+        const std::string_view folder = rest.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        if (folder.empty() || folder.front() != '/') continue;
+        const fs::path candidate = fs::path(folder) / name;
+        if (access(candidate.c_str(), X_OK) == 0) return fs::weakly_canonical(candidate, error);
+    }
+    return {};
 }
 
 }  // namespace lumo

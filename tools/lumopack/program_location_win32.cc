@@ -6,15 +6,15 @@
 
 namespace lumo {
 
-std::filesystem::path running_program_path(const char* argv0) {
+std::filesystem::path running_program_path(const char*) {
     // The wide form: a folder outside the ANSI code page survives.
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
-        if (length == 0) return argv0;
+        if (length == 0) return {};
         if (length < name.size()) return std::filesystem::path(name.substr(0, length));
         name.resize(name.size() * 2);
-        if (name.size() > 32768) return argv0;
+        if (name.size() > 32768) return {};
     }
 }
 

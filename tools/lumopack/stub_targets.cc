@@ -78,6 +78,8 @@ std::vector<fs::path> stub_candidates(const StubTarget& target, const fs::path& 
         if (built.empty()) return {};
         return {built};
     }
+    // Not knowing where it runs from, it takes nothing from the current folder.
+    if (program.empty()) return {};
     const fs::path folder = program.parent_path();
     return {(folder / ".." / "lib" / "lumopack" / target.file_name).lexically_normal(), folder / target.file_name};
 }
