@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -36,16 +37,11 @@ std::map<std::string, std::string> tree_of(const fs::path& root) {
     return tree;
 }
 
-// Deterministic bytes that no packer can shrink.
-std::string noise(size_t size, uint32_t seed) {
+// Bytes that no packer can shrink.
+std::string noise(size_t size) {
+    std::mt19937 random(1);
     std::string bytes(size, '\0');
-    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (auto& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        byte = static_cast<char>(state >> 24);
-    }
+    for (auto& byte : bytes) byte = static_cast<char>(random());
     return bytes;
 }
 
@@ -124,7 +120,7 @@ TEST_F(PackageInstall, DebianPackageAloneMakesAWindowsInstallerThatLandsEveryFil
     fs::copy_file(helpers / "setup_standin.exe", addon / "Setup.exe");
     write_file(addon / "Readme.txt", "read me\r\n");
     write_file(addon / "Presets" / "Warm Hall.preset", "room=warm\r\n");
-    write_file(addon / "data" / "deep" / "noise.bin", noise(200000, 1));
+    write_file(addon / "data" / "deep" / "noise.bin", noise(200000));
     const auto files = tree_of(addon);
 
     // The default target: the 32-bit Windows installer.

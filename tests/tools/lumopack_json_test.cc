@@ -9,6 +9,7 @@
 #include "tests/support/json_reader.h"
 #include "tests/tools/lumopack_fixture.h"
 #include "tools/lumopack/container_writer.h"
+#include "tools/lumopack/json_text.h"
 #include "tools/lumopack/packer.h"
 
 namespace lumo::testing {
@@ -137,7 +138,7 @@ TEST_F(LumopackTest, TestJsonJudgesEveryEntryAndCarriesTheMessageOfTest) {
     } expected[] = {
         {"Setup.exe", "ok", nullptr},
         {"sub/damaged.bin", "damaged", "its data does not match its checksum or size"},
-        {"../escaped.txt", "unsafe name", "unsafe name, the name holds a '.' or '..' folder"},
+        {"../escaped.txt", "unsafe name", "the name holds a '.' or '..' folder"},
         {"last.txt", "ok", nullptr},
     };
     const auto& entries = verdict["entries"].array;
@@ -161,6 +162,23 @@ TEST_F(LumopackTest, TestJsonJudgesEveryEntryAndCarriesTheMessageOfTest) {
     EXPECT_FALSE(none["ok"].boolean);
     EXPECT_TRUE(none["entries"].array.empty());
     EXPECT_EQ("lumopack test: " + none["error"].string + "\n", nothing.errors);
+}
+
+TEST(JsonText, EscapesAllButPrintableAsciiAndNeverPassesBrokenUtf8) {
+    struct Case {
+        const char* what;
+        std::string text, json;
+    } cases[] = {
+        {"quote, backslash, line breaks", "a\"b\\c\r\n\t", R"("a\"b\\c\r\n\t")"},
+        {"control characters", std::string("\x01\x1F\x7F", 3), R"("\u0001\u001f\u007f")"},
+        {"two and three bytes", "\xC3\xA9\xE2\x82\xAC", R"("\u00e9\u20ac")"},
+        {"beyond U+FFFF: a surrogate pair", "\xF0\x9F\x98\x80", R"("\ud83d\ude00")"},
+        {"a cut sequence", "a\xC3", R"("a\ufffd")"},
+        {"an overlong slash", "\xC0\xAF", R"("\ufffd\ufffd")"},
+        {"an encoded surrogate", "\xED\xA0\x80", R"("\ufffd\ufffd\ufffd")"},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(json_string_of_text(c.text), c.json) << c.what;
 }
 
 }  // namespace

@@ -5,17 +5,11 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "payload/container.h"
 #include "tools/lumopack/installer_reader.h"
 
 namespace lumo {
-
-// A JSON string of UTF-8 text: characters outside ASCII as \u escapes (a
-// pair of them beyond U+FFFF), and U+FFFD for each byte that is not part of
-// valid UTF-8.
-std::string json_string_of_text(std::string_view utf8);
 
 // Collects the entries of one installer and the totals of the listing.
 class EntriesJson {

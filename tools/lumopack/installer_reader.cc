@@ -67,7 +67,7 @@ void walk_directory(const OpenedInstaller& installer, EntryChecks checks,
             if (!check_entry_data(image, header, entry))
                 verdict = {EntryVerdict::Kind::damaged, "its data does not match its checksum or size"};
             else if (auto fault = check_entry_name(entry.name); fault != EntryNameFault::none)
-                verdict = {EntryVerdict::Kind::unsafe_name, std::string("unsafe name, ") + describe(fault)};
+                verdict = {EntryVerdict::Kind::unsafe_name, describe(fault)};
         }
         visit(entry, verdict);
     }
@@ -89,7 +89,8 @@ void judge_entries(const OpenedInstaller& installer,
 }
 
 std::string entry_failure_message(const DirectoryEntry& entry, const EntryVerdict& verdict) {
-    return corrupt_payload_message("entry \"" + host_spelling(std::string(entry.name)) + "\": " + verdict.reason);
+    const char* kind = verdict.kind == EntryVerdict::Kind::unsafe_name ? "unsafe name, " : "";
+    return corrupt_payload_message("entry \"" + host_spelling(std::string(entry.name)) + "\": " + kind + verdict.reason);
 }
 
 }  // namespace lumo

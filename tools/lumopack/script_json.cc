@@ -1,7 +1,5 @@
 #include "tools/lumopack/script_json.h"
 
-#include <cstdio>
-
 namespace lumo {
 namespace {
 
@@ -22,29 +20,6 @@ std::string entry_json(const SetupEntry& entry) {
 }
 
 }  // namespace
-
-std::string json_string_of_bytes(std::string_view bytes) {
-    std::string out = "\"";
-    for (char ch : bytes) {
-        auto byte = static_cast<unsigned char>(ch);
-        switch (byte) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20 || byte >= 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-                out += escape;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out + "\"";
-}
 
 std::string setup_record_json(const SetupRecord& r) {
     std::string out = "{";

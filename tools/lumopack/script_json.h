@@ -6,12 +6,9 @@
 
 #include "setup_script/parse_setup_script.h"
 #include "setup_script/setup_record.h"
+#include "tools/lumopack/json_text.h"
 
 namespace lumo {
-
-// A JSON string of the script's bytes, each byte the character of the same
-// code point: byte 0xE4 is "\u00e4". Only ASCII comes out.
-std::string json_string_of_bytes(std::string_view bytes);
 
 // {"version_lo": ..., ..., "entries": [...] or null}
 std::string setup_record_json(const SetupRecord& record);
