@@ -70,6 +70,12 @@ TEST(LumopackManual, NamesTheCommandsOptionsAndTargetsOfTheHelp) {
     EXPECT_EQ(page_commands, (Names{"build", "list", "test", "extract", "script"}));
     EXPECT_EQ(page_targets, help_targets);
     EXPECT_EQ(page_targets, (Names{"windows-x86", "windows-x64", "posix"}));
+
+    // The page's title names the version --version prints.
+    const std::string version = run_lumopack({"--version"}).output;
+    ASSERT_EQ(version.rfind("lumopack ", 0), 0u) << version;
+    const std::string title = page.substr(0, page.find('\n'));
+    EXPECT_NE(title.find("\"" + version.substr(0, version.size() - 1) + "\""), std::string::npos) << title;
 }
 
 TEST(LumopackManual, RendersWithoutWarnings) {

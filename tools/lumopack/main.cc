@@ -34,7 +34,8 @@ constexpr Command commands[] = {
     {"script", "script FILE", "parse a setup script as the installer does; print its record as JSON", script_command},
 };
 
-constexpr const char* version_text = "lumopack 0.1.0";
+// The project's version, from the build; the manual page names it too.
+constexpr const char* version_text = "lumopack " LUMO_VERSION;
 
 std::string shown(const std::filesystem::path& path) {
     const auto text = path.u8string();
