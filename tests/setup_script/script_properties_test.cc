@@ -39,7 +39,7 @@ TEST(SetupScriptProperties, HoldForRandomScripts) {
     int passed = 0;
     for (int round = 0; round < 3000; ++round) {
         std::string script = random_script(random);
-        if (!script.empty() && !(script[0] >= 0x20 && script[0] <= 0x7E)) script.insert(0, " ");
+        if (!script.empty() && !(script[0] >= 0x20 && script[0] <= 0x7E)) script = " " + script;
 
         SetupRecord plain_record;
         plain_record.entries.emplace(1);  // what an earlier parse left
