@@ -42,6 +42,7 @@ int32_t BitInput::read_packed(uint8_t* destination, uint32_t count) {
 void BitInput::fill_input() {
     fill_end = read_packed(bytes.data(), input_buffer_size);
     byte_offset = 0;
+    stored_end = fill_end > 0 ? fill_end : 0;
 }
 
 void BitInput::refill_input() {
@@ -49,6 +50,9 @@ void BitInput::refill_input() {
     byte_offset &= refill_keep - 1;
     const int32_t got = read_packed(bytes.data() + refill_keep, input_buffer_size - refill_keep);
     fill_end = got >= 1 ? got + int32_t(refill_keep) : int32_t(byte_offset);
+    // A refill that reads stored bytes follows a full buffer, so the bytes
+    // kept at the front are stored ones too.
+    stored_end = got >= 1 ? fill_end : stored_end - int64_t(input_buffer_size - refill_keep);
     if (got < 1) ++stale_refills;
 }
 

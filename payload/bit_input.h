@@ -9,6 +9,9 @@
 //   bit_offset                  bits of that byte already consumed (0..7),
 //                               counted from its most significant bit
 //   fill_end                    valid bytes after the last fill (-1: none)
+//   stored_end                  buffer offset one past the last stored byte
+//                               in it; at or below 0 once refills have moved
+//                               the stream's end out of the buffer
 //
 // Format note: the stream is never checked against its end. Once the stored
 // bytes are used up, a refill still moves the last 32 bytes to the front and
@@ -50,6 +53,7 @@ struct BitInput {
     // Refills that found no stored byte left (the decoders give up after a
     // number of them).
     uint32_t stale_refills = 0;
+    int64_t stored_end = 0;
 
     // Point the input at a packed stream. The running key is left alone.
     void set_source(const uint8_t* begin, const uint8_t* end) {
@@ -72,6 +76,12 @@ struct BitInput {
         const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
         return (v >> (8 - bit_offset)) & 0xFFFF;
     }
+    // Whether the bits consumed so far run past the stored stream's last
+    // byte, into the zeros or stale bytes that the format reads on over.
+    bool read_past_stored_end() const {
+        return int64_t(byte_offset) * 8 + bit_offset > stored_end * 8;
+    }
+
     // Consumes n bits, n <= 16.
     void skip_bits(uint32_t n) {
         const uint32_t t = bit_offset + n;

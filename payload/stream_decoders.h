@@ -1,8 +1,13 @@
 // The two implementations behind unpack_stream. The reference decoder follows
 // the format step by step and is the oracle of the fast one, which must
-// produce the same bytes and the same progress reports for every input.
-// Both take the window from the caller; nullptr stands for a window that
-// could not be allocated.
+// produce the same bytes, the same progress reports and the same answer for
+// every input. Both take the window from the caller; nullptr stands for a
+// window that could not be allocated.
+//
+// Both answer 1 when the stored stream itself produced the whole output, and
+// 0 when decoding had to read past the stream's last stored byte to get
+// there (the output is then made of what the format reads on over: zeros or
+// stale input), gave up, or had no window.
 #pragma once
 
 #include <cstdint>

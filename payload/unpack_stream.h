@@ -21,4 +21,21 @@ namespace lumo {
 int32_t unpack_stream(const uint8_t* packed_begin, const uint8_t* packed_end,
                       uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress);
 
+// As unpack_stream, and says whether the stored stream itself produced the
+// whole output: false when decoding had to read on past the stream's last
+// stored byte to fill the output area (over the zeros or stale input the
+// format falls back on), or memory was short. The installer never asks;
+// lumopack's readers do, to tell a stored unpacked size that was raised.
+bool unpack_stream_filled(const uint8_t* packed_begin, const uint8_t* packed_end,
+                          uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress);
+
+// The most a packed stream of `packed_size` bytes unpacks to without reading
+// past its end. Every step of the decoding loop reads at least one bit (a
+// code is 1 to 15 bits long) and writes at most one longest match, and a
+// repeat of the last match can be coded in one bit: at most 260 bytes a bit.
+inline constexpr uint64_t max_unpacked_bytes_per_packed_bit = 260;
+constexpr uint64_t max_unpacked_size(uint64_t packed_size) {
+    return packed_size * 8 * max_unpacked_bytes_per_packed_bit;
+}
+
 }  // namespace lumo

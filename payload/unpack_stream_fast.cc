@@ -182,7 +182,8 @@ public:
         : window_(window), output_position_(output_begin), output_end_(output_end),
           progress_(progress) {}
 
-    void run(const uint8_t* packed_begin, const uint8_t* packed_end);
+    // True when the stored stream produced the whole output by itself.
+    bool run(const uint8_t* packed_begin, const uint8_t* packed_end);
 
 private:
     BitInput in_;
@@ -238,7 +239,7 @@ private:
     void emit_output(const uint8_t* bytes, uint32_t n);
 };
 
-void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
+bool FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     in_.set_source(packed_begin, packed_end);
     bytes_left_ = output_end_ - output_position_;
     in_.fill_input();
@@ -252,7 +253,10 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
         else
             lz_loop();
     }
+    store_position();
+    const bool filled = bytes_left_ < 0 && !in_.read_past_stored_end();
     flush_window();
+    return filled;
 }
 
 // The audio mode, until the wanted count is reached or a block switches to
@@ -514,10 +518,9 @@ int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_en
     if (decoder == nullptr) {
         // Out of memory: no image, and one that fails every check.
         std::fill(output_begin, output_end, uint8_t(0));
-        return 1;
+        return 0;
     }
-    decoder->run(packed_begin, packed_end);
-    return 1;
+    return decoder->run(packed_begin, packed_end) ? 1 : 0;
 }
 
 }  // namespace lumo

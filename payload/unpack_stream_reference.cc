@@ -24,7 +24,8 @@ public:
         : window_(window), output_position_(output_begin), output_end_(output_end),
           progress_(progress) {}
 
-    void run(const uint8_t* packed_begin, const uint8_t* packed_end);
+    // True when the stored stream produced the whole output by itself.
+    bool run(const uint8_t* packed_begin, const uint8_t* packed_end);
 
 private:
     // Input and code tables.
@@ -57,7 +58,7 @@ private:
     void emit_output(const uint8_t* bytes, uint32_t n);
 };
 
-void ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
+bool ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     in_.set_source(packed_begin, packed_end);
     bytes_left_ = output_end_ - output_position_;
     in_.fill_input();
@@ -76,6 +77,7 @@ void ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_en
         else
             decode_lz_symbol();
     }
+    const bool filled = bytes_left_ < 0 && !in_.read_past_stored_end();
 
     // Format note: one more symbol is read when at least five bytes seem
     // left; fill_end is compared unsigned, so after an empty stream (-1) this
@@ -90,6 +92,7 @@ void ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_en
         }
     }
     flush_window();
+    return filled;
 }
 
 void ReferenceDecoder::decode_audio_symbol() {
@@ -188,10 +191,9 @@ int32_t unpack_stream_reference(const uint8_t* packed_begin, const uint8_t* pack
     if (decoder == nullptr) {
         // Out of memory: no image, and one that fails every check.
         std::fill(output_begin, output_end, uint8_t(0));
-        return 1;
+        return 0;
     }
-    decoder->run(packed_begin, packed_end);
-    return 1;
+    return decoder->run(packed_begin, packed_end) ? 1 : 0;
 }
 
 }  // namespace lumo

@@ -26,6 +26,7 @@ using Decoder = int32_t (*)(const uint8_t*, const uint8_t*, uint8_t*, uint8_t*, 
 struct Result {
     std::vector<uint8_t> bytes;
     std::vector<uint32_t> reports;
+    int32_t answer = -1;  // whether the stream filled the output by itself
 };
 
 Result run(Decoder decoder, const std::vector<uint8_t>& stored, size_t size) {
@@ -33,8 +34,8 @@ Result run(Decoder decoder, const std::vector<uint8_t>& stored, size_t size) {
     r.bytes.assign(size, 0xEE);
     RecordingSink sink;
     auto window = allocate_window();
-    decoder(stored.data(), stored.data() + stored.size(), r.bytes.data(), r.bytes.data() + size,
-            sink, window.get());
+    r.answer = decoder(stored.data(), stored.data() + stored.size(), r.bytes.data(), r.bytes.data() + size,
+                       sink, window.get());
     r.reports = sink.reports;
     return r;
 }
@@ -44,6 +45,7 @@ void expect_same(const std::vector<uint8_t>& stored, size_t size, const std::str
     const Result fast = run(unpack_stream_fast, stored, size);
     ASSERT_EQ(fast.reports, slow.reports) << what;
     ASSERT_TRUE(fast.bytes == slow.bytes) << what;
+    ASSERT_EQ(fast.answer, slow.answer) << what;
 }
 
 // Random code lengths: mostly a flat code with some symbols removed (an

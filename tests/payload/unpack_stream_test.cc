@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "payload/audio_predictor.h"
+#include "payload/bit_input.h"
 #include "payload/stream_decoders.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/recording_sink.h"
@@ -393,6 +394,48 @@ TEST(UnpackStream, EndlessPassesWithoutOutputStop) {
     EXPECT_EQ(d.reports, std::vector<uint32_t>{2});
 }
 
+// Both decoders answer whether the stored stream itself filled the output:
+// asked for one byte more than it holds, they read past its last byte. The
+// streams end inside the first buffer, just behind the first refill point
+// (so that the refill finds nothing and the end moves to the buffer's front),
+// and after several refills. Literals have 9-bit codes, so the zero bits
+// that pad the last byte never hold one more.
+TEST(UnpackStream, DecodersTellWhetherTheStreamFilledTheOutput) {
+    const auto literals_for = [](size_t stream_bytes) {
+        LzStream probe;
+        const size_t block_bits = probe.writer().bit_count();
+        EXPECT_LT(block_bits, stream_bytes * 8);
+        return (stream_bytes * 8 - block_bits) / 9;
+    };
+    for (size_t wanted : {size_t(400), size_t(8180), size_t(30000)}) {
+        SCOPED_TRACE("a stream of about " + std::to_string(wanted) + " bytes");
+        LzStream s;
+        const size_t count = literals_for(wanted);
+        std::string text;
+        for (size_t i = 0; i < count; ++i) text += char('a' + i % 26);
+        s.literals(text);
+        const auto stored = test::scramble(s.plain());
+        if (wanted == 8180) {
+            ASSERT_GT(stored.size(), size_t(loop_refill_threshold) + 3);
+        }
+        for (auto decoder : {unpack_stream_reference, unpack_stream_fast}) {
+            for (size_t extra : {0, 1, 1000}) {
+                std::vector<uint8_t> out(count + extra);
+                RecordingSink sink;
+                const auto window = allocate_window();
+                EXPECT_EQ(decoder(stored.data(), stored.data() + stored.size(), out.data(), out.data() + out.size(),
+                                  sink, window.get()),
+                          extra == 0 ? 1 : 0)
+                    << extra << " bytes more than the stream holds";
+            }
+        }
+        std::vector<uint8_t> out(count);
+        RecordingSink sink;
+        EXPECT_TRUE(unpack_stream_filled(stored.data(), stored.data() + stored.size(), out.data(), out.data() + count, sink));
+        EXPECT_EQ(std::string(out.begin(), out.end()), text);
+    }
+}
+
 TEST(UnpackStream, WindowThatCannotBeAllocatedLeavesZeros) {
     LzStream s;
     s.literals("abc");
@@ -402,7 +445,7 @@ TEST(UnpackStream, WindowThatCannotBeAllocatedLeavesZeros) {
         RecordingSink sink;
         EXPECT_EQ(decoder(stored.data(), stored.data() + stored.size(), out.data(),
                           out.data() + out.size(), sink, nullptr),
-                  1);
+                  0);
         EXPECT_EQ(out, std::vector<uint8_t>(3, 0));
         EXPECT_TRUE(sink.reports.empty());
     }

@@ -1,5 +1,7 @@
 #include "tools/lumopack/installer_reader.h"
 
+#include <algorithm>
+
 #include "payload/container.h"
 #include "payload/entry_name.h"
 #include "payload/installer_layout.h"
@@ -31,6 +33,12 @@ OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& p
     if (!parse_stored_payload(std::span<const uint8_t>(file).subspan(size_t(location->offset), size_t(location->length)), payload))
         throw PackError(corrupt_payload_message("the stored payload's header is damaged"));
 
+    if (payload.unpacked_size > max_unpacked_size(payload.packed_size))
+        throw PackError(corrupt_payload_message(
+            "the stored unpacked size, " + std::to_string(payload.unpacked_size) + " bytes, is more than a packed stream of " +
+            std::to_string(payload.packed_size) + " bytes can hold (at most " +
+            std::to_string(max_unpacked_size(payload.packed_size)) + ")"));
+
     OpenedInstaller opened;
     opened.file_size = file.size();
     opened.payload_offset = location->offset;
@@ -38,9 +46,24 @@ OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& p
     opened.unpacked_size = payload.unpacked_size;
     opened.image = ZeroedBuffer(payload.unpacked_size);
     progress.restart("unpacking", payload.unpacked_size);
-    unpack_stream(payload.packed_stream.data(), payload.packed_stream.data() + payload.packed_stream.size(),
-                  opened.image.data(), opened.image.data() + opened.image.size(), progress);
+    opened.stream_filled =
+        unpack_stream_filled(payload.packed_stream.data(), payload.packed_stream.data() + payload.packed_stream.size(),
+                             opened.image.data(), opened.image.data() + opened.image.size(), progress);
     return opened;
+}
+
+std::optional<std::string> unpacked_size_fault(const OpenedInstaller& installer) {
+    const std::string size = std::to_string(installer.unpacked_size);
+    if (!installer.stream_filled)
+        return "the packed stream ends before it fills the stored unpacked size of " + size + " bytes";
+    ImageHeader header;
+    if (!validate_image_header(installer.image, header)) return std::nullopt;  // the walk says what is wrong
+    const uint64_t end = std::max({uint64_t(image_header_size), uint64_t(header.directory_offset) + header.directory_length,
+                                   uint64_t(header.data_end)});
+    if (installer.image.size() > end)
+        return "the stored unpacked size of " + size + " bytes runs " + std::to_string(installer.image.size() - end) +
+               " bytes past the container's end";
+    return std::nullopt;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,14 +22,26 @@ struct OpenedInstaller {
     uint32_t packed_size = 0;
     uint32_t unpacked_size = 0;
     ZeroedBuffer image;  // the unpacked container image, unpacked_size bytes
+    // False when the packed stream had to be read past its end to fill the
+    // image, as it must when the unpacked size was raised.
+    bool stream_filled = false;
 };
 
 class ProgressBar;
 
 // Throws PackError with the installer's corrupt-payload message when the
-// file carries no stored payload that the installer would accept. The bar
-// shows the unpacking.
+// file carries no stored payload that the installer would accept, or one
+// whose unpacked size is more than its packed stream can hold (see
+// max_unpacked_size): nothing is reserved for such a size. The bar shows the
+// unpacking.
 OpenedInstaller open_installer(const std::filesystem::path& path, ProgressBar& progress);
+
+// What is wrong with the stored unpacked size, which the installer takes on
+// trust, or nothing: the packed stream ran out before the image was full, or
+// the image runs on past the end of everything its header names (header,
+// directory and data end). Both mean a size that was raised; the installer
+// itself still works from the image's front.
+std::optional<std::string> unpacked_size_fault(const OpenedInstaller& installer);
 
 // The installer's own message for a damaged payload, on one line, with
 // `detail` (what exactly is wrong) after it.

@@ -54,6 +54,13 @@ OpenedInstaller open_with_progress(const std::string& path, ProgressBar& progres
     return opened;
 }
 
+// list and extract show what the installer would do with the files, which
+// it finds from the image's front whatever its stored size says; test fails.
+void warn_of_unpacked_size(const char* command, const OpenedInstaller& opened) {
+    if (auto fault = unpacked_size_fault(opened))
+        std::fprintf(stderr, "lumopack %s: warning: the installer is damaged: %s\n", command, fault->c_str());
+}
+
 void print_json(const std::string& json) {
     std::fwrite(json.data(), 1, json.size(), stdout);
     std::fputc('\n', stdout);
@@ -119,6 +126,7 @@ int test_as_json(const std::string& installer, ProgressBar& progress) {
     std::string error;
     try {
         const OpenedInstaller opened = open_with_progress(installer, progress);
+        if (auto fault = unpacked_size_fault(opened)) error = corrupt_payload_message(*fault);
         judge_entries(opened, [&](const DirectoryEntry& entry, const EntryVerdict& verdict) {
             json.add(entry, verdict);
             if (verdict.kind != EntryVerdict::Kind::ok && error.empty()) error = entry_failure_message(entry, verdict);
@@ -140,6 +148,7 @@ int list_command(CommandArguments args, const CommandContext&) {
     ProgressBar progress("", 0, standard_error_is_terminal());
     const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
     progress.finish();
+    warn_of_unpacked_size("list", opened);
 
     if (parsed.json) {
         EntriesJson json;
@@ -166,6 +175,7 @@ int test_command(CommandArguments args, const CommandContext&) {
     ProgressBar progress("", 0, standard_error_is_terminal());
     if (parsed.json) return test_as_json(parsed.installer, progress);
     const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
+    if (auto fault = unpacked_size_fault(opened)) throw PackError(corrupt_payload_message(*fault));
     size_t files = 0;
     uint64_t bytes = 0;
     walk_entries(opened, EntryChecks::all, [&](const DirectoryEntry& entry) {
@@ -194,6 +204,7 @@ int extract_command(CommandArguments args, const CommandContext&) {
         ++files;
     });
     progress.finish();
+    warn_of_unpacked_size("extract", opened);
     std::printf("%zu files written below %s\n", files, parsed.folder.c_str());
     return 0;
 }

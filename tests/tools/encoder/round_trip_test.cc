@@ -19,10 +19,12 @@ namespace {
 
 using test::Bytes;
 
+// The stream must fill the image by itself, without reading past its end.
 Bytes decode(const std::vector<uint8_t>& stream, size_t size) {
     Bytes out(size, 0xA5);
     NullProgressSink progress;
-    unpack_stream(stream.data(), stream.data() + stream.size(), out.data(), out.data() + out.size(), progress);
+    EXPECT_TRUE(unpack_stream_filled(stream.data(), stream.data() + stream.size(), out.data(), out.data() + out.size(),
+                                     progress));
     return out;
 }
 
