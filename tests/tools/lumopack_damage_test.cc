@@ -231,6 +231,51 @@ TEST_F(DamagedInstallerTest, UnsafeNamesFromAnotherPackerAreNeverWritten) {
     }
 }
 
+// Names that would steer a terminal: list, test and extract print them
+// escaped, and nothing but line feeds of their own reaches the output below
+// U+0020, nor any C1 control. Windows-1252's undefined bytes 0x81, 0x8D,
+// 0x8F, 0x90 and 0x9D stand for C1 controls (0x9D is OSC, 0x90 DCS).
+TEST_F(DamagedInstallerTest, NamesCannotSteerTheTerminal) {
+    const Bytes data = {'x'};
+    const std::vector<ContainerFileData> files = {
+        {"Setup.exe", one},
+        {"Caf\xE9 \x80 \xF1.txt", data},  // Windows-1252: letters and the euro sign, readable
+        {"\x1B[2J\x1B[Hspoof.txt", data},
+        {"evil\rSetup.cfg", data},
+        {"clip\x1B]52;c;cm0gLXJmIH4K\x07.txt", data},
+        {"c1\x9D" "0;title\x9C\x90.txt", data},
+        {"del\x7F.txt", data},
+    };
+    const fs::path installer = make(files);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"list", installer.string()},
+                                                 std::vector<std::string>{"test", installer.string()},
+                                                 std::vector<std::string>{"extract", installer.string(), "-C",
+                                                                          path("out").string()}}) {
+        SCOPED_TRACE(args[0]);
+        const RunResult result = run_lumopack(args);
+        for (size_t i = 0; i < result.output.size(); ++i) {
+            const uint8_t c = uint8_t(result.output[i]);
+            EXPECT_TRUE((c >= 0x20 && c != 0x7F) || c == '\n') << "byte " << int(c) << " at " << i << ":\n"
+                                                                  << result.output;
+            if (c == 0xC2 && i + 1 < result.output.size()) {
+                const uint8_t next = uint8_t(result.output[i + 1]);
+                EXPECT_FALSE(next >= 0x80 && next < 0xA0) << "a C1 control at " << i;
+            }
+        }
+        if (args[0] == "list") {
+            EXPECT_EQ(result.status, 0);
+            for (const char* shown : {"Caf\xC3\xA9 \xE2\x82\xAC \xC3\xB1.txt", "\\x1B[2J\\x1B[Hspoof.txt",
+                                      "evil\\x0DSetup.cfg", "clip\\x1B]52;c;cm0gLXJmIH4K\\x07.txt",
+                                      "c1\\u009D0;title\xC5\x93\\u0090.txt", "del\\x7F.txt"})
+                EXPECT_NE(result.output.find(shown), std::string::npos) << shown << " in\n" << result.output;
+        } else {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_NE(result.output.find("\"\\x1B[2J\\x1B[Hspoof.txt\": unsafe name"), std::string::npos)
+                << result.output;
+        }
+    }
+}
+
 TEST_F(DamagedInstallerTest, ExtractDoesNotFollowLinksInTheTargetFolder) {
     const fs::path installer = make({{"sub\\file.txt", one}});
     const fs::path out = path("out");

@@ -6,6 +6,7 @@
 #include "payload/entry_name.h"
 #include "tools/lumopack/entry_order.h"
 #include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/terminal_text.h"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -54,7 +55,7 @@ std::vector<GatheredFile> gather_folder(const fs::path& folder, const fs::path& 
     for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
         const fs::path& path = walk->path();
         const fs::path relative = path.lexically_relative(folder);
-        const std::string shown = utf8_of(relative);
+        const std::string shown = escape_controls(utf8_of(relative));
         const auto kind = walk->symlink_status(error);
         if (error) break;
         if (fs::is_symlink(kind)) throw PackError(shown + ": is a link; only regular files can be packed");
@@ -80,7 +81,7 @@ std::string host_spelling(const std::string& stored_name) {
     std::string text = cp1252_to_utf8(stored_name);
     for (char& c : text)
         if (c == '\\') c = '/';
-    return text;
+    return escape_controls(text);
 }
 
 }  // namespace lumo

@@ -10,7 +10,7 @@ namespace lumo {
 
 struct GatheredFile {
     std::string stored_name;          // Windows-1252, backslashes between folders
-    std::string host_name;            // the name relative to the folder, as the host spells it
+    std::string host_name;            // the name relative to the folder, for messages (escape_controls)
     std::filesystem::path path;
     uint64_t size = 0;
 };
@@ -22,8 +22,10 @@ struct GatheredFile {
 // it lies inside the folder) is left out.
 std::vector<GatheredFile> gather_folder(const std::filesystem::path& folder, const std::filesystem::path& skip = {});
 
-// The host's spelling of a stored name, for messages: UTF-8, '/' between
-// folders.
+// The host's spelling of a stored name, for messages and listings: UTF-8,
+// '/' between folders, control characters escaped (escape_controls), so
+// that a name from an installer cannot steer the terminal. Not for file
+// names or machine-read output, which need the name itself.
 std::string host_spelling(const std::string& stored_name);
 
 }  // namespace lumo
