@@ -153,7 +153,7 @@ TEST_F(LumopackTest, UnusableFoldersAreRefusedNamingTheFileAndLeavingNoOutput) {
         {"trailing dot", [](const fs::path& f) { write_file(f / "dot.", Bytes{}); }, "dot.: "},
         {"trailing space", [](const fs::path& f) { write_file(f / "space ", Bytes{}); }, "space : "},
         {"control character", [](const fs::path& f) { write_file(f / "tab\there", Bytes{}); }, "here: "},
-        {"backslash", [](const fs::path& f) { write_file(f / "a\\b", Bytes{}); }, "a\\b: the name holds a backslash"},
+        {"backslash", [](const fs::path& f) { write_file(f / "a\\b", Bytes{}); }, "a\\\\b: the name holds a backslash"},  // escaped as printed
         {"not Windows-1252", [](const fs::path& f) { write_file(f / "\xE6\x97\xA5.txt", Bytes{}); }, "\xE6\x97\xA5.txt: "},
         {"too long", [](const fs::path& f) { write_file(f / std::string(100, 'd') / std::string(60, 'f'), Bytes{}); },
          "too long"},

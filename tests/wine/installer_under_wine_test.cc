@@ -392,5 +392,66 @@ TEST_F(InstallerUnderWine, StagingFolderThatIsALinkOrAnotherUsersIsRefused) {
     fs::remove_all(staging_);
 }
 
+// lumopack.exe extract against links and hard links left in its folder.
+// Wine 8 makes neither junctions (FSCTL_SET_REPARSE_POINT fails with
+// ERROR_NOT_SUPPORTED) nor symbolic links (CreateSymbolicLinkW answers
+// success and makes nothing); the links it knows are those of the host,
+// planted here from outside. It shows a host link to a folder as a reparse
+// point by name only (a handle opened with FILE_FLAG_OPEN_REPARSE_POINT
+// goes through it), a host link to a file as a plain file, and deleting
+// such a name deletes what it points to. Hard links it makes and counts.
+TEST_F(InstallerUnderWine, WindowsLumopackExtractWritesOnlyBelowItsFolder) {
+    const fs::path windows_lumopack = windows_build / "tools" / "lumopack" / "lumopack.exe";
+    struct Case {
+        const char* what;
+        const char* entry;
+        std::function<void(const fs::path& out, const fs::path& outside)> plant;
+        int status;
+    };
+    const Case cases[] = {
+        {"a link in place of the entry's folder", "sub/file.txt",
+         [](const fs::path& out, const fs::path& outside) { fs::create_directory_symlink(outside, out / "sub"); }, 1},
+        {"a link deeper on the way", "a/b/file.txt",
+         [](const fs::path& out, const fs::path& outside) {
+             fs::create_directories(out / "a");
+             fs::create_directory_symlink(outside, out / "a" / "b");
+         }, 1},
+        {"a link in place of the file", "file.txt",
+         [](const fs::path& out, const fs::path& outside) {
+             fs::create_symlink(outside / "victim.txt", out / "file.txt");
+         }, 0},
+        {"a hard link in place of the file", "file.txt",
+         [](const fs::path& out, const fs::path& outside) {
+             fs::create_hard_link(outside / "victim.txt", out / "file.txt");
+         }, 0},
+        {"a folder in place of the file", "file.txt",
+         [](const fs::path& out, const fs::path&) { fs::create_directories(out / "file.txt"); }, 1},
+    };
+    std::map<std::string, fs::path> installers;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::path& installer = installers[c.entry];
+        if (installer.empty()) installer = build_installer("extract" + std::to_string(installers.size()), {{c.entry, "from the installer"}});
+        const fs::path out = session_->scratch_folder("extract-out"), outside = session_->scratch_folder("outside");
+        write_file(outside / "victim.txt", "keep me");
+        c.plant(out, outside);
+
+        RunResult extracted = session_->run(windows_lumopack, {"extract", session_->windows_path(installer), "-C",
+                                                               session_->windows_path(out)});
+        EXPECT_EQ(extracted.exit_code, c.status) << extracted.output;
+        EXPECT_EQ(read_file(outside / "victim.txt"), "keep me");
+        size_t outside_files = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(outside)) outside_files += !entry.is_directory();
+        EXPECT_EQ(outside_files, 1u) << "written outside the folder";
+        if (c.status == 0) {
+            EXPECT_FALSE(fs::is_symlink(out / c.entry));
+            EXPECT_EQ(fs::hard_link_count(out / c.entry), 1u);
+            EXPECT_EQ(read_file(out / c.entry), "from the installer");
+            EXPECT_EQ(read_file(out / "Setup.exe"), read_file(helpers / "setup_standin.exe"));
+        }
+        fs::remove_all(out);
+    }
+}
+
 }  // namespace
 }  // namespace lumo::wine

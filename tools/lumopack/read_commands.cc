@@ -1,9 +1,9 @@
 // The commands that read an installer: list, test and extract.
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "payload/code_page.h"
 #include "tools/lumopack/commands.h"
@@ -12,10 +12,10 @@
 #include "tools/lumopack/installer_reader.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
+#include "tools/lumopack/target_folder.h"
 #include "tools/lumopack/terminal.h"
 
 namespace lumo {
-namespace fs = std::filesystem;
 namespace {
 
 // The one installer a reading command takes, and the target folder of
@@ -68,54 +68,16 @@ void print_json(const std::string& json) {
 
 double ratio(uint64_t part, uint64_t whole) { return whole ? 100.0 * double(part) / double(whole) : 0.0; }
 
-fs::path host_path(const std::string& part) {
-    const std::string utf8 = cp1252_to_utf8(part);
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// Where an entry goes below `root`. Every folder on the way is created when
-// missing and must be a real folder: a link there could lead outside the
-// target folder. (Checked, then used: a link that another process puts in
-// place between the two is not guarded against.) The entry's name has
-// passed the installer's rule, so its parts are plain names.
-fs::path prepare_target(const fs::path& root, std::string_view name, const std::string& shown) {
-    fs::path path = root;
+// The parts of an entry's name in the host's spelling: the folders on its
+// way and the file. The name has passed the installer's rule, so its parts
+// are plain names.
+std::vector<std::string> host_parts(std::string_view name) {
+    std::vector<std::string> parts;
     size_t start = 0;
-    for (size_t cut; (cut = name.find_first_of("\\/", start)) != std::string_view::npos; start = cut + 1) {
-        path /= host_path(std::string(name.substr(start, cut - start)));
-        std::error_code error;
-        const auto status = fs::symlink_status(path, error);
-        if (fs::is_symlink(status)) throw PackError(shown + ": the folder on its way is a link");
-        if (fs::exists(status)) {
-            if (!fs::is_directory(status)) throw PackError(shown + ": the folder on its way is a file");
-        } else if (!fs::create_directory(path, error) && error) {
-            throw PackError(shown + ": cannot create its folder: " + error.message());
-        }
-    }
-    path /= host_path(std::string(name.substr(start)));
-    std::error_code error;
-    const auto status = fs::symlink_status(path, error);
-    if (fs::is_symlink(status)) throw PackError(shown + ": a link of that name is in the way");
-    if (fs::is_directory(status)) throw PackError(shown + ": a folder of that name is in the way");
-    return path;
-}
-
-void write_entry(const fs::path& path, std::span<const uint8_t> data, const std::string& shown, ProgressBar& progress) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw PackError(shown + ": cannot be created");
-    constexpr size_t chunk = 1 << 16;
-    for (size_t done = 0; done < data.size(); done += chunk) {
-        const size_t size = std::min(chunk, data.size() - done);
-        out.write(reinterpret_cast<const char*>(data.data() + done), std::streamsize(size));
-        progress.advance(size);
-    }
-    out.close();
-    if (!out) {
-        // A file cut short would pass for the entry; only whole files stay.
-        std::error_code ignored;
-        fs::remove(path, ignored);
-        throw PackError(shown + ": cannot be written (is the disk full?)");
-    }
+    for (size_t cut; (cut = name.find_first_of("\\/", start)) != std::string_view::npos; start = cut + 1)
+        parts.push_back(cp1252_to_utf8(name.substr(start, cut - start)));
+    parts.push_back(cp1252_to_utf8(name.substr(start)));
+    return parts;
 }
 
 // `test --json`: every entry is judged, past a bad one, and the verdict is
@@ -190,17 +152,13 @@ int test_command(CommandArguments args, const CommandContext&) {
 
 int extract_command(CommandArguments args, const CommandContext&) {
     const ReadArguments parsed = parse_read_arguments(args, ReadOptions::folder);
-    const fs::path root = parsed.folder;
-    std::error_code error;
-    fs::create_directories(root, error);
-    if (!fs::is_directory(root)) throw PackError(parsed.folder + ": not a folder and cannot be created");
+    TargetFolder target(parsed.folder);
 
     ProgressBar progress("", 0, standard_error_is_terminal());
     const OpenedInstaller opened = open_with_progress(parsed.installer, progress);
     size_t files = 0;
     walk_entries(opened, EntryChecks::all, [&](const DirectoryEntry& entry) {
-        const std::string shown = host_spelling(std::string(entry.name));
-        write_entry(prepare_target(root, entry.name, shown), entry.data, shown, progress);
+        target.write_file(host_parts(entry.name), entry.data, host_spelling(std::string(entry.name)), progress);
         ++files;
     });
     progress.finish();
