@@ -50,7 +50,7 @@ std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> fi
     if (entry + 8 > optional_size || optional + entry + 8 > file.size()) return std::nullopt;
     if (read_u32(file, optional + count_field) <= security_directory) return std::nullopt;
 
-    CertificateTable table{read_u32(file, optional + entry), read_u32(file, optional + entry + 4)};
+    CertificateTable table{read_u32(file, optional + entry), read_u32(file, optional + entry + 4), optional + entry};
     if (table.offset == 0 || table.size == 0 || table.offset + table.size > file.size()) return std::nullopt;
     return table;
 }
@@ -78,9 +78,7 @@ std::optional<StoredPayloadLocation> locate_stored_payload(std::span<const uint8
         // Signing tools align the certificate table to 8 bytes with zeros.
         uint64_t end = table->offset;
         for (int k = 0; k < int(installer_alignment) - 1 && end > 0 && file[end - 1] == 0; ++k) --end;
-        if (auto found = trailer_ending_at(file, end)) return found;
-        // A stub that was signed before the payload was appended names its
-        // own certificate table, which lies before the payload: fall through.
+        return trailer_ending_at(file, end);
     }
     return trailer_ending_at(file, file.size());
 }

@@ -11,7 +11,11 @@
 // All integers are little-endian. A signing tool appends its certificate
 // table after the trailer and names it in the PE security directory; the
 // trailer is then found right before that table (signing tools may add up to
-// 7 zero bytes to align the table), and at the end of the file otherwise.
+// 7 zero bytes to align the table), and at the end of the file otherwise. A
+// file that has a certificate table carries a payload only there, inside
+// the range its signature covers: never at the end of the file, where a
+// payload would lie in or after the table, which the signature leaves out
+// (an enlarged table of a signed stub still verifies).
 // docs/installer-layout.md describes the layout for other tools.
 #pragma once
 
@@ -43,12 +47,14 @@ struct StoredPayloadLocation {
 struct CertificateTable {
     uint64_t offset = 0;
     uint64_t size = 0;
+    uint64_t directory_entry = 0;  // file offset of the security directory's 8 bytes
 };
 std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> file);
 
-// Finds the trailer and checks that the stored payload it names lies inside
-// the file, ends at or before the trailer, and that its packed size field
-// agrees with its length. Nothing when the file carries no valid payload.
+// Finds the trailer (right before a certificate table, when the file has
+// one) and checks that the stored payload it names lies inside the file,
+// ends at or before the trailer, and that its packed size field agrees with
+// its length. Nothing when the file carries no valid payload.
 std::optional<StoredPayloadLocation> locate_stored_payload(std::span<const uint8_t> file);
 
 // The stored payload (header and packed stream) of an installer file.

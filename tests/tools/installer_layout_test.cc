@@ -1,5 +1,6 @@
 // The installer layout: payload, padding and trailer behind a stub, found
-// again at the end of the file or right before a PE certificate table.
+// again at the end of the file or, in a signed file, only right before its
+// PE certificate table.
 #include "payload/installer_layout.h"
 
 #include <gtest/gtest.h>
@@ -149,16 +150,25 @@ TEST(InstallerLayout, SignedFileWithoutTrailerBeforeTableIsRefused) {
     EXPECT_FALSE(find_stored_payload(file).has_value());
 }
 
-TEST(InstallerLayout, PayloadAppendedToSignedStubIsFoundAtTheEnd) {
-    // The stub was signed before packing: its certificate table lies before
-    // the payload, and the trailer ends the file.
-    Bytes file = pe_stub(true);
-    sign(file, true, 0);
-    const size_t offset = file.size();
-    ASSERT_TRUE(append_stored_payload(file, stored_payload(40)));
-    auto found = find_stored_payload(file);
-    ASSERT_TRUE(found.has_value());
-    EXPECT_EQ(found->data(), file.data() + offset);
+// A signed stub carries no payload: one behind its certificate table, or
+// inside the table enlarged to hold it (the signature leaves the table out,
+// so it still verifies), lies outside what the signature covers.
+TEST(InstallerLayout, PayloadBehindOrInsideASignedStubsTableIsRefused) {
+    for (bool pe32_plus : {false, true}) {
+        SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
+        Bytes appended = pe_stub(pe32_plus);
+        sign(appended, pe32_plus, 0);
+        ASSERT_TRUE(append_stored_payload(appended, stored_payload(40)));
+        EXPECT_FALSE(find_stored_payload(appended).has_value()) << "appended after the table";
+
+        Bytes inside = pe_stub(pe32_plus);
+        sign(inside, pe32_plus, 0);
+        const size_t table = inside.size() - 64;
+        ASSERT_TRUE(append_stored_payload(inside, stored_payload(40)));
+        put_u32(inside, security_entry(pe32_plus) + 4, inside.size() - table);  // the table takes it all in
+        put_u32(inside, table, uint32_t(inside.size() - table));                // and so does its certificate
+        EXPECT_FALSE(find_stored_payload(inside).has_value()) << "inside an enlarged table";
+    }
 }
 
 TEST(InstallerLayout, SecurityDirectoryBeyondTheFileFallsBackToTheEnd) {

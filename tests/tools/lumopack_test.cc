@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "payload/installer_layout.h"
 #include "tests/tools/lumopack_fixture.h"
 
 namespace lumo::testing {
@@ -285,18 +286,35 @@ TEST_F(LumopackTest, InstallerSignedAfterPackingStillReadsWhole) {
     ASSERT_EQ(extracted.status, 0) << extracted.output;
     EXPECT_TRUE(read_tree(path("out")) == read_tree(path("addon")));
 
-    // A stub signed before packing: its certificate table lies before the
-    // payload, the trailer ends the file, and the packer warns.
+    // A stub signed before packing: its signature could cover only the
+    // stub, and an installer takes no payload from behind a signed stub's
+    // table, so the packer removes the signature, says so, and the finished
+    // installer is signed instead.
     const std::string sign_stub = "osslsigncode sign -certs " + quoted(data + "signing-test-cert.pem") + " -key " +
                                   quoted(data + "signing-test-key.pem") + " -in " + quoted(path("stub.exe").string()) +
                                   " -out " + quoted(stub_.string()) + " >/dev/null 2>&1";
     write_file(path("stub.exe"), minimal_pe());
     fs::remove(stub_);
     ASSERT_EQ(std::system(sign_stub.c_str()), 0) << sign_stub;
+    const Bytes signed_stub = read_file(stub_);
+    const auto stub_table = pe_certificate_table(signed_stub);
+    ASSERT_TRUE(stub_table.has_value());
     auto built = build(path("addon"), path("late.exe"));
     ASSERT_EQ(built.status, 0) << built.output;
-    EXPECT_NE(built.output.find("is signed"), std::string::npos) << built.output;
+    EXPECT_NE(built.output.find("is signed: its signature was removed"), std::string::npos) << built.output;
+    EXPECT_NE(built.output.find("sign the finished installer"), std::string::npos) << built.output;
+    const Bytes late = read_file(path("late.exe"));
+    EXPECT_FALSE(pe_certificate_table(late).has_value());
+    Bytes stub_unsigned(signed_stub.begin(), signed_stub.begin() + ptrdiff_t(stub_table->offset));
+    std::fill_n(stub_unsigned.begin() + ptrdiff_t(stub_table->directory_entry), 8, uint8_t(0));
+    EXPECT_TRUE(std::equal(stub_unsigned.begin(), stub_unsigned.end(), late.begin()))
+        << "the stub without its table and its directory entry";
     EXPECT_EQ(run_lumopack({"test", path("late.exe").string()}).status, 0);
+    const std::string sign_late = "osslsigncode sign -certs " + quoted(data + "signing-test-cert.pem") + " -key " +
+                                  quoted(data + "signing-test-key.pem") + " -in " + quoted(path("late.exe").string()) +
+                                  " -out " + quoted(path("late-signed.exe").string()) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(sign_late.c_str()), 0) << sign_late;
+    EXPECT_EQ(run_lumopack({"test", path("late-signed.exe").string()}).status, 0);
 }
 
 bool begins_with(const Bytes& file, const Bytes& start) {

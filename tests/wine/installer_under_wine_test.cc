@@ -360,6 +360,86 @@ TEST_F(InstallerUnderWine, SignedInstallerVerifiesReadsAndRuns) {
     EXPECT_EQ(read_file(staging_ / "readme.txt"), "signed");
 }
 
+// The attack on a signed bare stub: anyone can enlarge its certificate
+// table (the security directory's size and the certificate's length) and
+// put a payload and trailer inside it; the signature leaves the table out,
+// so it still verifies. The stub takes a payload only from the signed range
+// before the table, so it refuses this file as a damaged download and starts
+// nothing. lumopack build removes a stub's signature, and the installer it
+// makes runs (signing after packing is tried above).
+TEST_F(InstallerUnderWine, SignedStubTakesNoPayloadFromItsCertificateTable) {
+    const fs::path folder = session_->scratch_folder("signed-stub");
+    const std::string key = (folder / "key.pem").string(), certificate = (folder / "certificate.pem").string();
+    ASSERT_EQ(session_->host("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Lumo-test -keyout " +
+                             shell_quote(key) + " -out " + shell_quote(certificate))
+                  .exit_code,
+              0);
+    const fs::path signed_stub = folder / "signed-stub.exe";
+    ASSERT_EQ(session_->host("osslsigncode sign -certs " + shell_quote(certificate) + " -key " + shell_quote(key) +
+                             " -n Lumo -in " + shell_quote(stub.string()) + " -out " + shell_quote(signed_stub.string()))
+                  .exit_code,
+              0);
+
+    // The stored payload of a good installer, made from the unsigned stub.
+    const std::string good = read_file(build_installer("payload-donor", {{"readme.txt", "planted"}}));
+    const auto u32 = [](const std::string& bytes, size_t at) {
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) value = value << 8 | uint8_t(bytes[at + i]);
+        return value;
+    };
+    const auto put_u32 = [](std::string& bytes, size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) bytes[at + i] = char(value >> (8 * i));
+    };
+    const size_t trailer = good.size() - 16;
+    const std::string stored = good.substr(u32(good, trailer), u32(good, trailer + 4));
+
+    // Behind the table, inside it: payload, zeros to a multiple of 8, trailer.
+    std::string attack = read_file(signed_stub);
+    const size_t pe = u32(attack, 0x3C), optional = pe + 24;
+    // Data directory 4, after 112 bytes of a PE32+ optional header or 96 of a PE32 one.
+    const size_t security = optional + ((u32(attack, optional) & 0xFFFF) == 0x20B ? 112 : 96) + 4 * 8;
+    const size_t table = u32(attack, security), table_size = u32(attack, security + 4);
+    ASSERT_EQ(table + table_size, attack.size()) << "the table ends the signed stub";
+    const size_t payload_at = attack.size();
+    attack += stored;
+    attack.append((8 - (attack.size() + 16) % 8) % 8, '\0');
+    std::string tail(16, '\0');
+    put_u32(tail, 0, uint32_t(payload_at));
+    put_u32(tail, 4, uint32_t(stored.size()));
+    tail.replace(8, 8, "LumoPak1");
+    attack += tail;
+    put_u32(attack, security + 4, uint32_t(attack.size() - table));
+    put_u32(attack, table, uint32_t(attack.size() - table));  // the certificate's own length
+    const fs::path attacked = folder / "attacked.exe";
+    write_file(attacked, attack);
+    EXPECT_EQ(session_->host("osslsigncode verify -CAfile " + shell_quote(certificate) + " -in " +
+                             shell_quote(attacked.string()))
+                  .exit_code,
+              0)
+        << "the signature still verifies";
+
+    EXPECT_EQ(run_and_confirm(attacked), "count=1\n" LUMO_STR2_EN "\n");
+    EXPECT_FALSE(fs::exists(staging_ / "setup-started.txt"));
+    EXPECT_FALSE(fs::exists(staging_ / "readme.txt"));
+    RunResult tested = session_->host(shell_quote(lumopack.string()) + " test " + shell_quote(attacked.string()));
+    EXPECT_EQ(tested.exit_code, 1) << tested.output;
+
+    // Packed with the signed stub, the installer carries no signature and runs.
+    const fs::path source = session_->scratch_folder("signed-stub-files");
+    fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
+    write_file(source / "readme.txt", "from a signed stub");
+    const fs::path installer = folder / "from-signed-stub.exe";
+    RunResult packed = session_->host(shell_quote(lumopack.string()) + " build " + shell_quote(source.string()) +
+                                      " -o " + shell_quote(installer.string()) + " --stub " +
+                                      shell_quote(signed_stub.string()) + " --level 1 2>&1");
+    ASSERT_EQ(packed.exit_code, 0) << packed.output;
+    EXPECT_NE(packed.output.find("its signature was removed"), std::string::npos) << packed.output;
+    fs::remove_all(staging_);
+    EXPECT_EQ(run_and_confirm(installer), "");
+    EXPECT_NE(setup_record(), "");
+    EXPECT_EQ(read_file(staging_ / "readme.txt"), "from a signed stub");
+}
+
 TEST_F(InstallerUnderWine, StagingFolderThatIsALinkOrAnotherUsersIsRefused) {
     const fs::path installer = build_installer("refused", {{"readme.txt", "must not land"}});
     const fs::path elsewhere = session_->scratch_folder("elsewhere");

@@ -84,6 +84,21 @@ void verify_packed_stream(std::span<const uint8_t> packed, uint64_t image_size, 
         throw PackError("the packed payload does not unpack to the files (an encoder fault); nothing was written");
 }
 
+// Takes a signing tool's certificate table off a stub: the table itself,
+// which ends the file, and the security directory entry that names it. An
+// installer made from a signed stub would carry a signature that covers the
+// stub alone, and the installer finds no payload behind a signed stub's
+// table (payload/installer_layout.h). True when there was a signature.
+bool remove_signature(std::vector<uint8_t>& stub, const std::string& shown_stub) {
+    const auto table = pe_certificate_table(stub);
+    if (!table) return false;
+    if (table->offset + table->size != stub.size())
+        throw PackError(shown_stub + " is signed, and data follows its certificate table: give the stub unsigned");
+    stub.resize(size_t(table->offset));
+    std::fill_n(stub.begin() + ptrdiff_t(table->directory_entry), 8, uint8_t(0));
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::span<const uint8_t>> InstallerPieces::in_order() const {
@@ -169,11 +184,12 @@ std::vector<std::string> read_order_file(const fs::path& path) {
 PackSummary pack_folder(const fs::path& folder, const fs::path& output, const PackOptions& options,
                         ProgressBar& progress) {
     PackSummary summary;
-    const std::vector<uint8_t> stub = read_whole_file<std::vector<uint8_t>>(options.stub);
+    std::vector<uint8_t> stub = read_whole_file<std::vector<uint8_t>>(options.stub);
     if (stub.empty()) throw PackError(shown(options.stub) + ": the stub is empty");
-    if (pe_certificate_table(stub))
+    if (remove_signature(stub, shown(options.stub)))
         summary.warnings.push_back(shown(options.stub) +
-                                   " is signed, and its signature does not cover the payload: sign the installer instead");
+                                   " is signed: its signature was removed, as it cannot cover the payload; sign the "
+                                   "finished installer");
 
     std::vector<GatheredFile> gathered = gather_folder(folder, output);
     std::vector<std::string> names;
