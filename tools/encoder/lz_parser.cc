@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
-#include <limits>
 
-#include "tools/encoder/blocks.h"
 #include "tools/encoder/code_lengths.h"
 
 namespace lumo {
@@ -16,35 +14,26 @@ struct LevelParameters {
     bool lazy;
     bool optimal;
     int passes;
+    int paths;
     uint32_t nice;  // a match this long is taken without looking further
 };
 
 LevelParameters parameters_for(int level) {
     static const LevelParameters table[] = {
-        {3, false, false, 0, 16},    // 1
-        {4, false, false, 0, 24},    // 2
-        {4, true, false, 0, 16},     // 3
-        {5, true, false, 0, 16},     // 4
-        {6, true, false, 0, 16},     // 5
-        {6, true, false, 0, 24},     // 6
-        {16, false, true, 1, 64},    // 7
-        {24, false, true, 2, 128},   // 8
-        {32, false, true, 2, 258},   // 9
+        {3, false, false, 0, 1, 16},    // 1
+        {4, false, false, 0, 1, 24},    // 2
+        {4, true, false, 0, 1, 16},     // 3
+        {5, true, false, 0, 1, 16},     // 4
+        {6, true, false, 0, 1, 16},     // 5
+        {6, true, false, 0, 1, 24},     // 6
+        {16, false, true, 1, 1, 64},    // 7
+        {24, false, true, 2, 1, 128},   // 8
+        {32, false, true, 2, 1, 258},   // 9
     };
     return table[std::clamp(level, 1, 9) - 1];
 }
 
 constexpr size_t kMatchesPerPosition = 8;
-
-// The lengths a match of up to `longest` bytes is tried with: every short
-// one, then only the last few, where ending a match early can let a cheaper
-// symbol follow. Lengths in between seldom pay and cost the most time.
-uint32_t next_length(uint32_t length, uint32_t longest) {
-    constexpr uint32_t kEveryLengthUpTo = 24;
-    constexpr uint32_t kLastLengths = 8;
-    if (length < kEveryLengthUpTo || length + kLastLengths >= longest) return length + 1;
-    return std::max(length + 1, longest - kLastLengths);
-}
 
 }  // namespace
 
@@ -77,38 +66,13 @@ LzCosts LzCosts::from_histogram(const LzHistogram& histogram) {
     return c;
 }
 
-void emit_match(MatchKind kind, int k, uint32_t length, uint32_t distance, uint8_t byte,
-                MatchHistory& history, std::vector<LzSymbol>& out) {
-    switch (kind) {
-    case MatchKind::literal:
-        out.push_back(literal_symbol(byte));
-        return;
-    case MatchKind::repeat:
-        assert(length == history.last_length && distance == history.last_distance);
-        out.push_back(repeat_symbol());
-        break;
-    case MatchKind::old_distance:
-        assert(history.old_distance(k) == distance);
-        assert(length >= min_old_length(distance) && length <= max_old_length(distance));
-        out.push_back(old_distance_symbol(k, length, distance));
-        break;
-    case MatchKind::short_match:
-        assert(length == 2 && distance >= 1 && distance <= 256);
-        out.push_back(short_symbol(distance));
-        break;
-    case MatchKind::long_match:
-        assert(length >= min_long_length(distance) && length <= max_long_length(distance));
-        out.push_back(long_symbol(length, distance));
-        break;
-    }
-    history.push(length, distance);
-}
-
 LzParser::LzParser(std::span<const uint8_t> data, int level)
     : data_(data),
       level_(level),
       finder_(data, parameters_for(level).optimal ? MatchFinder::Search::trees : MatchFinder::Search::chains,
               parameters_for(level).chain, parameters_for(level).nice),
+      cost_parse_(data, finder_,
+                  {parameters_for(level).passes, parameters_for(level).paths, parameters_for(level).nice}),
       costs_(LzCosts::estimate()),
       match_buffer_(kMatchesPerPosition) {}
 
@@ -122,10 +86,12 @@ void LzParser::parse(uint32_t begin, uint32_t end, MatchHistory& history, std::v
     if (begin == end) return;
     assert(begin >= next_record_);
     record_to(begin);
-    if (parameters_for(level_).optimal)
-        parse_optimal(begin, end, history, out);
-    else
+    if (parameters_for(level_).optimal) {
+        cost_parse_.parse(begin, end, costs_, history, out);
+        next_record_ = end;
+    } else {
         parse_lazy(begin, end, history, out);
+    }
     record_to(end);
 }
 
@@ -191,200 +157,6 @@ void LzParser::parse_lazy(uint32_t begin, uint32_t end, MatchHistory& history, s
         record_to(pos);
         if (pos < end) current = best_choice(pos, end, history, literal_cost);
     }
-}
-
-void LzParser::parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history, std::vector<LzSymbol>& out) {
-    const LevelParameters p = parameters_for(level_);
-    const uint32_t n = end - begin;
-
-    // Matches of every position, found once and priced anew on each pass.
-    std::vector<uint32_t> first_match(size_t(n) + 1, 0);
-    std::vector<Match> matches;
-    std::vector<uint16_t> short_distances(n, 0);
-    matches.reserve(size_t(n) * 2);
-    // Inside a match of the nice length the parse will hardly start another
-    // one, so those positions are only recorded: this keeps long repeats cheap.
-    uint32_t covered_to = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t pos = begin + i;
-        short_distances[i] = uint16_t(finder_.short_distance(pos));
-        first_match[i] = uint32_t(matches.size());
-        if (i < covered_to) {
-            finder_.skip(pos);
-            ++next_record_;
-            continue;
-        }
-        const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
-        const size_t found = finder_.find(pos, room, match_buffer_.data(), match_buffer_.size());
-        ++next_record_;
-        matches.insert(matches.end(), match_buffer_.begin(), match_buffer_.begin() + ptrdiff_t(found));
-        if (found > 0 && match_buffer_[found - 1].length >= p.nice) covered_to = i + match_buffer_[found - 1].length;
-    }
-    first_match[n] = uint32_t(matches.size());
-
-    // How the cheapest path found reaches a position: one step, or three
-    // (a match, one literal, the same distance again: records with a byte
-    // that differs), which one best path per position would otherwise miss.
-    struct Node {
-        uint32_t cost;
-        uint32_t length;        // of all the step
-        uint32_t distance;
-        MatchKind kind;         // of the (first) match
-        int8_t k;
-        bool second_repeat;     // three steps: the last is symbol 256, else 257
-        uint32_t first_length;  // three steps: length of the first match; else 0
-        MatchHistory history;
-    };
-    constexpr uint32_t kUnreached = std::numeric_limits<uint32_t>::max();
-    std::vector<Node> nodes(size_t(n) + 1);
-    const MatchHistory start = history;
-    std::vector<LzSymbol> result;
-
-    // Prices by stretch: after the first pass, each block the last result
-    // would be split into prices its positions with its own code lengths.
-    std::vector<uint32_t> region_ends{n};
-    std::vector<LzCosts> region_costs{costs_};
-
-    for (int pass = 0; pass < p.passes; ++pass) {
-        for (Node& node : nodes) node.cost = kUnreached;
-        nodes[0].cost = 0;
-        nodes[0].history = start;
-        size_t region = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            while (i >= region_ends[region]) ++region;
-            const LzCosts& costs = region_costs[region];
-            const Node& here = nodes[i];
-            const uint32_t pos = begin + i;
-            const uint32_t base = here.cost;
-            const MatchHistory& h = here.history;
-            auto relax = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost) {
-                Node& there = nodes[i + length];
-                if (base + cost >= there.cost) return;
-                there.cost = base + cost;
-                there.length = length;
-                there.distance = distance;
-                there.kind = kind;
-                there.k = int8_t(k);
-                there.first_length = 0;
-                there.history = h;
-                if (kind != MatchKind::literal) there.history.push(length, distance);
-            };
-            auto relax_three = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost,
-                                   uint32_t again, bool repeat) {
-                const uint32_t after = i + length + 1;
-                const uint32_t total = base + cost + costs.literal(data_[begin + i + length]) +
-                                       (repeat ? costs.repeat() : costs.old_match(0, again, distance));
-                Node& there = nodes[after + again];
-                if (total >= there.cost) return;
-                there.cost = total;
-                there.length = length + 1 + again;
-                there.distance = distance;
-                there.kind = kind;
-                there.k = int8_t(k);
-                there.second_repeat = repeat;
-                there.first_length = length;
-                there.history = h;
-                there.history.push(length, distance);
-                there.history.push(again, distance);
-            };
-            auto relax_with_repeat = [&](uint32_t length, uint32_t distance, MatchKind kind, int k, uint32_t cost) {
-                const uint32_t after = i + length + 1;
-                if (after >= n) return;
-                const uint32_t again = finder_.match_length(
-                    begin + after, distance, std::min({n - after, kMaxMatchLength, max_old_length(distance)}));
-                if (again < min_old_length(distance)) return;
-                // The same distance again: as long as it goes (symbol 257), or
-                // exactly as long as the first match (symbol 256, cheaper).
-                relax_three(length, distance, kind, k, cost, again, false);
-                if (again >= length) relax_three(length, distance, kind, k, cost, length, true);
-            };
-            relax(1, 0, MatchKind::literal, 0, costs.literal(data_[pos]));
-            const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
-            if (h.last_length > 0 && h.last_length <= room && h.last_distance <= pos &&
-                finder_.match_length(pos, h.last_distance, h.last_length) == h.last_length)
-            {
-                relax(h.last_length, h.last_distance, MatchKind::repeat, 0, costs.repeat());
-                relax_with_repeat(h.last_length, h.last_distance, MatchKind::repeat, 0, costs.repeat());
-            }
-            uint32_t longest_old = 0;
-            for (int k = 0; k < 4; ++k) {
-                const uint32_t d = h.old_distance(k);
-                if (d == 0 || d > pos) continue;
-                bool seen = false;
-                for (int j = 0; j < k; ++j) seen |= h.old_distance(j) == d;
-                if (seen) continue;
-                const uint32_t length = finder_.match_length(pos, d, std::min(room, max_old_length(d)));
-                longest_old = std::max(longest_old, length);
-                if (length >= min_old_length(d))
-                    relax_with_repeat(length, d, MatchKind::old_distance, k, costs.old_match(k, length, d));
-                if (length >= p.nice) {
-                    relax(length, d, MatchKind::old_distance, k, costs.old_match(k, length, d));
-                    continue;
-                }
-                for (uint32_t l = min_old_length(d); l <= length; l = next_length(l, length))
-                    relax(l, d, MatchKind::old_distance, k, costs.old_match(k, l, d));
-            }
-            if (short_distances[i] != 0 && room >= 2)
-                relax(2, short_distances[i], MatchKind::short_match, 0, costs.short_match(short_distances[i]));
-            uint32_t shorter = 0;
-            for (uint32_t m = first_match[i]; m < first_match[i + 1]; ++m) {
-                const uint32_t d = matches[m].distance;
-                const uint32_t length = std::min(matches[m].length, max_long_length(d));
-                relax_with_repeat(length, d, MatchKind::long_match, 0, costs.long_match(length, d));
-                if (length >= p.nice) {
-                    relax(length, d, MatchKind::long_match, 0, costs.long_match(length, d));
-                } else {
-                    for (uint32_t l = std::max(shorter + 1, min_long_length(d)); l <= length; l = next_length(l, length))
-                        relax(l, d, MatchKind::long_match, 0, costs.long_match(l, d));
-                }
-                shorter = length;
-            }
-        }
-
-        // Walk back from the end, then replay forwards as the decoder will.
-        std::vector<uint32_t> steps;
-        for (uint32_t i = n; i > 0; i -= nodes[i].length) steps.push_back(i);
-        result.clear();
-        std::vector<uint32_t> symbol_ends;  // position (from begin) after each symbol
-        MatchHistory replay = start;
-        uint32_t pos = begin;
-        for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-            const Node& node = nodes[*it];
-            if (node.first_length == 0) {
-                emit_match(node.kind, node.k, node.length, node.distance, data_[pos], replay, result);
-                pos += node.length;
-                symbol_ends.push_back(pos - begin);
-                continue;
-            }
-            const uint32_t again = node.length - node.first_length - 1;
-            emit_match(node.kind, node.k, node.first_length, node.distance, data_[pos], replay, result);
-            pos += node.first_length;
-            symbol_ends.push_back(pos - begin);
-            emit_match(MatchKind::literal, 0, 1, 0, data_[pos], replay, result);
-            pos += 1;
-            symbol_ends.push_back(pos - begin);
-            emit_match(node.second_repeat ? MatchKind::repeat : MatchKind::old_distance, 0, again, node.distance,
-                       data_[pos], replay, result);
-            pos += again;
-            symbol_ends.push_back(pos - begin);
-        }
-        assert(pos == end);
-        history = replay;
-        if (pass + 1 < p.passes && !result.empty()) {
-            const BlockPlan plan = plan_lz_blocks(StreamWriter{}, result, kFineLzChunk);
-            region_ends.clear();
-            region_costs.clear();
-            size_t first = 0;
-            for (size_t block_end : plan.ends) {
-                LzHistogram histogram;
-                for (size_t s = first; s < block_end; ++s) histogram.add(result[s]);
-                region_costs.push_back(LzCosts::from_histogram(histogram));
-                region_ends.push_back(block_end == result.size() ? n : symbol_ends[block_end - 1]);
-                first = block_end;
-            }
-        }
-    }
-    out.insert(out.end(), result.begin(), result.end());
 }
 
 }  // namespace lumo

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "tools/encoder/cost_parse.h"
 #include "tools/encoder/lz_symbols.h"
 #include "tools/encoder/match_finder.h"
 
@@ -41,18 +42,14 @@ private:
     void record_to(uint32_t pos);
     Choice best_choice(uint32_t pos, uint32_t end, const MatchHistory& history, int64_t literal_cost);
     void parse_lazy(uint32_t begin, uint32_t end, MatchHistory& history, std::vector<LzSymbol>& out);
-    void parse_optimal(uint32_t begin, uint32_t end, MatchHistory& history, std::vector<LzSymbol>& out);
 
     std::span<const uint8_t> data_;
     int level_;
     MatchFinder finder_;
+    CostParse cost_parse_;
     uint32_t next_record_ = 0;  // first position not yet recorded in the finder
     LzCosts costs_;
     std::vector<Match> match_buffer_;
 };
-
-// Appends the symbol that codes a match of `kind` and moves `history` on.
-void emit_match(MatchKind kind, int k, uint32_t length, uint32_t distance, uint8_t byte,
-                MatchHistory& history, std::vector<LzSymbol>& out);
 
 }  // namespace lumo

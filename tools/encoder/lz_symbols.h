@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -70,6 +71,34 @@ inline LzSymbol short_symbol(uint32_t distance) {
     const int ss = short_slot(distance - 1);
     return LzSymbol{uint16_t(kFirstShortMatch + ss), 0, 0, kShortSlots.extra_bits[size_t(ss)], 0,
                     distance - 1 - kShortSlots.base[size_t(ss)]};
+}
+
+// Appends the symbol that codes a match of `kind` and moves `history` on.
+inline void emit_match(MatchKind kind, int k, uint32_t length, uint32_t distance, uint8_t byte,
+                MatchHistory& history, std::vector<LzSymbol>& out) {
+    switch (kind) {
+    case MatchKind::literal:
+        out.push_back(literal_symbol(byte));
+        return;
+    case MatchKind::repeat:
+        assert(length == history.last_length && distance == history.last_distance);
+        out.push_back(repeat_symbol());
+        break;
+    case MatchKind::old_distance:
+        assert(history.old_distance(k) == distance);
+        assert(length >= min_old_length(distance) && length <= max_old_length(distance));
+        out.push_back(old_distance_symbol(k, length, distance));
+        break;
+    case MatchKind::short_match:
+        assert(length == 2 && distance >= 1 && distance <= 256);
+        out.push_back(short_symbol(distance));
+        break;
+    case MatchKind::long_match:
+        assert(length >= min_long_length(distance) && length <= max_long_length(distance));
+        out.push_back(long_symbol(length, distance));
+        break;
+    }
+    history.push(length, distance);
 }
 
 // Symbol counts of the three LZ-mode tables.
