@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <queue>
 
 #include "tools/encoder/code_lengths.h"
 
@@ -57,25 +59,18 @@ uint64_t audio_block_bits(const StreamWriter& writer, AudioHistogram h, int chan
     return bits;
 }
 
-// Chunks become blocks bottom-up: neighbours merge, the pair that saves the
-// most first, while a merge saves bits (one table fewer against tables that
-// fit each part better). `price` gives a block's bits, tables included.
+template <typename Histogram>
+struct Block {
+    Histogram histogram;
+    uint64_t bits;  // exact, tables included
+    size_t end;     // exclusive symbol index
+};
+
+// Blocks merge bottom-up: neighbours merge, the pair that saves the most
+// first, while a merge saves bits (one table fewer against tables that fit
+// each part better). `price` gives a block's bits, tables included.
 template <typename Histogram, typename Price>
-BlockPlan plan_blocks(size_t count, size_t chunk, const std::vector<Histogram>& chunks, Price price) {
-    BlockPlan plan;
-    if (count == 0) {
-        plan.ends.push_back(0);
-        plan.bits = price(Histogram{});
-        return plan;
-    }
-    struct Block {
-        Histogram histogram;
-        uint64_t bits;
-        size_t end;
-    };
-    std::vector<Block> blocks;
-    for (size_t i = 0; i < chunks.size(); ++i)
-        blocks.push_back({chunks[i], price(chunks[i]), std::min(count, (i + 1) * chunk)});
+void merge_blocks(std::vector<Block<Histogram>>& blocks, Price price) {
     // merged[i]: bits of blocks i and i + 1 as one.
     auto merged_price = [&](size_t i) {
         Histogram h = blocks[i].histogram;
@@ -105,24 +100,207 @@ BlockPlan plan_blocks(size_t count, size_t chunk, const std::vector<Histogram>& 
         if (best + 1 < blocks.size()) merged[best] = merged_price(best);
         if (best > 0) merged[best - 1] = merged_price(best - 1);
     }
-    for (const Block& b : blocks) {
+}
+
+// Pieces of `chunk` symbols as blocks of their own, each priced.
+template <typename Histogram, typename Count, typename Price>
+std::vector<Block<Histogram>> chunk_blocks(size_t count, size_t chunk, Count count_piece, Price price) {
+    std::vector<Block<Histogram>> blocks;
+    for (size_t at = 0; at < count; at += chunk) {
+        const size_t end = std::min(count, at + chunk);
+        Histogram h{};
+        count_piece(at, end, h);
+        blocks.push_back({h, price(h), end});
+    }
+    return blocks;
+}
+
+template <typename Histogram>
+BlockPlan plan_of(const std::vector<Block<Histogram>>& blocks) {
+    BlockPlan plan;
+    for (const Block<Histogram>& b : blocks) {
         plan.ends.push_back(b.end);
         plan.bits += b.bits;
     }
     return plan;
 }
 
+// x log2 x in 1/65536 bit, from integers alone so that every build agrees.
+uint64_t x_log2_x(uint64_t x) {
+    // log2(1 + m / 1024) for m = 0..1023, by repeated squaring of the mantissa.
+    static const auto fraction = [] {
+        std::array<uint32_t, 1024> t{};
+        for (uint64_t m = 0; m < 1024; ++m) {
+            uint64_t y = (1024 + m) << 21;  // 1 + m / 1024 with 31 fraction bits
+            uint32_t bits = 0;
+            for (int b = 15; b >= 0; --b) {
+                y = (y * y) >> 31;
+                if (y >= (uint64_t(2) << 31)) {
+                    y >>= 1;
+                    bits |= 1u << b;
+                }
+            }
+            t[m] = bits;
+        }
+        return t;
+    }();
+    if (x <= 1) return 0;
+    const int e = 63 - std::countl_zero(x);
+    const uint64_t m = e >= 10 ? (x >> (e - 10)) & 1023 : (x << (10 - e)) & 1023;
+    return x * ((uint64_t(e) << 16) + fraction[m]);
+}
+
+// Bits the symbols counted in `counts` take under an ideal code, in 1/65536 bit.
+template <size_t N>
+uint64_t ideal_bits(const std::array<uint64_t, N>& counts) {
+    uint64_t total = 0, sum = 0;
+    for (uint64_t c : counts) {
+        total += c;
+        sum += x_log2_x(c);
+    }
+    return x_log2_x(total) - sum;
+}
+
+uint64_t lz_estimate(const LzHistogram& h) {
+    // What a code-length block roughly costs beside the ideal code's bits.
+    constexpr uint64_t kTableEstimate = uint64_t(300) << 16;
+    return ideal_bits(h.main) + ideal_bits(h.distance) + ideal_bits(h.repeat_length) + kTableEstimate;
+}
+
+// The first merge rounds over many small pieces, by estimated sizes: the pair
+// of neighbours that saves the most merges first, as long as one saves. A
+// queue of candidate merges keeps this fast; entries that a merge made stale
+// are recognised by the versions of their blocks.
+std::vector<Block<LzHistogram>> merge_by_estimate(std::vector<Block<LzHistogram>> pieces) {
+    struct Node {
+        uint64_t estimate;
+        int prev, next;
+        uint32_t version;
+    };
+    std::vector<Node> nodes(pieces.size());
+    for (size_t i = 0; i < pieces.size(); ++i)
+        nodes[i] = {lz_estimate(pieces[i].histogram), int(i) - 1, i + 1 < pieces.size() ? int(i) + 1 : -1, 0};
+    struct Candidate {
+        int64_t saving;
+        int left;
+        uint32_t left_version, right_version;
+        bool operator<(const Candidate& o) const {
+            return saving != o.saving ? saving < o.saving : left > o.left;  // ties: the leftmost first
+        }
+    };
+    std::priority_queue<Candidate> queue;
+    auto offer = [&](int left) {
+        const int right = nodes[size_t(left)].next;
+        if (right < 0) return;
+        LzHistogram h = pieces[size_t(left)].histogram;
+        h.add(pieces[size_t(right)].histogram);
+        const int64_t saving =
+            int64_t(nodes[size_t(left)].estimate + nodes[size_t(right)].estimate) - int64_t(lz_estimate(h));
+        if (saving >= 0) queue.push({saving, left, nodes[size_t(left)].version, nodes[size_t(right)].version});
+    };
+    for (size_t i = 0; i + 1 < pieces.size(); ++i) offer(int(i));
+    while (!queue.empty()) {
+        const Candidate c = queue.top();
+        queue.pop();
+        Node& left = nodes[size_t(c.left)];
+        if (left.version != c.left_version || left.next < 0 || nodes[size_t(left.next)].version != c.right_version)
+            continue;
+        const int right = left.next;
+        Node& r = nodes[size_t(right)];
+        pieces[size_t(c.left)].histogram.add(pieces[size_t(right)].histogram);
+        pieces[size_t(c.left)].end = pieces[size_t(right)].end;
+        left.estimate = lz_estimate(pieces[size_t(c.left)].histogram);
+        left.next = r.next;
+        ++left.version;
+        ++r.version;  // gone: no entry with it stays valid
+        if (left.next >= 0) nodes[size_t(left.next)].prev = c.left;
+        offer(c.left);
+        if (left.prev >= 0) offer(left.prev);
+    }
+    std::vector<Block<LzHistogram>> blocks;
+    for (int i = pieces.empty() ? -1 : 0; i >= 0; i = nodes[size_t(i)].next) blocks.push_back(pieces[size_t(i)]);
+    return blocks;
+}
+
+// Moves each boundary between blocks by up to 8 pieces of `chunk` symbols
+// (pieces: the histograms of those pieces) where both blocks together come
+// out smaller.
+template <typename Price>
+void refine_boundaries(std::vector<Block<LzHistogram>>& blocks, const std::vector<LzHistogram>& pieces,
+                       size_t chunk, size_t count, Price price) {
+    for (size_t b = 0; b + 1 < blocks.size(); ++b) {
+        Block<LzHistogram>& left = blocks[b];
+        Block<LzHistogram>& right = blocks[b + 1];
+        const size_t first = (b == 0 ? 0 : blocks[b - 1].end) / chunk;  // first piece of the left block
+        const size_t boundary = left.end / chunk;
+        const size_t last = (right.end + chunk - 1) / chunk;  // one past the right block's last piece
+        uint64_t best = left.bits + right.bits;
+        size_t best_at = boundary;
+        std::array<uint64_t, 2> best_bits{left.bits, right.bits};
+        for (int shift : {-8, -4, -2, -1, 1, 2, 4, 8}) {
+            const int64_t at = int64_t(boundary) + shift;
+            if (at <= int64_t(first) || at >= int64_t(last)) continue;
+            LzHistogram l = left.histogram, r = right.histogram;
+            for (size_t p = std::min(size_t(at), boundary); p < std::max(size_t(at), boundary); ++p) {
+                LzHistogram& from = shift < 0 ? l : r;
+                LzHistogram& to = shift < 0 ? r : l;
+                for (size_t s = 0; s < from.main.size(); ++s) from.main[s] -= pieces[p].main[s], to.main[s] += pieces[p].main[s];
+                for (size_t s = 0; s < from.distance.size(); ++s) from.distance[s] -= pieces[p].distance[s], to.distance[s] += pieces[p].distance[s];
+                for (size_t s = 0; s < from.repeat_length.size(); ++s) from.repeat_length[s] -= pieces[p].repeat_length[s], to.repeat_length[s] += pieces[p].repeat_length[s];
+            }
+            const uint64_t lb = price(l), rb = price(r);
+            if (lb + rb < best) {
+                best = lb + rb;
+                best_at = size_t(at);
+                best_bits = {lb, rb};
+            }
+        }
+        if (best_at == boundary) continue;
+        left.histogram = LzHistogram{};
+        right.histogram = LzHistogram{};
+        for (size_t p = first; p < best_at; ++p) left.histogram.add(pieces[p]);
+        for (size_t p = best_at; p < last; ++p) right.histogram.add(pieces[p]);
+        left.end = std::min(count, best_at * chunk);
+        left.bits = best_bits[0];
+        right.bits = best_bits[1];
+    }
+}
+
 }  // namespace
 
-BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols, size_t chunk) {
-    std::vector<LzHistogram> chunks;
-    for (size_t at = 0; at < symbols.size(); at += chunk) {
-        LzHistogram h;
-        for (const LzSymbol& s : symbols.subspan(at, std::min(chunk, symbols.size() - at))) h.add(s);
-        chunks.push_back(h);
+BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols, BlockSearch search) {
+    auto price = [&](const LzHistogram& h) { return lz_block_bits(writer, h); };
+    auto count_piece = [&](size_t begin, size_t end, LzHistogram& h) {
+        for (size_t i = begin; i < end; ++i) h.add(symbols[i]);
+    };
+    if (symbols.empty()) {
+        BlockPlan plan;
+        plan.ends.push_back(0);
+        plan.bits = price(LzHistogram{});
+        return plan;
     }
-    BlockPlan plan = plan_blocks(symbols.size(), chunk, chunks,
-                                 [&](const LzHistogram& h) { return lz_block_bits(writer, h); });
+    std::vector<Block<LzHistogram>> blocks;
+    std::vector<LzHistogram> pieces;
+    if (search.estimate) {
+        blocks = chunk_blocks<LzHistogram>(symbols.size(), search.chunk, count_piece,
+                                           [](const LzHistogram&) { return uint64_t(0); });
+        if (search.refine)
+            for (const Block<LzHistogram>& b : blocks) pieces.push_back(b.histogram);
+        blocks = merge_by_estimate(std::move(blocks));
+        for (Block<LzHistogram>& b : blocks) b.bits = price(b.histogram);
+    } else {
+        blocks = chunk_blocks<LzHistogram>(symbols.size(), search.chunk, count_piece, price);
+    }
+    merge_blocks(blocks, price);
+    if (search.refine) {
+        if (pieces.empty())
+            for (size_t at = 0; at < symbols.size(); at += search.chunk) {
+                pieces.emplace_back();
+                count_piece(at, std::min(symbols.size(), at + search.chunk), pieces.back());
+            }
+        refine_boundaries(blocks, pieces, search.chunk, symbols.size(), price);
+    }
+    BlockPlan plan = plan_of(blocks);
     plan.bits += extra_bits(symbols);
     return plan;
 }
@@ -162,19 +340,24 @@ void write_lz_blocks(StreamWriter& writer, std::span<const LzSymbol> symbols, co
 
 BlockPlan plan_audio_blocks(const StreamWriter& writer, std::span<const uint8_t> symbols, int channels,
                             int first_channel) {
-    std::vector<AudioHistogram> chunks;
-    for (size_t at = 0; at < symbols.size(); at += kAudioChunk) {
-        AudioHistogram h;
-        const size_t end = std::min(symbols.size(), at + kAudioChunk);
-        size_t c = (size_t(first_channel) + at) % size_t(channels);
-        for (size_t i = at; i < end; ++i) {
+    auto price = [&](const AudioHistogram& h) { return audio_block_bits(writer, h, channels); };
+    if (symbols.empty()) {
+        BlockPlan plan;
+        plan.ends.push_back(0);
+        plan.bits = price(AudioHistogram{});
+        return plan;
+    }
+    auto count_piece = [&](size_t begin, size_t end, AudioHistogram& h) {
+        size_t c = (size_t(first_channel) + begin) % size_t(channels);
+        for (size_t i = begin; i < end; ++i) {
             ++h.counts[c][symbols[i]];
             if (++c == size_t(channels)) c = 0;
         }
-        chunks.push_back(h);
-    }
-    return plan_blocks(symbols.size(), kAudioChunk, chunks,
-                       [&](const AudioHistogram& h) { return audio_block_bits(writer, h, channels); });
+    };
+    std::vector<Block<AudioHistogram>> blocks =
+        chunk_blocks<AudioHistogram>(symbols.size(), kAudioChunk, count_piece, price);
+    merge_blocks(blocks, price);
+    return plan_of(blocks);
 }
 
 void write_audio_blocks(StreamWriter& writer, std::span<const uint8_t> symbols, int channels,

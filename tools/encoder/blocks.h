@@ -17,11 +17,20 @@ struct BlockPlan {
     uint64_t bits = 0;         // estimated size of all blocks, tables included
 };
 
-// `chunk`: symbols per piece that blocks are built from; smaller pieces find
-// better boundaries and take longer.
-inline constexpr size_t kFineLzChunk = 2048;
-inline constexpr size_t kCoarseLzChunk = 8192;
-BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols, size_t chunk);
+// How blocks are searched for: from pieces of `chunk` symbols, merged first
+// by an estimate of their size (`estimate`: fast on many small pieces) and
+// then by their exact size; `refine` then moves each boundary by a few pieces
+// where that saves.
+struct BlockSearch {
+    size_t chunk;
+    bool estimate;
+    bool refine;
+};
+inline constexpr BlockSearch kCoarseLzBlocks{8192, false, false};
+inline constexpr BlockSearch kFineLzBlocks{64, true, true};
+// Between the passes of the cost-driven parse, which only learns prices from them.
+inline constexpr BlockSearch kParseLzBlocks{64, true, false};
+BlockPlan plan_lz_blocks(const StreamWriter& writer, std::span<const LzSymbol> symbols, BlockSearch search);
 
 // Writes the planned blocks. Every block ends with the table switch except the
 // last when `last_in_stream`. Adds what was coded to `histogram`.

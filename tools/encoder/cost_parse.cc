@@ -314,7 +314,7 @@ void CostParse::parse(uint32_t begin, uint32_t end, const LzCosts& costs, MatchH
         }
         // Each pass is priced by the blocks it would be coded in; a pass that
         // comes out larger than the one before ends the search.
-        const BlockPlan plan = plan_lz_blocks(StreamWriter{}, trial, kFineLzChunk);
+        const BlockPlan plan = plan_lz_blocks(StreamWriter{}, trial, kParseLzBlocks);
         if (plan.bits >= best_bits) break;
         best_bits = plan.bits;
         best.swap(trial);

@@ -84,7 +84,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
                                        EncoderStatistics* statistics) {
     EncoderStatistics stats;
     const int level = std::clamp(options.level, kFastestLevel, kBestLevel);
-    const size_t lz_chunk = level >= 7 ? kFineLzChunk : kCoarseLzChunk;
+    const BlockSearch lz_blocks = level >= 7 ? kFineLzBlocks : kCoarseLzBlocks;
     StreamWriter writer;
     // Room for the worst case up front: a growing buffer would briefly need
     // twice its size, and the packer's memory is counted against the image.
@@ -117,7 +117,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
             bool take_audio = seg.continues && audio_before;
             if (!take_audio) {
                 parser.parse(seg.begin, sample_end, lz_history, symbols);
-                const uint64_t lz_bits = plan_lz_blocks(writer, symbols, lz_chunk).bits;
+                const uint64_t lz_bits = plan_lz_blocks(writer, symbols, lz_blocks).bits;
                 samples.clear();
                 code_audio(image, seg.begin, sample_end, count, trial, samples);
                 take_audio = plan_audio_blocks(writer, samples, count, first_channel).bits < lz_bits;
@@ -140,7 +140,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
         } else {
             parser.parse(seg.begin, seg.end, lz_history, symbols);
         }
-        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols, lz_chunk);
+        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols, lz_blocks);
 
         LzHistogram coded;
         write_lz_blocks(writer, symbols, lz_plan, last, coded);
