@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <queue>
 
 #include "tools/encoder/code_lengths.h"
@@ -125,30 +124,8 @@ BlockPlan plan_of(const std::vector<Block<Histogram>>& blocks) {
     return plan;
 }
 
-// x log2 x in 1/65536 bit, from integers alone so that every build agrees.
-uint64_t x_log2_x(uint64_t x) {
-    // log2(1 + m / 1024) for m = 0..1023, by repeated squaring of the mantissa.
-    static const auto fraction = [] {
-        std::array<uint32_t, 1024> t{};
-        for (uint64_t m = 0; m < 1024; ++m) {
-            uint64_t y = (1024 + m) << 21;  // 1 + m / 1024 with 31 fraction bits
-            uint32_t bits = 0;
-            for (int b = 15; b >= 0; --b) {
-                y = (y * y) >> 31;
-                if (y >= (uint64_t(2) << 31)) {
-                    y >>= 1;
-                    bits |= 1u << b;
-                }
-            }
-            t[m] = bits;
-        }
-        return t;
-    }();
-    if (x <= 1) return 0;
-    const int e = 63 - std::countl_zero(x);
-    const uint64_t m = e >= 10 ? (x >> (e - 10)) & 1023 : (x << (10 - e)) & 1023;
-    return x * ((uint64_t(e) << 16) + fraction[m]);
-}
+// x log2 x in 1/65536 bit.
+uint64_t x_log2_x(uint64_t x) { return x <= 1 ? 0 : x * log2_scaled(x); }
 
 // Bits the symbols counted in `counts` take under an ideal code, in 1/65536 bit.
 template <size_t N>

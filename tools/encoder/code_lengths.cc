@@ -1,6 +1,8 @@
 #include "tools/encoder/code_lengths.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cassert>
 #include <numeric>
 
@@ -133,6 +135,30 @@ std::vector<uint16_t> canonical_codes(std::span<const uint8_t> lengths) {
     for (size_t s = 0; s < lengths.size(); ++s)
         if (lengths[s] > 0) codes[s] = uint16_t(next[lengths[s]]++);
     return codes;
+}
+
+uint64_t log2_scaled(uint64_t x) {
+    // log2(1 + m / 1024) for m = 0..1023, by repeated squaring of the mantissa.
+    static const auto fraction = [] {
+        std::array<uint32_t, 1024> t{};
+        for (uint64_t m = 0; m < 1024; ++m) {
+            uint64_t y = (1024 + m) << 21;  // 1 + m / 1024 with 31 fraction bits
+            uint32_t bits = 0;
+            for (int b = 15; b >= 0; --b) {
+                y = (y * y) >> 31;
+                if (y >= (uint64_t(2) << 31)) {
+                    y >>= 1;
+                    bits |= 1u << b;
+                }
+            }
+            t[m] = bits;
+        }
+        return t;
+    }();
+    assert(x >= 1);
+    const int e = 63 - std::countl_zero(x);
+    const uint64_t m = e >= 10 ? (x >> (e - 10)) & 1023 : (x << (10 - e)) & 1023;
+    return (uint64_t(e) << 16) + fraction[m];
 }
 
 uint64_t coded_bits(std::span<const uint64_t> frequencies, std::span<const uint8_t> lengths) {

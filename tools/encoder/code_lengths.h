@@ -21,6 +21,10 @@ std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies,
 // consecutive in symbol order, the first code all zeros.
 std::vector<uint16_t> canonical_codes(std::span<const uint8_t> lengths);
 
+// log2(x) in 1/65536 bit for x >= 1, from integers alone so that every build
+// gives the same result; to about 1/1000 bit.
+uint64_t log2_scaled(uint64_t x);
+
 // Bits that `frequencies` cost with `lengths`.
 uint64_t coded_bits(std::span<const uint64_t> frequencies, std::span<const uint8_t> lengths);
 

@@ -52,13 +52,23 @@ LzCosts LzCosts::estimate() {
 
 LzCosts LzCosts::from_histogram(const LzHistogram& histogram) {
     LzCosts c;
+    // What an ideal code would spend on each symbol, at least the one bit a
+    // prefix code must: finer than whole code lengths, so the parse leans
+    // towards the choices that were frequent, which the next code then
+    // makes cheaper still.
     auto convert = [](std::span<const uint64_t> counts, std::span<uint32_t> costs) {
-        const std::vector<uint8_t> lengths = limited_code_lengths(counts);
-        uint8_t longest = 1;
-        for (uint8_t l : lengths) longest = std::max(longest, l);
+        uint64_t total = 0;
+        for (uint64_t n : counts) total += n;
+        uint32_t dearest = kUnit;
+        for (size_t s = 0; s < counts.size(); ++s) {
+            if (counts[s] == 0) continue;
+            const uint64_t bits = (log2_scaled(total) - log2_scaled(counts[s])) >> 12;  // 1/16 bit
+            costs[s] = std::clamp(uint32_t(bits), kUnit, uint32_t(kMaxCodeLength) * kUnit);
+            dearest = std::max(dearest, costs[s]);
+        }
         // An unused symbol would need a new table to code it: price it above any used one.
         for (size_t s = 0; s < counts.size(); ++s)
-            costs[s] = (lengths[s] != 0 ? lengths[s] : std::min(longest + 2, 18)) * kUnit;
+            if (counts[s] == 0) costs[s] = std::min(dearest + 2 * kUnit, 18 * kUnit);
     };
     convert(histogram.main, c.main);
     convert(histogram.distance, c.distance);
