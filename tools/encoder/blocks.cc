@@ -15,11 +15,11 @@ namespace {
 constexpr size_t kAudioChunk = 32768;
 
 std::vector<uint8_t> lz_lengths(const LzHistogram& h) {
-    std::vector<uint8_t> lengths = limited_code_lengths(h.main);
-    const std::vector<uint8_t> d = limited_code_lengths(h.distance);
-    const std::vector<uint8_t> r = limited_code_lengths(h.repeat_length);
-    lengths.insert(lengths.end(), d.begin(), d.end());
-    lengths.insert(lengths.end(), r.begin(), r.end());
+    std::vector<uint8_t> lengths(kLzTableSize);
+    const std::span<uint8_t> all(lengths);
+    limited_code_lengths(h.main, all.first(kMainSymbols));
+    limited_code_lengths(h.distance, all.subspan(kMainSymbols, kDistanceSymbols));
+    limited_code_lengths(h.repeat_length, all.subspan(kMainSymbols + kDistanceSymbols));
     return lengths;
 }
 
@@ -104,12 +104,12 @@ void merge_blocks(std::vector<Block<Histogram>>& blocks, Price price) {
 // Pieces of `chunk` symbols as blocks of their own, each priced.
 template <typename Histogram, typename Count, typename Price>
 std::vector<Block<Histogram>> chunk_blocks(size_t count, size_t chunk, Count count_piece, Price price) {
-    std::vector<Block<Histogram>> blocks;
-    for (size_t at = 0; at < count; at += chunk) {
-        const size_t end = std::min(count, at + chunk);
-        Histogram h{};
-        count_piece(at, end, h);
-        blocks.push_back({h, price(h), end});
+    std::vector<Block<Histogram>> blocks((count + chunk - 1) / chunk);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        Block<Histogram>& b = blocks[i];
+        b.end = std::min(count, (i + 1) * chunk);
+        count_piece(i * chunk, b.end, b.histogram);
+        b.bits = price(b.histogram);
     }
     return blocks;
 }
@@ -124,24 +124,40 @@ BlockPlan plan_of(const std::vector<Block<Histogram>>& blocks) {
     return plan;
 }
 
-// x log2 x in 1/65536 bit.
-uint64_t x_log2_x(uint64_t x) { return x <= 1 ? 0 : x * log2_scaled(x); }
+// x log2 x in 1/65536 bit for the small counts, the most frequent ones.
+struct SmallLog2 {
+    static constexpr size_t kSize = 4096;
+    std::vector<uint64_t> x_log2_x;
+    SmallLog2() : x_log2_x(kSize, 0) {
+        for (uint64_t i = 2; i < kSize; ++i) x_log2_x[i] = i * log2_scaled(i);
+    }
+};
+const SmallLog2 kSmallLog2;
 
-// Bits the symbols counted in `counts` take under an ideal code, in 1/65536 bit.
+inline uint64_t x_log2_x(uint64_t x) {
+    return x < SmallLog2::kSize ? kSmallLog2.x_log2_x[x] : x * log2_scaled(x);
+}
+
+// Bits the symbols counted in `a` and `b` together take under an ideal code,
+// in 1/65536 bit.
 template <size_t N>
-uint64_t ideal_bits(const std::array<uint64_t, N>& counts) {
+uint64_t ideal_bits(const std::array<uint64_t, N>& a, const std::array<uint64_t, N>& b) {
     uint64_t total = 0, sum = 0;
-    for (uint64_t c : counts) {
+    for (size_t s = 0; s < N; ++s) {
+        const uint64_t c = a[s] + b[s];
+        if (c == 0) continue;
         total += c;
         sum += x_log2_x(c);
     }
     return x_log2_x(total) - sum;
 }
 
-uint64_t lz_estimate(const LzHistogram& h) {
+// Estimated bits of a block holding the symbols of `a` and `b`.
+uint64_t lz_estimate(const LzHistogram& a, const LzHistogram& b) {
     // What a code-length block roughly costs beside the ideal code's bits.
     constexpr uint64_t kTableEstimate = uint64_t(300) << 16;
-    return ideal_bits(h.main) + ideal_bits(h.distance) + ideal_bits(h.repeat_length) + kTableEstimate;
+    return ideal_bits(a.main, b.main) + ideal_bits(a.distance, b.distance) +
+           ideal_bits(a.repeat_length, b.repeat_length) + kTableEstimate;
 }
 
 // The first merge rounds over many small pieces, by estimated sizes: the pair
@@ -154,9 +170,10 @@ std::vector<Block<LzHistogram>> merge_by_estimate(std::vector<Block<LzHistogram>
         int prev, next;
         uint32_t version;
     };
+    static const LzHistogram none;
     std::vector<Node> nodes(pieces.size());
     for (size_t i = 0; i < pieces.size(); ++i)
-        nodes[i] = {lz_estimate(pieces[i].histogram), int(i) - 1, i + 1 < pieces.size() ? int(i) + 1 : -1, 0};
+        nodes[i] = {lz_estimate(pieces[i].histogram, none), int(i) - 1, i + 1 < pieces.size() ? int(i) + 1 : -1, 0};
     struct Candidate {
         int64_t saving;
         int left;
@@ -169,10 +186,8 @@ std::vector<Block<LzHistogram>> merge_by_estimate(std::vector<Block<LzHistogram>
     auto offer = [&](int left) {
         const int right = nodes[size_t(left)].next;
         if (right < 0) return;
-        LzHistogram h = pieces[size_t(left)].histogram;
-        h.add(pieces[size_t(right)].histogram);
-        const int64_t saving =
-            int64_t(nodes[size_t(left)].estimate + nodes[size_t(right)].estimate) - int64_t(lz_estimate(h));
+        const int64_t saving = int64_t(nodes[size_t(left)].estimate + nodes[size_t(right)].estimate) -
+                               int64_t(lz_estimate(pieces[size_t(left)].histogram, pieces[size_t(right)].histogram));
         if (saving >= 0) queue.push({saving, left, nodes[size_t(left)].version, nodes[size_t(right)].version});
     };
     for (size_t i = 0; i + 1 < pieces.size(); ++i) offer(int(i));
@@ -186,7 +201,7 @@ std::vector<Block<LzHistogram>> merge_by_estimate(std::vector<Block<LzHistogram>
         Node& r = nodes[size_t(right)];
         pieces[size_t(c.left)].histogram.add(pieces[size_t(right)].histogram);
         pieces[size_t(c.left)].end = pieces[size_t(right)].end;
-        left.estimate = lz_estimate(pieces[size_t(c.left)].histogram);
+        left.estimate = lz_estimate(pieces[size_t(c.left)].histogram, none);
         left.next = r.next;
         ++left.version;
         ++r.version;  // gone: no entry with it stays valid

@@ -17,7 +17,7 @@ struct Coin {
     int32_t left, right;
 };
 
-void count_leaves(const std::vector<Coin>& coins, int32_t index, std::vector<uint8_t>& lengths) {
+void count_leaves(const std::vector<Coin>& coins, int32_t index, std::span<uint8_t> lengths) {
     // Packages nest at most max_length deep, so recursion stays shallow.
     const Coin& coin = coins[size_t(index)];
     if (coin.symbol >= 0) {
@@ -28,14 +28,15 @@ void count_leaves(const std::vector<Coin>& coins, int32_t index, std::vector<uin
     count_leaves(coins, coin.right, lengths);
 }
 
-// Huffman code lengths of `used` (sorted by rising frequency) with the two
-// queue method: leaves in order, and the merged nodes, which come out in
-// rising weight too. Returns the longest length.
-int huffman_lengths(std::span<const uint64_t> frequencies, const std::vector<int32_t>& used,
-                    std::vector<uint8_t>& lengths) {
-    const size_t n = used.size();
-    std::vector<uint64_t> weight(n - 1);
-    std::vector<int32_t> parent(2 * n - 1, -1);  // leaves 0..n-1, merged nodes n..2n-2
+// Symbols per alphabet at most: the largest table is the main one.
+constexpr size_t kMaxSymbols = 1024;
+
+// Huffman code lengths of the `n` symbols `used` (sorted by rising frequency)
+// with the two queue method: leaves in order, and the merged nodes, which
+// come out in rising weight too. Returns the longest length.
+int huffman_lengths(std::span<const uint64_t> frequencies, const int32_t* used, size_t n, std::span<uint8_t> lengths) {
+    std::array<uint64_t, kMaxSymbols> weight;
+    std::array<int32_t, 2 * kMaxSymbols> parent;  // leaves 0..n-1, merged nodes n..2n-2
     size_t leaf = 0, merged_next = 0, merged_count = 0;
     auto take = [&]() -> std::pair<size_t, uint64_t> {
         if (leaf < n && (merged_next == merged_count || frequencies[size_t(used[leaf])] <= weight[merged_next])) {
@@ -53,7 +54,8 @@ int huffman_lengths(std::span<const uint64_t> frequencies, const std::vector<int
         ++merged_count;
     }
     // Depths from the root (the last merged node) down.
-    std::vector<uint8_t> depth(2 * n - 1, 0);
+    std::array<uint8_t, 2 * kMaxSymbols> depth;
+    depth[2 * n - 2] = 0;
     int longest = 0;
     for (size_t i = 2 * n - 2; i-- > 0;) {
         depth[i] = uint8_t(std::min(255, depth[size_t(parent[i])] + 1));
@@ -69,28 +71,40 @@ int huffman_lengths(std::span<const uint64_t> frequencies, const std::vector<int
 
 std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies, int max_length) {
     std::vector<uint8_t> lengths(frequencies.size(), 0);
-    std::vector<int32_t> used;
-    for (size_t s = 0; s < frequencies.size(); ++s)
-        if (frequencies[s] > 0) used.push_back(int32_t(s));
-    if (used.empty()) return lengths;
-    if (used.size() == 1) {
-        lengths[size_t(used[0])] = 1;
-        return lengths;
+    limited_code_lengths(frequencies, lengths, max_length);
+    return lengths;
+}
+
+void limited_code_lengths(std::span<const uint64_t> frequencies, std::span<uint8_t> lengths, int max_length) {
+    assert(lengths.size() == frequencies.size() && frequencies.size() <= kMaxSymbols);
+    std::fill(lengths.begin(), lengths.end(), 0);
+    // Sorted by frequency, ties by symbol value, so the result does not depend
+    // on sort internals: one key holds both.
+    std::array<uint64_t, kMaxSymbols> keys;
+    size_t n = 0;
+    for (size_t s = 0; s < frequencies.size(); ++s) {
+        if (frequencies[s] == 0) continue;
+        assert(frequencies[s] < (uint64_t(1) << 47));
+        keys[n++] = frequencies[s] << 16 | s;
     }
-    assert(used.size() <= (size_t(1) << max_length));
-    // Ties broken by symbol value keep the result independent of sort internals.
-    std::stable_sort(used.begin(), used.end(), [&](int32_t a, int32_t b) {
-        return frequencies[size_t(a)] < frequencies[size_t(b)];
-    });
+    if (n == 0) return;
+    if (n == 1) {
+        lengths[keys[0] & 0xFFFF] = 1;
+        return;
+    }
+    assert(n <= (size_t(1) << max_length));
+    std::sort(keys.begin(), keys.begin() + ptrdiff_t(n));
+    std::array<int32_t, kMaxSymbols> used;
+    for (size_t i = 0; i < n; ++i) used[i] = int32_t(keys[i] & 0xFFFF);
     // A plain Huffman code is optimal when it fits the limit; package-merge
     // only where it does not.
-    if (huffman_lengths(frequencies, used, lengths) <= max_length) return lengths;
+    if (huffman_lengths(frequencies, used.data(), n, lengths) <= max_length) return;
     std::fill(lengths.begin(), lengths.end(), 0);
 
     std::vector<Coin> coins;
-    coins.reserve(used.size() * 2 * size_t(max_length + 1));
+    coins.reserve(n * 2 * size_t(max_length + 1));
     std::vector<int32_t> leaves;
-    for (int32_t s : used) {
+    for (int32_t s : std::span(used.data(), n)) {
         leaves.push_back(int32_t(coins.size()));
         coins.push_back({frequencies[size_t(s)], s, -1, -1});
     }
@@ -117,8 +131,7 @@ std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies,
         }
         list = std::move(merged);
     }
-    for (size_t i = 0; i < 2 * used.size() - 2; ++i) count_leaves(coins, list[i], lengths);
-    return lengths;
+    for (size_t i = 0; i < 2 * n - 2; ++i) count_leaves(coins, list[i], lengths);
 }
 
 std::vector<uint16_t> canonical_codes(std::span<const uint8_t> lengths) {

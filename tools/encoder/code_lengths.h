@@ -16,6 +16,9 @@ inline constexpr int kMaxCodeLength = 15;
 // used symbol gets length 1.
 std::vector<uint8_t> limited_code_lengths(std::span<const uint64_t> frequencies,
                                           int max_length = kMaxCodeLength);
+// The same into `lengths`, one per frequency (at most 1024).
+void limited_code_lengths(std::span<const uint64_t> frequencies, std::span<uint8_t> lengths,
+                          int max_length = kMaxCodeLength);
 
 // The canonical code of each symbol: shorter codes first, codes of one length
 // consecutive in symbol order, the first code all zeros.
