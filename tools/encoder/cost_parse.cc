@@ -325,7 +325,7 @@ void CostParse::parse(uint32_t begin, uint32_t end, const LzCosts& costs, MatchH
         for (size_t block_end : plan.ends) {
             LzHistogram histogram;
             for (size_t s = first; s < block_end; ++s) histogram.add(best[s]);
-            region_costs.push_back(LzCosts::from_histogram(histogram));
+            region_costs.push_back(LzCosts::from_frequencies(histogram));
             region_ends.push_back(block_end == best.size() ? n : symbol_ends[block_end - 1]);
             first = block_end;
         }

@@ -50,12 +50,24 @@ LzCosts LzCosts::estimate() {
     return c;
 }
 
-LzCosts LzCosts::from_histogram(const LzHistogram& histogram) {
+LzCosts LzCosts::from_code_lengths(const LzHistogram& histogram) {
     LzCosts c;
-    // What an ideal code would spend on each symbol, at least the one bit a
-    // prefix code must: finer than whole code lengths, so the parse leans
-    // towards the choices that were frequent, which the next code then
-    // makes cheaper still.
+    auto convert = [](std::span<const uint64_t> counts, std::span<uint32_t> costs) {
+        const std::vector<uint8_t> lengths = limited_code_lengths(counts);
+        uint8_t longest = 1;
+        for (uint8_t l : lengths) longest = std::max(longest, l);
+        // An unused symbol would need a new table to code it: price it above any used one.
+        for (size_t s = 0; s < counts.size(); ++s)
+            costs[s] = (lengths[s] != 0 ? lengths[s] : std::min(longest + 2, 18)) * kUnit;
+    };
+    convert(histogram.main, c.main);
+    convert(histogram.distance, c.distance);
+    convert(histogram.repeat_length, c.repeat_length);
+    return c;
+}
+
+LzCosts LzCosts::from_frequencies(const LzHistogram& histogram) {
+    LzCosts c;
     auto convert = [](std::span<const uint64_t> counts, std::span<uint32_t> costs) {
         uint64_t total = 0;
         for (uint64_t n : counts) total += n;
@@ -85,6 +97,10 @@ LzParser::LzParser(std::span<const uint8_t> data, int level)
                   {parameters_for(level).passes, parameters_for(level).paths, parameters_for(level).nice}),
       costs_(LzCosts::estimate()),
       match_buffer_(kMatchesPerPosition) {}
+
+void LzParser::learn(const LzHistogram& histogram) {
+    costs_ = parameters_for(level_).optimal ? LzCosts::from_frequencies(histogram) : LzCosts::from_code_lengths(histogram);
+}
 
 void LzParser::record_to(uint32_t pos) {
     while (next_record_ < pos) finder_.skip(next_record_++);

@@ -28,7 +28,7 @@ public:
     void pass_over(uint32_t end) { next_record_ = std::max(next_record_, end); }
 
     // Prices learnt from the symbols chosen so far; parses start from them.
-    void learn(const LzHistogram& histogram) { costs_ = LzCosts::from_histogram(histogram); }
+    void learn(const LzHistogram& histogram);
 
 private:
     struct Choice {

@@ -134,7 +134,13 @@ struct LzCosts {
     std::array<uint32_t, kLengthSymbols> repeat_length{};
 
     static LzCosts estimate();
-    static LzCosts from_histogram(const LzHistogram& histogram);
+    // The code lengths of the counted symbols: what the lazy parse weighs.
+    static LzCosts from_code_lengths(const LzHistogram& histogram);
+    // What an ideal code would spend on each counted symbol, at least the one
+    // bit a prefix code must. Finer than whole code lengths, these steer the
+    // cost-driven parse towards the choices that were frequent, which the
+    // next code then makes cheaper still.
+    static LzCosts from_frequencies(const LzHistogram& histogram);
 
     uint32_t literal(uint8_t byte) const { return main[byte]; }
     uint32_t repeat() const { return main[kRepeatSymbol]; }

@@ -22,7 +22,8 @@ struct BlockKind {
 
 class StreamWriter {
 public:
-    // Bits a code-length block for `lengths` (table_size() entries) takes.
+    // Bits a code-length block for `lengths` (table_size() entries) takes, at
+    // most: writing it searches further for a shorter form.
     uint64_t tables_bits(BlockKind kind, std::span<const uint8_t> lengths) const;
 
     // Writes the code-length block, in its cheaper form.
@@ -48,7 +49,9 @@ private:
         uint64_t bits;
     };
     Encoded encode(BlockKind kind, std::span<const uint8_t> lengths, bool keep) const;
-    Encoded best_encoding(BlockKind kind, std::span<const uint8_t> lengths) const;
+    // `thorough`: also searches for the cheapest choice of runs.
+    Encoded best_encoding(BlockKind kind, std::span<const uint8_t> lengths, bool thorough) const;
+    Encoded shorten(BlockKind kind, std::span<const uint8_t> lengths, Encoded e) const;
 
     BitWriter bits_;
     // What the decoder adds the next block's deltas to. It starts all zero;
