@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/posix/wine_text.h"
 
@@ -273,23 +274,71 @@ KeyIndex index_keys(std::string_view text) {
     return index;
 }
 
-// The key that `subkey` names once links on its way are followed; a chain
-// of links is followed a few times at most, so that a loop ends.
-std::string resolved_key(const KeyIndex& index, std::string key) {
-    for (int hops = 0; hops < 16; ++hops) {
-        bool followed = false;
-        std::string lowered_key = lowered(key);
-        for (size_t end = 0; end != std::string::npos && !followed;) {
-            end = lowered_key.find('\\', end + 1);
-            std::string prefix = lowered_key.substr(0, end);
-            auto link = index.links.find(prefix);
-            if (link == index.links.end()) continue;
-            key = link->second + (end == std::string::npos ? "" : key.substr(end));
-            followed = true;
+// Keys longer than this are no keys: the system's own names end at 32767
+// UTF-16 units, and a link target read from the file may be any length.
+constexpr size_t max_key_length = 32767;
+// Links on the way to a key are followed this many times at most, so that a
+// loop ends.
+constexpr int max_link_hops = 16;
+
+// The link names as a tree of their parts, so that the first link on a
+// key's way is found in one walk along the key, each part looked up once.
+class LinkTree {
+public:
+    explicit LinkTree(const KeyIndex& index) {
+        for (const auto& [name, target] : index.links) {
+            size_t node = 0;
+            for (size_t start = 0;;) {
+                const size_t end = std::min(name.find('\\', start), name.size());
+                node = child(node, name.substr(start, end - start));
+                if (end == name.size()) break;
+                start = end + 1;
+            }
+            nodes_[node].target = &target;
         }
-        if (!followed) return key;
     }
-    return key;
+
+    // The key once the first link on its way is followed, or nothing when
+    // no part of it is a link.
+    std::optional<std::string> follow_first(const std::string& key) const {
+        size_t node = 0;
+        for (size_t start = 0;;) {
+            const size_t end = std::min(key.find('\\', start), key.size());
+            const auto next = nodes_[node].children.find(lowered(std::string_view(key).substr(start, end - start)));
+            if (next == nodes_[node].children.end()) return std::nullopt;
+            node = next->second;
+            if (nodes_[node].target) return *nodes_[node].target + key.substr(end);
+            if (end == key.size()) return std::nullopt;
+            start = end + 1;
+        }
+    }
+
+private:
+    struct Node {
+        std::unordered_map<std::string, size_t> children;  // lowered part -> node
+        const std::string* target = nullptr;                // the key up to here is a link
+    };
+    std::vector<Node> nodes_ = std::vector<Node>(1);
+
+    size_t child(size_t node, const std::string& part) {
+        const auto [at, added] = nodes_[node].children.emplace(part, nodes_.size());
+        if (added) nodes_.emplace_back();
+        return at->second;
+    }
+};
+
+// The key that `subkey` names once the links on its way are followed.
+// Nothing when it, or what a link makes of it, is longer than a key can be.
+// Each hop walks the key once, so a lookup costs its length times the hops.
+std::optional<std::string> resolved_key(const KeyIndex& index, std::string key) {
+    const LinkTree links(index);
+    for (int hops = 0; key.size() <= max_key_length; ++hops) {
+        if (hops == max_link_hops) return key;
+        auto followed = links.follow_first(key);
+        if (!followed) return key;
+        key = std::move(*followed);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -297,7 +346,9 @@ std::string resolved_key(const KeyIndex& index, std::string key) {
 std::optional<std::vector<uint8_t>> wine_registry_value(std::string_view text, const std::string& subkey,
                                                         const std::string& value_name) {
     KeyIndex index = index_keys(text);
-    auto start = index.values_at.find(lowered(resolved_key(index, subkey)));
+    const auto key = resolved_key(index, subkey);
+    if (!key) return std::nullopt;
+    auto start = index.values_at.find(lowered(*key));
     if (start == index.values_at.end()) return std::nullopt;
 
     std::optional<std::vector<uint8_t>> found;

@@ -130,5 +130,28 @@ TEST(WineRegistry, LinkedKeysAreFollowed) {
     EXPECT_EQ(wine_registry_value(file, "Software\\Elsewhere\\x", ""), std::nullopt);
 }
 
+// A link target as long as a key can be, with a part at every other byte,
+// is followed in one walk per hop; a key or target any longer names no key,
+// even one the file holds. A chain of links is followed too.
+// (bench/wine_registry_bench.cc shows the time a lookup takes in a 2.4 MB
+// file with such a target.)
+TEST(WineRegistry, LongLinkTargetsAndChainsAreFollowedUpToTheLongestKey) {
+    const size_t longest = 32767;
+    std::string deep = "D";
+    while (deep.size() < longest - 2) deep += "\\a";  // "\\v" behind it makes the longest key
+    ASSERT_EQ(deep.size() + 2, longest);
+    std::string escaped;  // as a key line writes it
+    for (char c : deep) escaped += c == '\\' ? "\\\\" : std::string(1, c);
+    const std::string file = "WINE REGISTRY Version 2\n\n" + link_key("Software\\\\Link", "\\Registry\\Machine\\" + deep) +
+                             link_key("Software\\\\First", "\\Registry\\Machine\\Software\\Second") +
+                             link_key("Software\\\\Second", "\\Registry\\Machine\\Software\\Link") + "[" + escaped +
+                             "\\\\v] 1\n@=\"deep\"\n\n[" + escaped + "\\\\vw] 1\n@=\"too long\"\n";
+    EXPECT_EQ(wine_registry_value(file, deep + "\\v", ""), text("deep"));
+    EXPECT_EQ(wine_registry_value(file, "Software\\Link\\v", ""), text("deep"));
+    EXPECT_EQ(wine_registry_value(file, "SOFTWARE\\First\\V", ""), text("deep")) << "two links on the way";
+    EXPECT_EQ(wine_registry_value(file, deep + "\\vw", ""), std::nullopt) << "one byte too long";
+    EXPECT_EQ(wine_registry_value(file, "Software\\Link\\vw", ""), std::nullopt) << "one byte too long once followed";
+}
+
 }  // namespace
 }  // namespace lumo
