@@ -1,11 +1,6 @@
 // The installed product on POSIX: a Windows program in a Wine prefix. The
 // registry comes from the prefix's system.reg, the profile file from its
 // Windows folder, and version information from the program's own bytes.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -31,34 +26,20 @@ std::string host_path(const std::string& path) {
     return path;
 }
 
-// A regular file mapped read-only for the version resource search.
-class MappedFile {
-public:
-    explicit MappedFile(const std::string& path) {
-        if (path.empty()) return;
-        int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* at = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-            if (at != MAP_FAILED) {
-                data_ = static_cast<const uint8_t*>(at);
-                size_ = static_cast<size_t>(st.st_size);
-            }
-        }
-        close(fd);
-    }
-    ~MappedFile() {
-        if (data_) munmap(const_cast<uint8_t*>(data_), size_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    std::span<const uint8_t> bytes() const { return {data_, size_}; }
+// A program is read whole, not mapped: a file of the prefix that another
+// process shortens while it is mapped would end the run with SIGBUS at the
+// first touch of a page past its new end. Read, a changing file only gives
+// bytes that are no version resource.
+constexpr uint64_t program_file_limit = 256u << 20;
 
-private:
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-};
+std::string read_program(const std::string& path) {
+    if (path.empty()) return "";
+    return read_small_file(path, program_file_limit).value_or("");
+}
+
+std::span<const uint8_t> bytes_of(const std::string& file) {
+    return {reinterpret_cast<const uint8_t*>(file.data()), file.size()};
+}
 
 }  // namespace
 
@@ -92,20 +73,20 @@ bool PosixPlatform::read_registry_value(const std::string& subkey, const std::st
 }
 
 uint32_t PosixPlatform::version_info_size(const std::string& path) {
-    MappedFile file(host_path(path));
-    auto resource = find_version_resource(file.bytes());
+    const std::string file = read_program(host_path(path));
+    auto resource = find_version_resource(bytes_of(file));
     return resource ? resource->size : 0;
 }
 
 bool PosixPlatform::read_version_info(const std::string& path, uint32_t size, VersionInfo& info) {
-    MappedFile file(host_path(path));
-    auto resource = find_version_resource(file.bytes());
+    const std::string file = read_program(host_path(path));
+    auto resource = find_version_resource(bytes_of(file));
     if (!resource || size == 0) return false;
     // One block of the size asked for, as GetFileVersionInfoA fills it.
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
     if (!block) return false;
     uint32_t copied = std::min(size, resource->size);
-    std::memcpy(block.get(), file.bytes().data() + resource->offset, copied);
+    std::memcpy(block.get(), file.data() + resource->offset, copied);
     info = query_version_block(std::span<const uint8_t>(block.get(), copied));
     return true;
 }

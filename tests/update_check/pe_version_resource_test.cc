@@ -2,11 +2,19 @@
 // the MinGW resource compiler, hand-made version blocks, and damaged files.
 #include "platform/posix/pe_version_resource.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <thread>
+
+#include "platform/posix/posix_platform.h"
 
 namespace lumo {
 namespace {
@@ -189,6 +197,45 @@ TEST(VersionBlock, EveryCutOfABlockIsSafe) {
         VersionInfo info = query_version_block(cut);
         EXPECT_FALSE(info.has_fixed_info || info.has_product_name) << size;  // the root no longer fits
     }
+}
+
+// Another process shortens the product's program and writes it again while
+// the update check reads its version, over and over: each read gives the
+// version or none, and the run goes on. (Mapped, the program's pages past
+// its new end would end the run with SIGBUS.)
+TEST(PosixProduct, ProgramChangingWhileItIsReadIsHarmless) {
+    const std::vector<uint8_t> bytes = program("english64");
+    const auto resource = find_version_resource(bytes);
+    ASSERT_TRUE(resource.has_value());
+    const std::string path = testing::TempDir() + "changing-lumo.exe";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    PosixPlatform platform;
+    ASSERT_EQ(platform.version_info_size(path), resource->size) << "the program as it stands";
+
+    std::atomic<bool> done = false;
+    std::thread changer([&] {
+        while (!done) {
+            const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
+            if (fd < 0) continue;
+            if (write(fd, bytes.data(), bytes.size()) < 0) break;
+            close(fd);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    int whole = 0, none = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const uint32_t size = platform.version_info_size(path);
+        VersionInfo info;
+        const bool read = platform.read_version_info(path, resource->size, info);
+        EXPECT_TRUE(size == 0 || size == resource->size) << size;
+        EXPECT_TRUE(!read || !info.has_fixed_info || info.file_version_ms == 0x00010002u) << i;
+        (size == resource->size ? whole : none) += 1;
+    }
+    done = true;
+    changer.join();
+    std::printf("%d reads found the version, %d found none\n", whole, none);
+    std::remove(path.c_str());
 }
 
 }  // namespace
