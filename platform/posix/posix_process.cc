@@ -22,7 +22,10 @@ bool is_windows_program(const std::string& path) {
     return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
-// The full path of `program` found on PATH, or "".
+// The full path of `program` found in an absolute folder on PATH, or "".
+// An empty or relative entry names a folder relative to the current one,
+// and the program is started from the staging folder that the installer
+// has just filled: "./wine" there would be a file of the payload.
 std::string find_on_path(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
@@ -31,9 +34,10 @@ std::string find_on_path(const std::string& program) {
         size_t end = folders.find(':', start);
         if (end == std::string::npos) end = folders.size();
         std::string folder = folders.substr(start, end - start);
-        std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;
+        if (folder.empty() || folder[0] != '/') continue;
+        std::string candidate = folder + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return "";
 }

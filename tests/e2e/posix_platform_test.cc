@@ -200,6 +200,41 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
     setenv("PATH", path.c_str(), 1);
 }
 
+// Wine is looked for in absolute folders of PATH only. An empty or relative
+// entry would name a folder relative to the current one, and the program is
+// started in the staging folder: a "wine" the payload put there would run.
+TEST(PosixProcess, WineIsFoundOnlyInAbsoluteFoldersOfPath) {
+    ScratchFolder scratch;
+    const fs::path folder = scratch.path() / "Lumo.40", record = scratch.path() / "record";
+    const fs::path wine_folder = scratch.path() / "bin";
+    const std::string recorder = std::string("{ echo \"$0\"; } > ").append(record.string()) + ".part; mv " +
+                                 record.string() + ".part " + record.string() + "\n";
+    // The same "wine" where the installer starts and, planted by the payload,
+    // in the staging folder, in its root and in "bin".
+    const std::string planted = std::string("#!/bin/sh\necho planted > ").append((scratch.path() / "planted").string());
+    for (const fs::path& at : {scratch.path(), folder, folder / "bin"}) write_file(at / "wine", planted + "\n", 0755);
+    write_file(wine_folder / "wine", "#!/bin/sh\n" + recorder, 0755);
+    write_file(folder / "Setup.exe", "MZ\n", 0755);
+
+    const std::string path = getenv("PATH");
+    const fs::path was = fs::current_path();
+    fs::current_path(scratch.path());
+    for (const char* first : {"", "bin", "."}) {
+        const std::string entries = std::string(first) + ":" + wine_folder.string() + ":/usr/bin:/bin";
+        SCOPED_TRACE(entries);
+        fs::remove(record);
+        setenv("PATH", entries.c_str(), 1);
+        PosixPlatform platform;
+        const std::string program = (folder / "Setup.exe").string();
+        platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+        EXPECT_TRUE(wait_for_file(record, 10));
+        EXPECT_EQ(read_file(record), (wine_folder / "wine").string() + "\n");
+        EXPECT_FALSE(fs::exists(scratch.path() / "planted"));
+    }
+    fs::current_path(was);
+    setenv("PATH", path.c_str(), 1);
+}
+
 TEST(PosixProcess, InstallerImageIsTheOwnExecutable) {
     PosixPlatform platform;
     auto image = platform.installer_image();
