@@ -6,6 +6,8 @@
 //   a channel, so instead of eleven running sums updated at every byte, each
 //   channel keeps the bytes of its current run of 32 and the sums are taken
 //   when the pick is due, on vectors (payload/audio_weight_pick.h);
+// - the four weighted deltas of the channel's own take one multiplication
+//   of two words that hold them as 16-bit digits;
 // - the caller works on a local copy of the channels' state, so that its
 //   byte stores cannot force the state through memory, and passes the
 //   channel number, at compile time where it can.
@@ -26,11 +28,17 @@ public:
 
     // What a byte's prediction needs from the channel's earlier bytes.
     struct Channel {
-        // The channel's weights w1..w5 as they apply to the run's last four
-        // deltas a, b, c, d (newest first) and the shared delta cd:
-        // w1 a + w2 (a - b) + w3 (b - c) + w4 (c - d) + w5 cd, gathered
-        // per delta.
-        Weights m{};
+        // The weighted deltas of the prediction, w1 a + w2 (a - b) +
+        // w3 (b - c) + w4 (c - d) + w5 cd over the run's last four deltas
+        // a, b, c, d (newest first) and the shared delta cd, gathered per
+        // delta: m0 a + m1 b + m2 c + m3 d + m4 cd. The first four come
+        // from one multiplication: `history` holds a, b, c, d as signed
+        // 16-bit digits (a lowest) and `weights` m3, m2, m1, m0 (m3
+        // lowest), so that digit 3 of their product is m0 a + m1 b + m2 c
+        // + m3 d (see weighted_history).
+        uint64_t history = 0;
+        uint64_t weights = 0;
+        int32_t shared_weight = 0;  // m4 = w5
         int32_t last_byte = 0;
         uint32_t slot = 0;  // the next byte's place in the current run of 32
     };
@@ -53,16 +61,29 @@ public:
     // `channel_delta` is the delta shared by all channels.
     [[gnu::always_inline]] uint8_t decode_step(Channel& v, int k, int32_t& channel_delta,
                                                uint8_t symbol) {
-        const int32_t own = int8_t(uint8_t(rise(v, runs_[k], channel_delta) - symbol));
+        const int32_t own = int8_t(uint8_t(rise(v, channel_delta) - symbol));
         const uint8_t byte = uint8_t(v.last_byte + own);
         update(v, k, channel_delta, symbol, own, byte);
+        return byte;
+    }
+    // Bytes that channel `v` takes before the one that ends its run of 32,
+    // which the weight pick follows.
+    static uint32_t bytes_before_pick(const Channel& v) { return 31 - v.slot; }
+    // decode_step for a byte that does not end the channel's run: no pick,
+    // no call, so that a loop of them keeps its state in registers.
+    [[gnu::always_inline]] uint8_t decode_step_within_run(Channel& v, int k, int32_t& channel_delta,
+                                                          uint8_t symbol) {
+        const int32_t own = int8_t(uint8_t(rise(v, channel_delta) - symbol));
+        const uint8_t byte = uint8_t(v.last_byte + own);
+        record(v, runs_[k], channel_delta, symbol, own, byte);
+        channel_delta = own;
         return byte;
     }
     // The encoder's step: the symbol that codes `byte`.
     [[gnu::always_inline]] uint8_t code_step(Channel& v, int k, int32_t& channel_delta,
                                              uint8_t byte) {
         const int32_t own = int8_t(uint8_t(byte - v.last_byte));
-        const uint8_t symbol = uint8_t(rise(v, runs_[k], channel_delta) - own);
+        const uint8_t symbol = uint8_t(rise(v, channel_delta) - own);
         update(v, k, channel_delta, symbol, own, byte);
         return symbol;
     }
@@ -82,27 +103,44 @@ private:
     // the last byte plus this rise, as the first term is a multiple of 8.
     // So the byte's own delta is the rise less the symbol, as a signed byte,
     // without the last byte on the way from one byte to the next.
-    static int32_t rise(const Channel& v, const Run& r, int32_t delta) {
-        const uint32_t slot = v.slot;
-        const int32_t a = r.delta[slot + 3], b = r.delta[slot + 2], c = r.delta[slot + 1],
-                      d = r.delta[slot];
-        return (v.m[0] * a + v.m[1] * b + v.m[2] * c + v.m[3] * d + v.m[4] * delta) >> 3;
+    static int32_t rise(const Channel& v, int32_t delta) {
+        return (weighted_history(v) + v.shared_weight * delta) >> 3;
+    }
+
+    // Digit 3 (bits 48..63) of history x weights: the sum of the products of
+    // the digits i of one and 3 - i of the other, m0 a + m1 b + m2 c + m3 d,
+    // within +-4 x 128 x 34. The digits below add up to less than 2^47 in
+    // size (three terms of at most 128 x 34 each in digit 2), so adding 2^47
+    // before the shift takes their borrows and carries out of digit 3.
+    static int32_t weighted_history(const Channel& v) {
+        return int32_t(int64_t(v.history * v.weights + (uint64_t(1) << 47)) >> 48);
+    }
+    static uint64_t pack_weights(int32_t m0, int32_t m1, int32_t m2, int32_t m3) {
+        return uint64_t(int64_t(m3)) + (uint64_t(int64_t(m2)) << 16) + (uint64_t(int64_t(m1)) << 32) +
+               (uint64_t(int64_t(m0)) << 48);
     }
 
     void update(Channel& v, int k, int32_t& delta, uint8_t symbol, int32_t own, uint8_t byte) {
-        Run& r = runs_[k];
-        const uint32_t slot = v.slot;
-        r.delta[slot + 4] = int16_t(own);
-        v.last_byte = byte;
-        if (slot == 31) {
+        if (v.slot == 31) {
+            runs_[k].delta[35] = int16_t(own);
+            v.history = (v.history << 16) + uint64_t(int64_t(own));
+            v.last_byte = byte;
             adjust(v, k, int8_t(symbol), int16_t(delta));
             v.slot = 0;
         } else {
-            r.symbol[slot] = int8_t(symbol);
-            r.shared_delta[slot] = int16_t(delta);
-            v.slot = slot + 1;
+            record(v, runs_[k], delta, symbol, own, byte);
         }
         delta = own;
+    }
+    // A byte within the run (slot below 31) into it.
+    static void record(Channel& v, Run& r, int32_t delta, uint8_t symbol, int32_t own, uint8_t byte) {
+        const uint32_t slot = v.slot;
+        r.delta[slot + 4] = int16_t(own);
+        r.symbol[slot] = int8_t(symbol);
+        r.shared_delta[slot] = int16_t(delta);
+        v.history = (v.history << 16) + uint64_t(int64_t(own));
+        v.last_byte = byte;
+        v.slot = slot + 1;
     }
 
     // At the end of a run: the pick's step, if any, within -17..16. The
@@ -121,7 +159,8 @@ private:
         } else {
             if (weight < 16) weight += 1;
         }
-        v.m = {w[0] + w[1], w[2] - w[1], w[3] - w[2], -w[3], w[4]};
+        v.weights = pack_weights(w[0] + w[1], w[2] - w[1], w[3] - w[2], -w[3]);
+        v.shared_weight = w[4];
     }
 };
 

@@ -1,28 +1,36 @@
-// The fast decoder. It reads the same bits at the same buffer positions as
-// the reference decoder (same 8 KiB buffer, same refill and flush points)
-// and writes the same window, so output and progress reports agree for
+// The fast decoder. It reads the same bits at the same input buffer
+// positions as the reference decoder (same 8 KiB buffer, same refill points)
+// and makes the same progress reports with the same bytes behind them, for
 // every input, valid or not. What it does differently:
 //
-// - one unaligned 64-bit load per pass serves the symbol, its extra bits and
-//   a following distance code (at most 51 bits), or up to five literals, or
-//   audio bytes until fewer than 15 bits are left, each still with the
-//   checks of a pass of its own;
-// - symbols come from a lookup table indexed by the first 10 bits, filled
-//   from the code ranges next to each code table; longer codes take the
-//   reference path;
-// - the loop state lives in locals, written back around the rare calls that
-//   need it (refill, flush, code-length block);
-// - matches that do not cross the window end are copied in words of exact
-//   length (memmove for long ones, periodic words for close repeats);
-//   across the window end they go byte by byte as in the reference;
-// - audio bytes run in stretches that end before the next flush is due, so
-//   that the flush check is made once per stretch; within a stretch the
-//   channels are visited in their fixed order, each step with its channel
-//   known at compile time (payload/fast_audio_predictor.h), and groups of
-//   passes that can reach neither the count nor the refill point run
-//   without those checks;
-// - the extra symbol that the reference reads after the last byte is not
+// - Output. The reference decodes into a 1 MiB ring and copies each block
+//   out when the ring is about to wrap; here the bytes go straight to their
+//   place in the image, and a flush only reports them. The one block that
+//   may be refused, the last, is the exception: a block whose end can reach
+//   the end of the output (at most 1048566 bytes before it) is decoded into
+//   the caller's window, flat from its start, and copied out by the flush as
+//   the reference emits it, so that a refused block leaves the output as the
+//   caller gave it. Bytes before the image's start read the window's
+//   starting contents, as the reference's untouched ring positions do.
+// - Input. A 64-bit buffer of stream bits is refilled from the input buffer
+//   once per pass (twice for a match), branch-free.
+// - Symbols. One lookup by the next 10 bits answers the symbol and, for
+//   matches, the length or distance of its slot with the extra bits folded
+//   in (payload/fast_lookup.h); longer codes take the reference path. A
+//   literal is followed by up to four more from the bits already loaded.
+// - Matches are copied in words, up to payload/match_copy.h's overrun past
+//   their end where later bytes go anyway.
+// - Audio bytes run in stretches, each step with its channel known at
+//   compile time (payload/fast_audio_predictor.h), and groups of passes
+//   that can reach neither the stretch's end nor the refill point run
+//   without those checks.
+// - The extra symbol that the reference reads after the last byte is not
 //   read: it changes neither the output nor the reports.
+//
+// The fast loops run while no pass needs more than their checks: the pass
+// that starts at the stop position (the end of the output, a flush due, or
+// the last bytes before a boundary that word copies must not cross) is
+// made by careful_pass, with every check of the reference loop in its order.
 
 #include <algorithm>
 #include <array>
@@ -34,63 +42,35 @@
 #include "payload/code_length_block.h"
 #include "payload/code_table.h"
 #include "payload/fast_audio_predictor.h"
+#include "payload/fast_lookup.h"
+#include "payload/match_copy.h"
 #include "payload/match_tables.h"
 #include "payload/stream_decoders.h"
 
 namespace lumo {
 namespace {
 
-constexpr uint32_t lookup_bits = 10;
-// A 64-bit load at any bit offset holds 57 stream bits: a code of up to 15
-// bits and as many more codes of table length as fit behind it.
-constexpr uint32_t extra_symbols_per_load = (57 - max_code_length) / lookup_bits;
+// A flush is due once a block holds this many bytes: the reference flushes
+// when fewer than flush_margin window positions are left before its
+// unflushed bytes.
+constexpr uint64_t flush_span = window_size - flush_margin + 1;
+// No pass writes more than this many bytes.
+constexpr uint64_t longest_pass = 260;
+// A block is the last one when the output ends before the next flush;
+// decoding stops at the first pass that starts at or past the end, so a
+// block that starts this close to the end can be it.
+constexpr uint64_t last_block_reach = flush_span + longest_pass - 1;
+static_assert(last_block_reach < window_size);
+// Fast passes start only this far before a boundary that word copies must
+// not write across.
+constexpr uint64_t fast_pass_room = longest_pass + match_overrun;
+
 // Peeks load eight bytes at the byte offset; the padding behind the buffer
 // keeps that inside the input object wherever the offset stands.
 static_assert(BitInput::padding >= 8);
-
-// Entry: symbol in the low 16 bits, code length in the high ones; length 0
-// sends the value down the reference path.
-using SymbolLookup = std::array<uint32_t, 1u << lookup_bits>;
-
-// For each 10-bit prefix: the one (symbol, length) that every 16-bit value
-// with that prefix decodes to when that length is at most 10, else 0.
-//
-// Codes of length L take the values [limit[L - 1], limit[L]). Uncapped
-// limits of lengths up to 10 are multiples of 2^(16 - L), so those ranges
-// fall on prefix boundaries and all values of a prefix share one position.
-// A limit capped at 0xFFFF stands for 0x10000: the lowest bit of a peek is
-// cleared, so no value reaches 0xFFFF.
-void build_lookup(const CodeTable& t, SymbolLookup& lookup) {
-    constexpr uint32_t shift = 16 - lookup_bits;
-    const auto bound = [&](uint32_t i) { return t.limit[i] == 0xFFFF ? 0x10000u : t.limit[i]; };
-    uint32_t p = 0;
-    for (uint32_t length = 1; length <= lookup_bits; ++length) {
-        const uint32_t low = bound(length - 1);
-        const uint32_t end = bound(length) >> shift;
-        for (; p < end; ++p) {
-            const uint32_t position =
-                t.first_position[length] + (((p << shift) - low) >> (16 - length));
-            lookup[p] = t.symbol_list[position < t.symbol_count ? position : 0] | length << 16;
-        }
-    }
-    for (; p < lookup.size(); ++p) lookup[p] = 0;  // longer codes: the reference path
-}
-
-// The symbol whose code starts at the top of `bits`, and the code's length:
-// from the lookup, or for codes longer than its 10 bits the reference way
-// (the lowest of the 16 peeked bits is not looked at, so 15 valid bits do).
-struct Decoded {
-    uint32_t symbol, length;
-};
-[[gnu::always_inline]] inline Decoded decode_at(const CodeTable& table, const SymbolLookup& lookup,
-                                                uint64_t bits) {
-    const uint32_t entry = lookup[bits >> (64 - lookup_bits)];
-    if (entry >> 16) [[likely]]
-        return {entry & 0xFFFF, entry >> 16};
-    const uint32_t v = uint32_t(bits >> 48) & 0xFFFE;
-    const uint32_t length = code_length_of(table, v);
-    return {table.symbol_list[symbol_position(table, v, length)], length};
-}
+// Past this offset of the next byte to load, the true byte offset may be
+// past the refill point and is worked out exactly.
+constexpr uint32_t input_check_offset = loop_refill_threshold - 8;
 
 inline uint64_t load_be64(const uint8_t* p) {
     uint64_t v;
@@ -98,106 +78,93 @@ inline uint64_t load_be64(const uint8_t* p) {
     return __builtin_bswap64(v);
 }
 
-template <typename Word>
-inline Word load(const uint8_t* p) {
-    Word w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-template <typename Word>
-inline void store(uint8_t* p, Word w) {
-    std::memcpy(p, &w, sizeof w);
-}
+// The stream bits of the input buffer: `bits` holds `count` valid bits at
+// its top (and behind them stream bits or zeros); `next` is the next byte
+// not yet counted in.
+struct BitReader {
+    const uint8_t* bytes;
+    const uint8_t* next;
+    StreamBits bits;
+    uint32_t count;
 
-// Copies n <= 32 bytes as two possibly overlapping head and tail pieces,
-// every load before any store, so that it acts like memmove.
-inline void move_small(uint8_t* dst, const uint8_t* src, uint32_t n) {
-    if (n >= 16) {
-        const uint64_t a = load<uint64_t>(src), b = load<uint64_t>(src + 8);
-        const uint64_t c = load<uint64_t>(src + n - 16), d = load<uint64_t>(src + n - 8);
-        store(dst, a), store(dst + 8, b), store(dst + n - 16, c), store(dst + n - 8, d);
-    } else if (n >= 8) {
-        const uint64_t a = load<uint64_t>(src), b = load<uint64_t>(src + n - 8);
-        store(dst, a), store(dst + n - 8, b);
-    } else if (n >= 4) {
-        const uint32_t a = load<uint32_t>(src), b = load<uint32_t>(src + n - 4);
-        store(dst, a), store(dst + n - 4, b);
-    } else if (n >= 2) {
-        const uint16_t a = load<uint16_t>(src), b = load<uint16_t>(src + n - 2);
-        store(dst, a), store(dst + n - 2, b);
-    } else if (n == 1) {
-        *dst = *src;
-    }
-}
+    explicit BitReader(const BitInput& in) : bytes(in.bytes.data()) { load(in); }
 
-// The match copy into the window; answers the write position after it.
-// Byte by byte, each byte read from `distance` back (so a distance below the
-// length repeats the bytes just written), positions masked: that is what
-// every path here produces.
-inline uint32_t copy_in_window(uint8_t* window, uint32_t to, uint32_t length, uint32_t distance) {
-    const uint32_t from = (to - distance) & window_mask;
-    if (to + length > window_size || from + length > window_size) {
-        // Across the end of the window: the plain way.
-        for (uint32_t i = 0; i < length; ++i) {
-            window[to] = window[(to - distance) & window_mask];
-            to = (to + 1) & window_mask;
-        }
-        return to;
+    void load(const BitInput& in) {
+        next = bytes + in.byte_offset + 7;
+        bits = load_be64(bytes + in.byte_offset) << in.bit_offset;
+        count = 56 - in.bit_offset;
     }
-    uint8_t* dst = window + to;
-    const uint8_t* src = window + from;
-    if (distance >= length) {
-        // The source lies wholly before the destination, or after its start,
-        // where the byte-wise copy reads each byte before it overwrites it:
-        // both are a memmove.
-        if (length <= 32)
-            move_small(dst, src, length);
-        else
-            std::memmove(dst, src, length);
-    } else if (distance >= 8) {
-        // A close repeat: eight bytes at a time, each piece read from bytes
-        // already in place; the tail piece rewrites some of them with the
-        // same values.
-        uint32_t i = 0;
-        for (; i + 8 <= length; i += 8) store(dst + i, load<uint64_t>(src + i));
-        if (i < length) store(dst + length - 8, load<uint64_t>(src + length - 8));
-    } else if (distance == 1) {
-        std::memset(dst, *src, length);
-    } else {
-        // A pattern of 2..7 bytes (or distance 0, which rewrites a byte with
-        // itself): byte by byte for one period of at least 8 bytes, then
-        // eight bytes at a time from a whole number of periods back.
-        const uint32_t period = distance == 0 ? 0 : distance * ((8 + distance - 1) / distance);
-        uint32_t i = 0;
-        for (; i < length && (i < period || period == 0); ++i) dst[i] = src[i];
-        for (; i + 8 <= length; i += 8) store(dst + i, load<uint64_t>(dst + i - period));
-        for (; i < length; ++i) dst[i] = dst[i - period];
+    void store(BitInput& in) const {
+        const uint32_t position = bit_position();
+        in.byte_offset = position >> 3;
+        in.bit_offset = position & 7;
     }
-    return (to + length) & window_mask;
-}
+    uint32_t bit_position() const { return uint32_t(next - bytes) * 8 - count; }
+
+    // At least 56 valid bits after it.
+    void refill() {
+        bits |= load_be64(next) >> count;
+        next += (63 - count) >> 3;
+        count |= 56;
+    }
+    void consume(uint32_t n) {
+        bits <<= n;
+        count -= n;
+    }
+};
+
+// Where an audio stretch stands: the input bits, the next byte's place and
+// the delta shared by the channels.
+struct AudioCursor {
+    BitReader in;
+    uint8_t* out;
+    int32_t delta;
+};
 
 class FastDecoder {
 public:
     FastDecoder(uint8_t* window, uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress)
-        : window_(window), output_position_(output_begin), output_end_(output_end),
+        : image_(output_begin), size_(uint64_t(output_end - output_begin)), window_(window),
           progress_(progress) {}
 
-    // True when the stored stream produced the whole output by itself.
-    bool run(const uint8_t* packed_begin, const uint8_t* packed_end);
+    void run(const uint8_t* packed_begin, const uint8_t* packed_end);
 
 private:
     BitInput in_;
     CodeTables tables_;
-    SymbolLookup main_lookup_, distance_lookup_, repeat_lookup_;
+    MainLookup main_lookup_;
+    SlotLookup<48> distance_lookup_;
+    SlotLookup<28> repeat_lookup_;
     std::array<SymbolLookup, max_audio_channels> audio_lookup_;
 
-    uint8_t* window_;
-    uint32_t write_position_ = 0;
-    uint32_t flushed_position_ = 0;
-    int64_t bytes_left_ = 0;
-    uint8_t* output_position_;
-    uint8_t* output_end_;
+    // Output. Positions are counted in bytes decoded from the start.
+    uint8_t* const image_;
+    const uint64_t size_;
+    uint8_t* const window_;  // window_size bytes; its starting contents stand before the image
     ProgressSink& progress_;
+    uint64_t emitted_ = 0;   // bytes of the image reported so far
+    uint64_t produced_ = 0;  // bytes decoded
+    uint64_t flushed_ = 0;   // start of the current block
+    // Where the decoded bytes go: position x at block_[x - block_start_],
+    // for x from block_start_ on. The image itself (block_start_ 0), or for
+    // a block that may be the last the window (block_start_ = flushed_).
+    //
+    // Every pass starts less than flush_span bytes into its block and
+    // writes at most longest_pass bytes, so an image block, which starts
+    // more than last_block_reach bytes before the output's end, never
+    // reaches it, and a window block never passes the window's end.
+    uint8_t* block_ = nullptr;
+    uint64_t block_start_ = 0;
+    bool in_window_ = false;
+    // Word copies may write past a match's end; not in a window block that
+    // starts at 0, whose later positions still hold the window's starting
+    // contents.
+    bool overrun_ok_ = false;
+    uint64_t stop_ = 0;  // the fast loops leave the pass that starts here to careful_pass
+    bool done_ = false;
+    // At the end: the last pass wrote one byte (a literal or an audio byte)
+    // and left the reference's write position unmasked.
+    bool ended_on_single_byte_ = false;
 
     std::array<uint32_t, 4> old_distances_{};
     uint32_t ring_counter_ = 0;
@@ -207,300 +174,443 @@ private:
     int32_t channel_delta_ = 0;
     FastAudioPredictor audio_;
 
-    // The input position in bits; in_.byte_offset and in_.bit_offset are
-    // brought up to date only around the calls that use them.
-    uint32_t bit_position_ = 0;
-
-    void store_position() {
-        in_.byte_offset = bit_position_ >> 3;
-        in_.bit_offset = bit_position_ & 7;
-    }
-    void load_position() { bit_position_ = in_.byte_offset * 8 + in_.bit_offset; }
-
-    void read_tables() {
-        store_position();
-        read_code_tables(in_, tables_);
-        load_position();
-        if (tables_.audio_mode) {
-            for (int32_t k = 0; k < tables_.channel_count; ++k)
-                build_lookup(tables_.audio[k], audio_lookup_[k]);
-        } else {
-            build_lookup(tables_.main, main_lookup_);
-            build_lookup(tables_.distance, distance_lookup_);
-            build_lookup(tables_.repeat_length, repeat_lookup_);
-        }
-    }
-
+    void read_tables();
+    void start_block();
+    void lz_loop();
     void audio_loop();
     template <int C>
-    void audio_run(uint32_t room, bool& table_switch, bool& gave_up);
-    void lz_loop();
-    void flush_window();
-    void emit_output(const uint8_t* bytes, uint32_t n);
+    void audio_run(uint64_t room, bool& table_switch);
+    template <int C>
+    int audio_groups(AudioCursor& cursor, std::array<FastAudioPredictor::Channel, C>& channels,
+                     uint64_t groups);
+    void careful_pass();
+    void careful_lz_symbol();
+    void careful_audio_symbol();
+    uint8_t* copy_match_far(uint8_t* out, uint32_t distance, uint32_t length);
+    uint8_t byte_at(uint64_t position, uint32_t back) const;
+    void put_byte(uint8_t byte);
+    void flush(uint32_t write_position);
+    void emit(uint32_t from, uint32_t n);
 };
 
-bool FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
+void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     in_.set_source(packed_begin, packed_end);
-    bytes_left_ = output_end_ - output_position_;
     in_.fill_input();
-    load_position();
     read_tables();
-    bytes_left_ -= 1;
-
-    while (bytes_left_ >= 0 && in_.stale_refills <= max_stale_refills) {
-        if (tables_.audio_mode)
-            audio_loop();
-        else
-            lz_loop();
+    start_block();
+    while (!done_) {
+        if (produced_ < stop_) {
+            if (tables_.audio_mode)
+                audio_loop();
+            else
+                lz_loop();
+        }
+        if (!done_) careful_pass();
     }
-    store_position();
-    const bool filled = bytes_left_ < 0 && !in_.read_past_stored_end();
-    flush_window();
-    return filled;
+    // The reference's write position: masked at the start of each pass, not
+    // after a one-byte pass.
+    const uint32_t write_position = ended_on_single_byte_
+                                        ? uint32_t((produced_ - 1) & window_mask) + 1
+                                        : uint32_t(produced_ & window_mask);
+    flush(write_position);
 }
 
-// The audio mode, until the wanted count is reached or a block switches to
-// the LZ mode. Each audio pass writes one byte, so the pass at which the
-// flush check next holds is known in advance: the passes before it run as
-// one stretch (audio_run) that checks only the refill point and the count,
-// and a stretch ends early at a table switch or when the input gives up.
-void FastDecoder::audio_loop() {
-    while (bytes_left_ >= 0) {
-        write_position_ &= window_mask;
-        if ((bit_position_ >> 3) > loop_refill_threshold) {
-            store_position();
-            in_.refill_input();
-            load_position();
-            if (in_.stale_refills > max_stale_refills) break;
-        }
-        if (((flushed_position_ - write_position_) & window_mask) < flush_margin &&
-            flushed_position_ != write_position_)
-            flush_window();
-
-        // The flush check first holds again this many passes on.
-        const uint32_t gap = (flushed_position_ - write_position_) & window_mask;
-        const uint32_t until_flush = (gap == 0 ? window_size : gap) - (flush_margin - 1);
-        const uint32_t room = uint32_t(std::min<int64_t>(bytes_left_ + 1, until_flush));
-
-        bool table_switch = false, gave_up = false;
-        switch (tables_.channel_count) {
-        case 1: audio_run<1>(room, table_switch, gave_up); break;
-        case 2: audio_run<2>(room, table_switch, gave_up); break;
-        case 3: audio_run<3>(room, table_switch, gave_up); break;
-        default: audio_run<4>(room, table_switch, gave_up); break;
-        }
-        if (gave_up) break;
-        if (table_switch) {
-            read_tables();
-            if (in_.stale_refills > max_stale_refills || !tables_.audio_mode) break;
-        }
+void FastDecoder::read_tables() {
+    read_code_tables(in_, tables_);
+    if (tables_.audio_mode) {
+        for (int32_t k = 0; k < tables_.channel_count; ++k)
+            build_symbol_lookup(tables_.audio[k], audio_lookup_[k]);
+    } else {
+        build_main_lookup(tables_.main, main_lookup_);
+        distance_lookup_.build(tables_.distance, distance_slots, 1);
+        repeat_lookup_.build(tables_.repeat_length, length_slots, 2);
     }
 }
 
-// Up to `room` audio passes with C channels, each after the checks of its own
-// pass (the first pass's were made by the caller). Stops early at a table
-// switch symbol (consumed, left for the caller to act on) or when the input
-// gives up. The channels are visited in groups, in their fixed order, so
-// that each step knows its channel and lookup table at compile time.
-template <int C>
-void FastDecoder::audio_run(uint32_t room, bool& table_switch, bool& gave_up) {
-    uint8_t* const window = window_;
-    const uint8_t* const input = in_.bytes.data();
-    uint32_t pos = bit_position_;
-    uint32_t write = write_position_;
-    uint32_t count = 0;
-    int32_t delta = channel_delta_;
-    auto channels = audio_.load<C>();
-
-    // Stream bits from `pos` on, MSB first; `avail` of them are valid.
-    uint64_t bits = 0;
-    uint32_t avail = 0;
-    int32_t stopped_at = 0;  // the channel of the pass that did not run
-    // One audio pass after its checks: false when the symbol was a table
-    // switch, which ends the stretch.
-    const auto step = [&](int k) {
-        if (avail < max_code_length) {
-            bits = load_be64(input + (pos >> 3)) << (pos & 7);
-            avail = 64 - (pos & 7);
-        }
-        const auto [s, n] = decode_at(tables_.audio[k], audio_lookup_[k], bits);
-        bits <<= n;
-        pos += n;
-        avail -= n;
-        if (s == audio_table_switch_symbol) [[unlikely]]
-            return table_switch = true, stopped_at = k, false;
-        window[write & window_mask] = audio_.decode_step(channels[k], k, delta, uint8_t(s));
-        write += 1;
-        count += 1;
-        return true;
-    };
-    // A pass with the checks of the reference loop: the count, then the
-    // refill point (the first pass's were made by the caller).
-    const auto checked_pass = [&](int k) {
-        if (count == room) return stopped_at = k, false;
-        if (count > 0 && (pos >> 3) > loop_refill_threshold) {
-            bit_position_ = pos;
-            store_position();
-            in_.refill_input();
-            load_position();
-            pos = bit_position_;
-            avail = 0;
-            if (in_.stale_refills > max_stale_refills) return gave_up = true, stopped_at = k, false;
-        }
-        return step(k);
-    };
-    const auto group = [&]<int... K>(std::integer_sequence<int, K...>, auto pass) {
-        return (pass(K) && ...);
-    };
-    constexpr auto channel_order = std::make_integer_sequence<int, C>{};
-
-    int32_t k = tables_.current_channel % C;
-    bool going = true;
-    for (; k != 0 && going; k = k + 1 == C ? 0 : k + 1) going = checked_pass(k);
-    while (going) {
-        // Whole groups of passes in which neither check can hold: each pass
-        // reads at most 15 bits, so the refill point is this far off.
-        constexpr uint32_t refill_bit = (loop_refill_threshold + 1) * 8;
-        const uint32_t clear = pos < refill_bit ? (refill_bit - 1 - pos) / max_code_length : 0;
-        const uint32_t passes = std::min(room - count, clear);
-        for (uint32_t groups = passes / C; groups > 0 && going; --groups)
-            going = group(channel_order, step);
-        if (going) going = group(channel_order, checked_pass);
+// Where the block that starts at flushed_ goes, and where the fast loops
+// stop in it.
+void FastDecoder::start_block() {
+    const uint64_t flush_at = flushed_ + flush_span;
+    if (size_ - flushed_ <= last_block_reach) {
+        in_window_ = true;
+        block_ = window_;
+        block_start_ = flushed_;
+        overrun_ok_ = flushed_ > 0;
+        // The pass at the last byte is made carefully, so that the end
+        // knows whether it was a one-byte pass.
+        stop_ = std::min({std::max<uint64_t>(size_, 1) - 1, flush_at,
+                          overrun_ok_ ? flushed_ + window_size - fast_pass_room : flush_at});
+    } else {
+        in_window_ = false;
+        block_ = image_;
+        block_start_ = 0;
+        overrun_ok_ = true;
+        // Word copies must not write into a next block that goes to the
+        // window: the image keeps there what the caller put in it.
+        const bool next_may_be_last = size_ - flush_at <= last_block_reach + longest_pass;
+        stop_ = next_may_be_last ? flush_at - fast_pass_room : flush_at;
     }
-    tables_.current_channel = stopped_at;
-    audio_.store<C>(channels);
-    channel_delta_ = delta;
-    bit_position_ = pos;
-    // As one pass per byte leaves it: masked before each byte, not after.
-    if (count > 0) write_position_ = ((write - 1) & window_mask) + 1;
-    bytes_left_ -= count;
 }
 
-// The LZ mode, until the wanted count is reached or a block switches to the
-// audio mode. Each pass is one pass of the reference loop; the bit position,
-// write position and byte count live in locals and go back to the members
-// around the rare calls that use them (refill, flush, table switch).
+// The LZ mode, until a pass needs care or a block switches to the audio mode.
 void FastDecoder::lz_loop() {
-    uint8_t* const window = window_;
-    const uint8_t* const input = in_.bytes.data();
-    uint32_t pos = bit_position_;
-    uint32_t write = write_position_;
-    int64_t left = bytes_left_;
-    const auto save = [&] {
-        bit_position_ = pos;
-        write_position_ = write;
-        bytes_left_ = left;
-    };
-    const auto restore = [&] {
-        pos = bit_position_;
-        write = write_position_;
-        left = bytes_left_;
-    };
+    namespace me = main_entry;
+    BitReader in(in_);
+    const uint8_t* const input_check = in.bytes + input_check_offset;
+    uint8_t* const block = block_;
+    uint8_t* out = block + (produced_ - block_start_);
+    uint8_t* const stop = block + (stop_ - block_start_);
+    const bool overrun_ok = overrun_ok_;
+    auto old_distances = old_distances_;
+    uint32_t ring_counter = ring_counter_;
+    uint32_t last_distance = last_distance_, last_length = last_length_;
 
-    // Symbols and extra bits come from `bits`, the 57 or more stream bits
-    // at `pos` loaded once per pass; both move on together.
-    uint64_t bits = 0;
-    const auto take = [&](uint32_t n) {
-        const uint32_t v = uint32_t((bits >> (63 - n)) >> 1);  // 0 for n = 0
-        bits <<= n;
-        pos += n;
-        return v;
-    };
-    const auto symbol = [&](const CodeTable& table, const SymbolLookup& lookup) {
-        const auto [s, n] = decode_at(table, lookup, bits);
-        bits <<= n;
-        pos += n;
-        return s;
+    const auto save = [&] {
+        in.store(in_);
+        produced_ = block_start_ + uint64_t(out - block);
+        old_distances_ = old_distances;
+        ring_counter_ = ring_counter;
+        last_distance_ = last_distance;
+        last_length_ = last_length;
     };
     const auto match = [&](uint32_t length, uint32_t distance) {
-        last_distance_ = distance;
-        old_distances_[ring_counter_ & 3] = distance;
-        ring_counter_ += 1;
-        left -= length;
-        last_length_ = length;
-        write = copy_in_window(window, write, length, distance);
+        last_distance = distance;
+        old_distances[ring_counter & 3] = distance;
+        ring_counter += 1;
+        last_length = length;
+        // Within the block's bytes, or (distance 0 and before the block)
+        // the long way.
+        if (size_t(distance) - 1 < size_t(out - block)) [[likely]]
+            out = overrun_ok ? copy_match_overrun(out, distance, length)
+                             : copy_match_exact(out, distance, length);
+        else
+            out = copy_match_far(out, distance, length);
     };
 
-    while (left >= 0) {
-        write &= window_mask;
-        if ((pos >> 3) > loop_refill_threshold) {
-            save();
-            store_position();
-            in_.refill_input();
-            load_position();
-            restore();
-            if (in_.stale_refills > max_stale_refills) break;
-        }
-        if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write) {
-            save();
-            flush_window();
-        }
-        bits = load_be64(input + (pos >> 3)) << (pos & 7);
-
-        const uint32_t s = symbol(tables_.main, main_lookup_);
-        if (s < repeat_match_symbol) {
-            window[write++] = uint8_t(s);
-            left -= 1;
-            // More literals from the bits already loaded, each with the
-            // checks of a pass of its own; anything else goes round the loop.
-            for (uint32_t more = 0; more < extra_symbols_per_load && left >= 0; ++more) {
-                write &= window_mask;
-                if ((pos >> 3) > loop_refill_threshold) break;
-                if (((flushed_position_ - write) & window_mask) < flush_margin && flushed_position_ != write)
-                    break;
-                const uint32_t entry = main_lookup_[bits >> (64 - lookup_bits)];
-                if ((entry >> 16) == 0 || (entry & 0xFFFF) >= repeat_match_symbol) break;
-                bits <<= entry >> 16;
-                pos += entry >> 16;
-                window[write++] = uint8_t(entry);
-                left -= 1;
+    while (out < stop) {
+        // Below the check offset, a pass and the literals that follow it
+        // from the same load (at most 56 bits, all counted in below the
+        // next byte to load) end before the refill point.
+        const bool near_refill = in.next > input_check;
+        if (near_refill) [[unlikely]] {
+            if ((in.bit_position() >> 3) > loop_refill_threshold) {
+                save();
+                in_.refill_input();
+                if (in_.stale_refills > max_stale_refills) {
+                    done_ = true;
+                    return;
+                }
+                in.load(in_);
             }
-        } else if (s >= first_long_match_symbol) {
-            const MatchSlot& l = length_slots[s - first_long_match_symbol];
-            uint32_t length = l.base + 3 + take(l.extra_bits);
-            const MatchSlot& d = distance_slots[symbol(tables_.distance, distance_lookup_)];
-            const uint32_t distance = d.base + 1 + take(d.extra_bits);
-            length += (distance >= far_distance_2) + (distance >= far_distance_3);
-            match(length, distance);
-        } else if (s < first_short_match_symbol) {
-            if (s == repeat_match_symbol) {
-                match(last_length_, last_distance_);
-                continue;
+        }
+        in.refill();
+        uint32_t entry = main_entry_at(tables_.main, main_lookup_, in.bits);
+        if (me::is_literal(entry)) {
+            in.consume(me::total(entry));
+            *out++ = uint8_t(me::payload(entry));
+            // More literals from the bits already loaded, each a pass with
+            // the one check that can hold.
+            for (int more = 0; more < 4 && out < stop && !near_refill; ++more) {
+                entry = main_lookup_[in.bits >> (64 - me::main_bits)];
+                if (!me::is_literal(entry)) break;
+                in.consume(me::total(entry));
+                *out++ = uint8_t(me::payload(entry));
             }
-            const uint32_t distance = old_distances_[(ring_counter_ - (s - 256)) & 3];
-            const MatchSlot& l = length_slots[symbol(tables_.repeat_length, repeat_lookup_)];
-            uint32_t length = l.base + 2 + take(l.extra_bits);
-            length += (distance >= far_distance_1) + (distance >= far_distance_2) +
-                      (distance >= far_distance_3);
-            match(length, distance);
-        } else if (s != lz_table_switch_symbol) {
-            const MatchSlot& d = short_distance_slots[s - first_short_match_symbol];
-            match(2, d.base + 1 + take(d.extra_bits));
-        } else {
+            continue;
+        }
+        const StreamBits bits = in.bits;
+        const uint32_t total = me::total(entry);
+        in.consume(total);
+        switch (me::kind(entry)) {
+        case me::long_match: {
+            uint32_t length = top_bits(bits, total) + uint32_t(me::payload(entry));
+            const SlotValue d =
+                slot_value_at(tables_.distance, distance_lookup_, distance_slots, 1, in.bits);
+            in.consume(d.total);
+            length += (d.value >= far_distance_2) + (d.value >= far_distance_3);
+            match(length, d.value);
+            break;
+        }
+        case me::short_match:
+            match(2, top_bits(bits, total) + uint32_t(me::payload(entry)));
+            break;
+        case me::old_distance: {
+            const uint32_t distance = old_distances[(ring_counter - uint32_t(me::payload(entry))) & 3];
+            const SlotValue l =
+                slot_value_at(tables_.repeat_length, repeat_lookup_, length_slots, 2, in.bits);
+            in.consume(l.total);
+            match(l.value + (distance >= far_distance_1) + (distance >= far_distance_2) +
+                      (distance >= far_distance_3),
+                  distance);
+            break;
+        }
+        case me::repeat:
+            match(last_length, last_distance);
+            break;
+        default:  // the table switch
             save();
             read_tables();
-            restore();
-            if (in_.stale_refills > max_stale_refills) break;
+            if (in_.stale_refills > max_stale_refills) {
+                done_ = true;
+                return;
+            }
             if (tables_.audio_mode) return;
+            in.load(in_);
+            break;
         }
     }
     save();
 }
 
-void FastDecoder::flush_window() {
-    if (write_position_ < flushed_position_) {
-        emit_output(window_ + flushed_position_, window_size - flushed_position_);
-        emit_output(window_, write_position_);
-    } else {
-        emit_output(window_ + flushed_position_, write_position_ - flushed_position_);
-    }
-    flushed_position_ = write_position_;
+// A match whose source lies before the current block, or that the
+// reference reads from its ring position itself (distance 0, which reads
+// what was written a whole window before). Byte by byte.
+uint8_t* FastDecoder::copy_match_far(uint8_t* out, uint32_t distance, uint32_t length) {
+    const uint32_t back = distance == 0 ? window_size : distance;
+    const uint64_t position = block_start_ + uint64_t(out - block_);
+    for (uint32_t i = 0; i < length; ++i) out[i] = byte_at(position + i, back);
+    return out + length;
 }
 
-void FastDecoder::emit_output(const uint8_t* bytes, uint32_t n) {
-    if (n > size_t(output_end_ - output_position_)) return;
-    if (n != 0) std::memcpy(output_position_, bytes, n);
-    output_position_ += n;
+// The byte that the reference's ring holds `back` (1..window_size)
+// positions before the write position `position`.
+uint8_t FastDecoder::byte_at(uint64_t position, uint32_t back) const {
+    if (position >= block_start_ + back) return block_[position - back - block_start_];
+    if (position >= back) return image_[position - back];
+    // Before the first byte: the ring position has not been written yet.
+    return window_[position + window_size - back];
+}
+
+void FastDecoder::put_byte(uint8_t byte) {
+    block_[produced_ - block_start_] = byte;
+    produced_ += 1;
+}
+
+// One pass as the reference makes it, with every check in its order.
+void FastDecoder::careful_pass() {
+    if (produced_ >= size_) {
+        // The fast loops stop before the last byte, so the pass that got
+        // here wrote more than one byte.
+        done_ = true;
+        ended_on_single_byte_ = false;
+        return;
+    }
+    if (in_.byte_offset > loop_refill_threshold) in_.refill_input();
+    if (in_.stale_refills > max_stale_refills) {
+        done_ = true;
+        ended_on_single_byte_ = false;
+        return;
+    }
+    if (produced_ - flushed_ >= flush_span) {
+        flush(uint32_t(produced_ & window_mask));
+        start_block();
+    }
+    const uint64_t before = produced_;
+    if (tables_.audio_mode)
+        careful_audio_symbol();
+    else
+        careful_lz_symbol();
+    if (produced_ >= size_) {
+        done_ = true;
+        ended_on_single_byte_ = produced_ - before == 1;
+    }
+}
+
+void FastDecoder::careful_lz_symbol() {
+    const auto match = [&](uint32_t length, uint32_t distance) {
+        last_distance_ = distance;
+        old_distances_[ring_counter_ & 3] = distance;
+        ring_counter_ += 1;
+        last_length_ = length;
+        copy_match_far(block_ + (produced_ - block_start_), distance, length);
+        produced_ += length;
+    };
+    const uint32_t s = decode_symbol(in_, tables_.main);
+    if (s < repeat_match_symbol) {
+        put_byte(uint8_t(s));
+    } else if (s >= first_long_match_symbol) {
+        const MatchSlot& l = length_slots[s - first_long_match_symbol];
+        uint32_t length = l.base + 3 + in_.read_bits(l.extra_bits);
+        const MatchSlot& d = distance_slots[decode_symbol(in_, tables_.distance)];
+        const uint32_t distance = d.base + 1 + in_.read_bits(d.extra_bits);
+        length += (distance >= far_distance_2) + (distance >= far_distance_3);
+        match(length, distance);
+    } else if (s == lz_table_switch_symbol) {
+        read_tables();
+    } else if (s == repeat_match_symbol) {
+        match(last_length_, last_distance_);
+    } else if (s < first_short_match_symbol) {
+        const uint32_t distance = old_distances_[(ring_counter_ - (s - repeat_match_symbol)) & 3];
+        const MatchSlot& l = length_slots[decode_symbol(in_, tables_.repeat_length)];
+        const uint32_t length = l.base + 2 + in_.read_bits(l.extra_bits) + (distance >= far_distance_1) +
+                                (distance >= far_distance_2) + (distance >= far_distance_3);
+        match(length, distance);
+    } else {
+        const MatchSlot& d = short_distance_slots[s - first_short_match_symbol];
+        match(2, d.base + 1 + in_.read_bits(d.extra_bits));
+    }
+}
+
+void FastDecoder::careful_audio_symbol() {
+    const int32_t k = tables_.current_channel;
+    const uint32_t s = decode_symbol(in_, tables_.audio[k]);
+    if (s == audio_table_switch_symbol) {
+        read_tables();
+        return;
+    }
+    auto channels = audio_.load<max_audio_channels>();
+    put_byte(audio_.decode_step(channels[k], k, channel_delta_, uint8_t(s)));
+    audio_.store<max_audio_channels>(channels);
+    if (++tables_.current_channel == tables_.channel_count) tables_.current_channel = 0;
+}
+
+// The audio mode, until a pass needs care or a block switches to the LZ
+// mode. Each audio pass writes one byte, so the passes up to the stop run
+// as one stretch (audio_run) that checks only the refill point, and a
+// stretch ends early at a table switch or when the input gives up.
+void FastDecoder::audio_loop() {
+    while (!done_ && produced_ < stop_) {
+        bool table_switch = false;
+        const uint64_t room = stop_ - produced_;
+        switch (tables_.channel_count) {
+        case 1: audio_run<1>(room, table_switch); break;
+        case 2: audio_run<2>(room, table_switch); break;
+        case 3: audio_run<3>(room, table_switch); break;
+        default: audio_run<4>(room, table_switch); break;
+        }
+        if (done_) return;
+        if (table_switch) {
+            read_tables();
+            if (in_.stale_refills > max_stale_refills) done_ = true;
+            if (!tables_.audio_mode) return;
+        }
+    }
+}
+
+// Up to `room` audio passes with C channels, each after the refill check of
+// its pass. Stops early at a table switch symbol (consumed, left for the
+// caller to act on) or when the input gives up. The channels are visited in
+// groups, in their fixed order, so that each step knows its channel and
+// lookup table at compile time.
+template <int C>
+void FastDecoder::audio_run(uint64_t room, bool& table_switch) {
+    AudioCursor c{BitReader(in_), block_ + (produced_ - block_start_), channel_delta_};
+    uint8_t* const end = c.out + room;
+    auto channels = audio_.load<C>();
+    int32_t stopped_at = 0;  // the channel of the pass that did not run
+
+    // A pass with the checks of the reference loop: the count, then the
+    // refill point. False when it did not run or read a table switch.
+    const auto checked_pass = [&](int k) {
+        if (c.out == end) return stopped_at = k, false;
+        if ((c.in.bit_position() >> 3) > loop_refill_threshold) {
+            c.in.store(in_);
+            in_.refill_input();
+            if (in_.stale_refills > max_stale_refills) return done_ = true, stopped_at = k, false;
+            c.in.load(in_);
+        }
+        c.in.refill();
+        const auto [s, n] = symbol_at(tables_.audio[k], audio_lookup_[k], c.in.bits);
+        c.in.consume(n);
+        if (s == audio_table_switch_symbol) return table_switch = true, stopped_at = k, false;
+        *c.out++ = audio_.decode_step(channels[k], k, c.delta, uint8_t(s));
+        return true;
+    };
+    const auto group = [&]<int... K>(std::integer_sequence<int, K...>) {
+        return (checked_pass(K) && ...);
+    };
+
+    int32_t k = tables_.current_channel % C;
+    bool going = true;
+    for (; k != 0 && going; k = k + 1 == C ? 0 : k + 1) going = checked_pass(k);
+    while (going) {
+        // Whole groups in which no check can hold and no channel ends its
+        // run: each pass reads at most 15 bits, so the refill point is
+        // this far off.
+        constexpr uint32_t refill_bit = (loop_refill_threshold + 1) * 8;
+        const uint32_t position = c.in.bit_position();
+        const uint64_t clear = position < refill_bit ? (refill_bit - 1 - position) / max_code_length : 0;
+        uint64_t groups = std::min<uint64_t>(uint64_t(end - c.out), clear) / C;
+        for (int j = 0; j < C; ++j)
+            groups = std::min<uint64_t>(groups, FastAudioPredictor::bytes_before_pick(channels[j]));
+        if (groups > 0) {
+            const int stop = audio_groups<C>(c, channels, groups);
+            if (stop >= 0) {
+                table_switch = true;
+                stopped_at = stop;
+                break;
+            }
+        }
+        going = group(std::make_integer_sequence<int, C>{});
+    }
+    tables_.current_channel = stopped_at;
+    audio_.store<C>(channels);
+    channel_delta_ = c.delta;
+    c.in.store(in_);
+    produced_ = block_start_ + uint64_t(c.out - block_);
+}
+
+// `groups` rounds of the C channels, none of which ends a channel's run or
+// reaches a check. Answers the channel whose symbol was a table switch
+// (consumed), or -1. Out of line and without calls, so that the stretch
+// keeps its state in registers.
+template <int C>
+[[gnu::noinline]] int FastDecoder::audio_groups(AudioCursor& cursor,
+                                                std::array<FastAudioPredictor::Channel, C>& state,
+                                                uint64_t groups) {
+    BitReader in = cursor.in;
+    uint8_t* out = cursor.out;
+    int32_t delta = cursor.delta;
+    auto channels = state;
+    int stop = -1;
+    // A refill leaves bits for three symbols; the next symbol's lookup uses
+    // the bits already there (at least 11), so that it need not wait for
+    // the refill's load.
+    const auto step = [&](int k) {
+        uint32_t entry = audio_lookup_[k][in.bits >> (64 - 10)];
+        if (k % 3 == 0) in.refill();
+        if (entry == 0) [[unlikely]] {
+            in.refill();
+            const LongCode l = decode_long_code(tables_.audio[k], in.bits);
+            if (l.symbol == audio_table_switch_symbol) {
+                in.consume(l.length);
+                stop = k;
+                return false;
+            }
+            entry = l.length | l.symbol << 8;
+        }
+        in.consume(symbol_entry_length(entry));
+        *out++ = audio_.decode_step_within_run(channels[k], k, delta, uint8_t(symbol_entry_symbol(entry)));
+        return true;
+    };
+    const auto group = [&]<int... K>(std::integer_sequence<int, K...>) { return (step(K) && ...); };
+    for (; groups > 0; --groups)
+        if (!group(std::make_integer_sequence<int, C>{})) break;
+    cursor = {in, out, delta};
+    state = channels;
+    return stop;
+}
+
+// The reference's flush, at its write position: the bytes since the last
+// flush, in one piece or, where the ring wraps, two.
+void FastDecoder::flush(uint32_t write_position) {
+    const uint32_t flushed_position = uint32_t(flushed_ & window_mask);
+    if (write_position < flushed_position) {
+        emit(0, window_size - flushed_position);
+        emit(window_size - flushed_position, write_position);
+    } else {
+        emit(0, write_position - flushed_position);
+    }
+    flushed_ = produced_;
+}
+
+// The reference's emit of the block's n bytes from `from` on: refused whole
+// when it would run past the output's end. Bytes decoded into the image are
+// in place already.
+void FastDecoder::emit(uint32_t from, uint32_t n) {
+    if (n > size_ - emitted_) return;
+    if (in_window_ && n != 0) std::memcpy(image_ + emitted_, window_ + from, n);
+    emitted_ += n;
     progress_.report_progress(n);
 }
 
@@ -518,9 +628,10 @@ int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_en
     if (decoder == nullptr) {
         // Out of memory: no image, and one that fails every check.
         std::fill(output_begin, output_end, uint8_t(0));
-        return 0;
+        return 1;
     }
-    return decoder->run(packed_begin, packed_end) ? 1 : 0;
+    decoder->run(packed_begin, packed_end);
+    return 1;
 }
 
 }  // namespace lumo
