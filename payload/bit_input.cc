@@ -23,12 +23,20 @@ int32_t BitInput::read_packed(uint8_t* destination, uint32_t count) {
     if (count > left) count = uint32_t(left);
     if (count < 1) return -1;
 
+    // Each word's key is the stored word before it + key_increment (the
+    // stored word, not the plain one), so the words descramble
+    // independently of each other once the first has the running key.
+    const uint32_t words = count / 4;
     uint32_t done = 0;
-    for (; done + 4 <= count; done += 4) {
-        const uint32_t stored = load_le32(read_position);
-        store_le32(destination + done, stored ^ running_key);
-        running_key = stored + key_increment;  // the stored word, not the plain one
-        read_position += 4;
+    if (words > 0) {
+        const uint8_t* __restrict stored = read_position;
+        uint8_t* __restrict plain = destination;
+        store_le32(plain, load_le32(stored) ^ running_key);
+        for (uint32_t i = 1; i < words; ++i)
+            store_le32(plain + 4 * i, load_le32(stored + 4 * i) ^ (load_le32(stored + 4 * i - 4) + key_increment));
+        running_key = load_le32(stored + 4 * words - 4) + key_increment;
+        read_position += 4 * words;
+        done = 4 * words;
     }
     // Format note: a stream whose length is not a multiple of four ends in
     // 1 to 3 bytes, each XORed with the matching low-order byte of the key.

@@ -12,20 +12,8 @@ namespace lumo {
 void read_code_tables(BitInput& in, CodeTables& t) {
     if (in.byte_offset > block_refill_threshold) in.refill_input();
 
-    const uint32_t flags = in.peek_bits();
-    t.audio_mode = (flags & 0x8000) != 0;
-    if ((flags & 0x4000) == 0) t.old_lengths.fill(0);
-    in.skip_bits(2);
-
-    uint32_t table_size = lz_table_size;
-    if (t.audio_mode) {
-        t.channel_count = int32_t((flags >> 12) & 3) + 1;
-        // Format note: the channel restarts at 0 only when the new count
-        // leaves it out; otherwise the rotation goes on where it was.
-        if (t.current_channel >= t.channel_count) t.current_channel = 0;
-        in.skip_bits(2);
-        table_size = audio_alphabet_size * uint32_t(t.channel_count);
-    }
+    const auto [header_bits, table_size] = start_code_length_block(t, in.peek_bits() >> 12);
+    in.skip_bits(header_bits);
 
     std::array<uint8_t, bit_length_alphabet_size> bit_lengths{};
     for (auto& l : bit_lengths) l = uint8_t(in.read_bits(4));
@@ -53,7 +41,21 @@ void read_code_tables(BitInput& in, CodeTables& t) {
         }
         for (; run > 0 && i < table_size; --run) lengths[i++] = value;
     }
+    finish_code_length_block(t, lengths);
+}
 
+CodeLengthBlockStart start_code_length_block(CodeTables& t, uint32_t first_four_bits) {
+    t.audio_mode = (first_four_bits & 8) != 0;
+    if ((first_four_bits & 4) == 0) t.old_lengths.fill(0);
+    if (!t.audio_mode) return {2, lz_table_size};
+    t.channel_count = int32_t(first_four_bits & 3) + 1;
+    // Format note: the channel restarts at 0 only when the new count
+    // leaves it out; otherwise the rotation goes on where it was.
+    if (t.current_channel >= t.channel_count) t.current_channel = 0;
+    return {4, audio_alphabet_size * uint32_t(t.channel_count)};
+}
+
+void finish_code_length_block(CodeTables& t, const std::array<uint8_t, length_area_size>& lengths) {
     if (t.audio_mode) {
         for (int32_t k = 0; k < t.channel_count; ++k)
             build_code_table(lengths.data() + audio_alphabet_size * k, audio_alphabet_size, t.audio[k]);

@@ -48,4 +48,18 @@ struct CodeTables {
 // of the other mode keep their contents.
 void read_code_tables(BitInput& in, CodeTables& tables);
 
+// The two ends of a block, for readers of its lengths.
+//
+// The block's settings from its first four bits (the bits after the first
+// two count only in an audio block): how many of them the block takes and
+// how many code lengths follow.
+struct CodeLengthBlockStart {
+    uint32_t header_bits;
+    uint32_t table_size;
+};
+CodeLengthBlockStart start_code_length_block(CodeTables& tables, uint32_t first_four_bits);
+// Builds the tables of the block's mode from its lengths (zero past the
+// table size) and keeps the lengths for the next block.
+void finish_code_length_block(CodeTables& tables, const std::array<uint8_t, length_area_size>& lengths);
+
 }  // namespace lumo

@@ -17,16 +17,11 @@
 #include <array>
 #include <cstdint>
 
+#include "payload/bit_reader.h"
 #include "payload/code_table.h"
 #include "payload/match_tables.h"
 
 namespace lumo {
-
-// The stream's next bits, most significant first, at the top of a word.
-using StreamBits = uint64_t;
-
-// The value of the next `total` bits (1..32).
-inline uint32_t top_bits(StreamBits bits, uint32_t total) { return uint32_t(bits >> (64 - total)); }
 
 // A code longer than a table's index: its length and symbol the reference way.
 struct LongCode {

@@ -39,9 +39,11 @@
 #include <new>
 
 #include "payload/bit_input.h"
+#include "payload/bit_reader.h"
 #include "payload/code_length_block.h"
 #include "payload/code_table.h"
 #include "payload/fast_audio_predictor.h"
+#include "payload/fast_code_length_block.h"
 #include "payload/fast_lookup.h"
 #include "payload/match_copy.h"
 #include "payload/match_tables.h"
@@ -65,53 +67,9 @@ static_assert(last_block_reach < window_size);
 // not write across.
 constexpr uint64_t fast_pass_room = longest_pass + match_overrun;
 
-// Peeks load eight bytes at the byte offset; the padding behind the buffer
-// keeps that inside the input object wherever the offset stands.
-static_assert(BitInput::padding >= 8);
 // Past this offset of the next byte to load, the true byte offset may be
 // past the refill point and is worked out exactly.
 constexpr uint32_t input_check_offset = loop_refill_threshold - 8;
-
-inline uint64_t load_be64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
-}
-
-// The stream bits of the input buffer: `bits` holds `count` valid bits at
-// its top (and behind them stream bits or zeros); `next` is the next byte
-// not yet counted in.
-struct BitReader {
-    const uint8_t* bytes;
-    const uint8_t* next;
-    StreamBits bits;
-    uint32_t count;
-
-    explicit BitReader(const BitInput& in) : bytes(in.bytes.data()) { load(in); }
-
-    void load(const BitInput& in) {
-        next = bytes + in.byte_offset + 7;
-        bits = load_be64(bytes + in.byte_offset) << in.bit_offset;
-        count = 56 - in.bit_offset;
-    }
-    void store(BitInput& in) const {
-        const uint32_t position = bit_position();
-        in.byte_offset = position >> 3;
-        in.bit_offset = position & 7;
-    }
-    uint32_t bit_position() const { return uint32_t(next - bytes) * 8 - count; }
-
-    // At least 56 valid bits after it.
-    void refill() {
-        bits |= load_be64(next) >> count;
-        next += (63 - count) >> 3;
-        count |= 56;
-    }
-    void consume(uint32_t n) {
-        bits <<= n;
-        count -= n;
-    }
-};
 
 // Where an audio stretch stands: the input bits, the next byte's place and
 // the delta shared by the channels.
@@ -216,7 +174,7 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
 }
 
 void FastDecoder::read_tables() {
-    read_code_tables(in_, tables_);
+    read_code_tables_fast(in_, tables_);
     if (tables_.audio_mode) {
         for (int32_t k = 0; k < tables_.channel_count; ++k)
             build_symbol_lookup(tables_.audio[k], audio_lookup_[k]);
@@ -287,6 +245,12 @@ void FastDecoder::lz_loop() {
             out = copy_match_far(out, distance, length);
     };
 
+    // The entry of the next main symbol is looked up from the bits already
+    // there, before the pass's refill, so that the lookup need not wait for
+    // the refill's load: a pass leaves at least 10 bits (a whole code of
+    // the lookup's length) for it, or looks up again after its own refill.
+    in.refill();
+    uint32_t entry = main_lookup_[in.bits >> (64 - me::main_bits)];
     while (out < stop) {
         // Below the check offset, a pass and the literals that follow it
         // from the same load (at most 56 bits, all counted in below the
@@ -304,17 +268,21 @@ void FastDecoder::lz_loop() {
             }
         }
         in.refill();
-        uint32_t entry = main_entry_at(tables_.main, main_lookup_, in.bits);
+        if (me::kind(entry) == me::miss) [[unlikely]] {
+            const LongCode c = decode_long_code(tables_.main, in.bits);
+            entry = me::make(c.symbol, c.length, c.code);
+        }
         if (me::is_literal(entry)) {
             in.consume(me::total(entry));
             *out++ = uint8_t(me::payload(entry));
+            entry = main_lookup_[in.bits >> (64 - me::main_bits)];
             // More literals from the bits already loaded, each a pass with
-            // the one check that can hold.
-            for (int more = 0; more < 4 && out < stop && !near_refill; ++more) {
-                entry = main_lookup_[in.bits >> (64 - me::main_bits)];
-                if (!me::is_literal(entry)) break;
+            // the one check that can hold. Three of at most 10 bits after
+            // one of at most 15 leave 11 for the next lookup.
+            for (int more = 0; more < 3 && me::is_literal(entry) && out < stop && !near_refill; ++more) {
                 in.consume(me::total(entry));
                 *out++ = uint8_t(me::payload(entry));
+                entry = main_lookup_[in.bits >> (64 - me::main_bits)];
             }
             continue;
         }
@@ -358,6 +326,9 @@ void FastDecoder::lz_loop() {
             in.load(in_);
             break;
         }
+        // A match leaves as few as 5 bits.
+        in.refill();
+        entry = main_lookup_[in.bits >> (64 - me::main_bits)];
     }
     save();
 }
