@@ -69,16 +69,66 @@ public:
     // Bytes that channel `v` takes before the one that ends its run of 32,
     // which the weight pick follows.
     static uint32_t bytes_before_pick(const Channel& v) { return 31 - v.slot; }
-    // decode_step for a byte that does not end the channel's run: no pick,
-    // no call, so that a loop of them keeps its state in registers.
-    [[gnu::always_inline]] uint8_t decode_step_within_run(Channel& v, int k, int32_t& channel_delta,
-                                                          uint8_t symbol) {
-        const int32_t own = int8_t(uint8_t(rise(v, channel_delta) - symbol));
-        const uint8_t byte = uint8_t(v.last_byte + own);
-        record(v, runs_[k], channel_delta, symbol, own, byte);
-        channel_delta = own;
-        return byte;
-    }
+
+    // Rounds of bytes of C channels, one byte of each channel in their
+    // order, none of which ends a channel's run: no pick and no call, so
+    // that a loop of them can keep its state in registers. The channels'
+    // state is taken into locals for the stretch, and each run's place
+    // moves on once a round, for all channels at once.
+    template <int C>
+    class Rounds {
+    public:
+        Rounds(FastAudioPredictor& p, const std::array<Channel, C>& channels) {
+            for (int k = 0; k < C; ++k) {
+                const Channel& v = channels[k];
+                history_[k] = v.history;
+                weights_[k] = v.weights;
+                shared_weight_[k] = v.shared_weight;
+                last_byte_[k] = uint8_t(v.last_byte);
+                slot_[k] = v.slot;
+                run_[k] = &p.runs_[k];
+            }
+        }
+
+        // Channel k's byte of the current round.
+        [[gnu::always_inline]] uint8_t decode(int k, int32_t& channel_delta, uint8_t symbol) {
+            const int32_t rise =
+                (weighted_history(history_[k], weights_[k]) + shared_weight_[k] * channel_delta) >> 3;
+            const int64_t own = int8_t(uint8_t(rise - symbol));
+            const uint8_t byte = uint8_t(last_byte_[k] + own);
+            AudioRun& r = *run_[k];
+            const uint32_t slot = slot_[k] + round_;
+            r.delta[slot + 4] = int16_t(own);
+            r.symbol[slot] = int8_t(symbol);
+            r.shared_delta[slot] = int16_t(channel_delta);
+            history_[k] = (history_[k] << 16) + uint64_t(own);
+            last_byte_[k] = byte;
+            channel_delta = int32_t(own);
+            return byte;
+        }
+        void next_round() { ++round_; }
+
+        // Back into `channels`, after the rounds made and, in the round
+        // under way, the bytes of channels 0 .. done - 1.
+        void finish(std::array<Channel, C>& channels, int done) const {
+            for (int k = 0; k < C; ++k) {
+                Channel& v = channels[k];
+                v.history = history_[k];
+                v.last_byte = last_byte_[k];
+                v.slot = slot_[k] + round_ + (k < done ? 1 : 0);
+            }
+        }
+
+    private:
+        uint64_t history_[C];
+        uint64_t weights_[C];
+        int32_t shared_weight_[C];
+        uint8_t last_byte_[C];
+        uint32_t slot_[C];
+        AudioRun* run_[C];
+        uint32_t round_ = 0;
+    };
+
     // The encoder's step: the symbol that codes `byte`.
     [[gnu::always_inline]] uint8_t code_step(Channel& v, int k, int32_t& channel_delta,
                                              uint8_t byte) {
@@ -104,7 +154,7 @@ private:
     // So the byte's own delta is the rise less the symbol, as a signed byte,
     // without the last byte on the way from one byte to the next.
     static int32_t rise(const Channel& v, int32_t delta) {
-        return (weighted_history(v) + v.shared_weight * delta) >> 3;
+        return (weighted_history(v.history, v.weights) + v.shared_weight * delta) >> 3;
     }
 
     // Digit 3 (bits 48..63) of history x weights: the sum of the products of
@@ -112,8 +162,8 @@ private:
     // within +-4 x 128 x 34. The digits below add up to less than 2^47 in
     // size (three terms of at most 128 x 34 each in digit 2), so adding 2^47
     // before the shift takes their borrows and carries out of digit 3.
-    static int32_t weighted_history(const Channel& v) {
-        return int32_t(int64_t(v.history * v.weights + (uint64_t(1) << 47)) >> 48);
+    static int32_t weighted_history(uint64_t history, uint64_t weights) {
+        return int32_t(int64_t(history * weights + (uint64_t(1) << 47)) >> 48);
     }
     static uint64_t pack_weights(int32_t m0, int32_t m1, int32_t m2, int32_t m3) {
         return uint64_t(int64_t(m3)) + (uint64_t(int64_t(m2)) << 16) + (uint64_t(int64_t(m1)) << 32) +

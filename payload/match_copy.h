@@ -114,8 +114,11 @@ inline uint8_t* copy_match_overrun(uint8_t* dst, uint32_t distance, uint32_t len
                 dst += 8, src += 8;
             } while (dst < end);
         }
-    } else if (distance == 1) {
-        const uint64_t v = 0x0101010101010101ull * *src;
+    } else if (distance == 1 || distance == 2 || distance == 4) {
+        // Periods that divide a word: the word of the pattern, repeated.
+        const uint64_t v = distance == 1   ? 0x0101010101010101ull * *src
+                           : distance == 2 ? 0x0001000100010001ull * load<uint16_t>(src)
+                                           : 0x0000000100000001ull * load<uint32_t>(src);
         for (int i = 0; i < 4; ++i) store(dst + 8 * i, v);
         for (uint8_t* p = dst + 32; p < end; p += 8) store(p, v);
     } else {

@@ -27,8 +27,10 @@ inline constexpr uint32_t flush_margin = 270;
 // longer changes; a damaged stream can decode there very slowly or forever
 // (passes that produce nothing, or one byte in tens of thousands). A stream
 // written by a packer ends within a few bits of its last byte. Giving up
-// bounds the work after the end to 64 x 8160 bytes of input and leaves an
-// image that fails its checks, as a damaged stream does anyway.
+// bounds the work after the end to 64 x 8160 bytes of input; the bytes
+// decoded are emitted as at the end, and the rest of the output area is
+// filled with zeros, an image that fails its checks, as a damaged stream
+// leaves anyway.
 inline constexpr uint32_t max_stale_refills = 64;
 
 // The 1 MiB window, zeroed; nullptr when memory is short.

@@ -171,6 +171,9 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
                                         ? uint32_t((produced_ - 1) & window_mask) + 1
                                         : uint32_t(produced_ & window_mask);
     flush(write_position);
+    // Given up on a used-up stream: zeros behind the bytes decoded, also
+    // over what word copies wrote past them.
+    if (in_.stale_refills > max_stale_refills) std::fill(image_ + emitted_, image_ + size_, uint8_t(0));
 }
 
 void FastDecoder::read_tables() {
@@ -251,6 +254,8 @@ void FastDecoder::lz_loop() {
     // the lookup's length) for it, or looks up again after its own refill.
     in.refill();
     uint32_t entry = main_lookup_[in.bits >> (64 - me::main_bits)];
+    // Every pass starts with at least 56 bits: each way through the loop
+    // ends with a refill.
     while (out < stop) {
         // Below the check offset, a pass and the literals that follow it
         // from the same load (at most 56 bits, all counted in below the
@@ -265,9 +270,9 @@ void FastDecoder::lz_loop() {
                     return;
                 }
                 in.load(in_);
+                in.refill();
             }
         }
-        in.refill();
         if (me::kind(entry) == me::miss) [[unlikely]] {
             const LongCode c = decode_long_code(tables_.main, in.bits);
             entry = me::make(c.symbol, c.length, c.code);
@@ -284,6 +289,7 @@ void FastDecoder::lz_loop() {
                 *out++ = uint8_t(me::payload(entry));
                 entry = main_lookup_[in.bits >> (64 - me::main_bits)];
             }
+            in.refill();
             continue;
         }
         const StreamBits bits = in.bits;
@@ -527,12 +533,12 @@ void FastDecoder::audio_run(uint64_t room, bool& table_switch) {
 // keeps its state in registers.
 template <int C>
 [[gnu::noinline]] int FastDecoder::audio_groups(AudioCursor& cursor,
-                                                std::array<FastAudioPredictor::Channel, C>& state,
+                                                std::array<FastAudioPredictor::Channel, C>& channels,
                                                 uint64_t groups) {
     BitReader in = cursor.in;
     uint8_t* out = cursor.out;
     int32_t delta = cursor.delta;
-    auto channels = state;
+    FastAudioPredictor::Rounds<C> rounds(audio_, channels);
     int stop = -1;
     // A refill leaves bits for three symbols; the next symbol's lookup uses
     // the bits already there (at least 11), so that it need not wait for
@@ -551,14 +557,16 @@ template <int C>
             entry = l.length | l.symbol << 8;
         }
         in.consume(symbol_entry_length(entry));
-        *out++ = audio_.decode_step_within_run(channels[k], k, delta, uint8_t(symbol_entry_symbol(entry)));
+        *out++ = rounds.decode(k, delta, uint8_t(symbol_entry_symbol(entry)));
         return true;
     };
     const auto group = [&]<int... K>(std::integer_sequence<int, K...>) { return (step(K) && ...); };
-    for (; groups > 0; --groups)
+    for (; groups > 0; --groups) {
         if (!group(std::make_integer_sequence<int, C>{})) break;
+        rounds.next_round();
+    }
+    rounds.finish(channels, stop < 0 ? 0 : stop);
     cursor = {in, out, delta};
-    state = channels;
     return stop;
 }
 

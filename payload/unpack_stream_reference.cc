@@ -92,6 +92,8 @@ bool ReferenceDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_en
         }
     }
     flush_window();
+    // Given up on a used-up stream: zeros behind the bytes decoded.
+    if (in_.stale_refills > max_stale_refills) std::fill(output_position_, output_end_, uint8_t(0));
     return filled;
 }
 

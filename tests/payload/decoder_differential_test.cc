@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
+#include "payload/match_tables.h"
 #include "payload/stream_decoders.h"
 #include "tests/support/bit_writer.h"
 #include "tests/support/recording_sink.h"
@@ -29,22 +31,32 @@ struct Result {
     int32_t answer = -1;  // whether the stream filled the output by itself
 };
 
-Result run(Decoder decoder, const std::vector<uint8_t>& stored, size_t size) {
+// `window_seed` 0: the zeroed window the installer starts from; otherwise
+// starting contents made from it, which the decoders must read alike where
+// a distance reaches before the first byte.
+Result run(Decoder decoder, const std::vector<uint8_t>& stored, size_t size, uint32_t window_seed) {
     Result r;
     r.bytes.assign(size, 0xEE);
     RecordingSink sink;
     auto window = allocate_window();
+    if (window_seed != 0) {
+        std::mt19937 fill(window_seed);
+        for (size_t i = 0; i < window_size; ++i) window[i] = uint8_t(fill());
+    }
     r.answer = decoder(stored.data(), stored.data() + stored.size(), r.bytes.data(), r.bytes.data() + size,
                        sink, window.get());
     r.reports = sink.reports;
     return r;
 }
 
-void expect_same(const std::vector<uint8_t>& stored, size_t size, const std::string& what) {
-    const Result slow = run(unpack_stream_reference, stored, size);
-    const Result fast = run(unpack_stream_fast, stored, size);
+void expect_same(const std::vector<uint8_t>& stored, size_t size, const std::string& what,
+                 uint32_t window_seed = 0) {
+    const Result slow = run(unpack_stream_reference, stored, size, window_seed);
+    const Result fast = run(unpack_stream_fast, stored, size, window_seed);
     ASSERT_EQ(fast.reports, slow.reports) << what;
-    ASSERT_TRUE(fast.bytes == slow.bytes) << what;
+    const auto differ = std::mismatch(fast.bytes.begin(), fast.bytes.end(), slow.bytes.begin());
+    ASSERT_TRUE(differ.first == fast.bytes.end())
+        << what << ": bytes differ from offset " << (differ.first - fast.bytes.begin());
     ASSERT_EQ(fast.answer, slow.answer) << what;
 }
 
@@ -173,6 +185,36 @@ TEST(DecoderDifferential, StructuredStreams) {
         // Ask for fewer, about as many and more bytes than the stream holds.
         const size_t size = target - target / 5 + rng() % (target / 2 + 1);
         expect_same(stored, size, "structured " + std::to_string(i));
+    }
+}
+
+// The fast decoder writes a block straight into the image unless the block
+// can reach the output's end, and then into the window: sizes on either
+// side of where a block's end can fall (a flush is due 1048307 bytes into a
+// block, a pass writes up to 260 bytes) and of the window size, for one
+// block and for several.
+TEST(DecoderDifferential, OutputSizesAroundBlockEnds) {
+    std::mt19937 rng(4);
+    for (const size_t block : {size_t(0), size_t(1048307), size_t(2 * 1048307 + 130)}) {
+        for (const size_t near : {size_t(1048307), size_t(1048566), size_t(1048576)}) {
+            for (const int offset : {-261, -260, -1, 0, 1, 259, 260}) {
+                const size_t size = block + near + size_t(offset);
+                const auto stored = structured_stream(rng, size + 20000);
+                expect_same(stored, size, "size " + std::to_string(size));
+            }
+        }
+    }
+}
+
+// Damaged streams over windows with starting contents: distances before the
+// first byte, and distance 0, read the window's untouched positions.
+TEST(DecoderDifferential, WindowContentsBeforeTheFirstByte) {
+    std::mt19937 rng(5);
+    for (int i = 0; i < 24; ++i) {
+        const size_t size = i % 3 == 0 ? 1200000 + rng() % 1500000 : 20000 + rng() % 200000;
+        auto stored = structured_stream(rng, size);
+        for (int f = 0; f < i % 4; ++f) stored[rng() % stored.size()] ^= uint8_t(1 << (rng() % 8));
+        expect_same(stored, size, "window " + std::to_string(i), 1000 + uint32_t(i));
     }
 }
 
