@@ -35,10 +35,10 @@ public:
         // from one multiplication: `history` holds a, b, c, d as signed
         // 16-bit digits (a lowest) and `weights` m3, m2, m1, m0 (m3
         // lowest), so that digit 3 of their product is m0 a + m1 b + m2 c
-        // + m3 d (see weighted_history).
+        // + m3 d (see rise).
         uint64_t history = 0;
         uint64_t weights = 0;
-        int32_t shared_weight = 0;  // m4 = w5
+        int32_t twice_shared_weight = 0;  // 2 m4 = 2 w5
         int32_t last_byte = 0;
         uint32_t slot = 0;  // the next byte's place in the current run of 32
     };
@@ -83,7 +83,7 @@ public:
                 const Channel& v = channels[k];
                 history_[k] = v.history;
                 weights_[k] = v.weights;
-                shared_weight_[k] = v.shared_weight;
+                twice_shared_weight_[k] = v.twice_shared_weight;
                 last_byte_[k] = uint8_t(v.last_byte);
                 slot_[k] = v.slot;
                 run_[k] = &p.runs_[k];
@@ -92,9 +92,9 @@ public:
 
         // Channel k's byte of the current round.
         [[gnu::always_inline]] uint8_t decode(int k, int32_t& channel_delta, uint8_t symbol) {
-            const int32_t rise =
-                (weighted_history(history_[k], weights_[k]) + shared_weight_[k] * channel_delta) >> 3;
-            const int64_t own = int8_t(uint8_t(rise - symbol));
+            const int32_t rise = rise_of(history_[k], weights_[k], twice_shared_weight_[k], channel_delta);
+            // The low byte of rise - symbol as a signed value, in one step.
+            const int64_t own = int64_t(uint64_t(rise - symbol) << 56) >> 56;
             const uint8_t byte = uint8_t(last_byte_[k] + own);
             AudioRun& r = *run_[k];
             const uint32_t slot = slot_[k] + round_;
@@ -122,7 +122,7 @@ public:
     private:
         uint64_t history_[C];
         uint64_t weights_[C];
-        int32_t shared_weight_[C];
+        int32_t twice_shared_weight_[C];
         uint8_t last_byte_[C];
         uint32_t slot_[C];
         AudioRun* run_[C];
@@ -154,16 +154,19 @@ private:
     // So the byte's own delta is the rise less the symbol, as a signed byte,
     // without the last byte on the way from one byte to the next.
     static int32_t rise(const Channel& v, int32_t delta) {
-        return (weighted_history(v.history, v.weights) + v.shared_weight * delta) >> 3;
+        return rise_of(v.history, v.weights, v.twice_shared_weight, delta);
     }
 
-    // Digit 3 (bits 48..63) of history x weights: the sum of the products of
-    // the digits i of one and 3 - i of the other, m0 a + m1 b + m2 c + m3 d,
-    // within +-4 x 128 x 34. The digits below add up to less than 2^47 in
-    // size (three terms of at most 128 x 34 each in digit 2), so adding 2^47
-    // before the shift takes their borrows and carries out of digit 3.
-    static int32_t weighted_history(uint64_t history, uint64_t weights) {
-        return int32_t(int64_t(history * weights + (uint64_t(1) << 47)) >> 48);
+    // (m0 a + m1 b + m2 c + m3 d + m4 cd) >> 3. The first four terms are
+    // digit 3 (bits 48..63) of history x weights, the sum of the products of
+    // the digits i of one and 3 - i of the other, D = m0 a + m1 b + m2 c +
+    // m3 d, within +-4 x 128 x 34. The digits below add up to less than 2^47
+    // in size (three terms of at most 128 x 34 each in digit 2), so the
+    // product shifted right by 47 is 2 D or 2 D - 1, and with 2 m4 cd + 1
+    // added, a shift by 4 more gives (D + m4 cd) >> 3 either way.
+    static int32_t rise_of(uint64_t history, uint64_t weights, int32_t twice_shared_weight, int32_t delta) {
+        const int32_t twice_weighted = int32_t(int64_t(history * weights) >> 47);
+        return (twice_weighted + twice_shared_weight * delta + 1) >> 4;
     }
     static uint64_t pack_weights(int32_t m0, int32_t m1, int32_t m2, int32_t m3) {
         return uint64_t(int64_t(m3)) + (uint64_t(int64_t(m2)) << 16) + (uint64_t(int64_t(m1)) << 32) +
@@ -210,7 +213,7 @@ private:
             if (weight < 16) weight += 1;
         }
         v.weights = pack_weights(w[0] + w[1], w[2] - w[1], w[3] - w[2], -w[3]);
-        v.shared_weight = w[4];
+        v.twice_shared_weight = 2 * w[4];
     }
 };
 
