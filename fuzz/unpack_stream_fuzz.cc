@@ -78,7 +78,7 @@ private:
         }
     }
 
-    std::unique_ptr<uint8_t[]> window_;
+    lumo::Window window_;
     int pattern_ = -1;
     uint8_t run_[run_size];
 };
