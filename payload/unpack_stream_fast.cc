@@ -85,7 +85,8 @@ public:
         : image_(output_begin), size_(uint64_t(output_end - output_begin)), window_(window),
           progress_(progress) {}
 
-    void run(const uint8_t* packed_begin, const uint8_t* packed_end);
+    // True when the stored stream produced the whole output by itself.
+    bool run(const uint8_t* packed_begin, const uint8_t* packed_end);
 
 private:
     BitInput in_;
@@ -151,7 +152,7 @@ private:
     void emit(uint32_t from, uint32_t n);
 };
 
-void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
+bool FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     in_.set_source(packed_begin, packed_end);
     in_.fill_input();
     read_tables();
@@ -165,6 +166,8 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
         }
         if (!done_) careful_pass();
     }
+    // The loops leave the input's position in in_.
+    const bool filled = produced_ >= size_ && !in_.read_past_stored_end();
     // The reference's write position: masked at the start of each pass, not
     // after a one-byte pass.
     const uint32_t write_position = ended_on_single_byte_
@@ -174,6 +177,7 @@ void FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     // Given up on a used-up stream: zeros behind the bytes decoded, also
     // over what word copies wrote past them.
     if (in_.stale_refills > max_stale_refills) std::fill(image_ + emitted_, image_ + size_, uint8_t(0));
+    return filled;
 }
 
 void FastDecoder::read_tables() {
@@ -607,10 +611,9 @@ int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_en
     if (decoder == nullptr) {
         // Out of memory: no image, and one that fails every check.
         std::fill(output_begin, output_end, uint8_t(0));
-        return 1;
+        return 0;
     }
-    decoder->run(packed_begin, packed_end);
-    return 1;
+    return decoder->run(packed_begin, packed_end) ? 1 : 0;
 }
 
 }  // namespace lumo
