@@ -78,8 +78,10 @@ for set in "${SET_LIST[@]}"; do
       for (p in size) if (p !~ /^lumopack/ && (smallest == 0 || size[p] < smallest)) smallest = size[p]
       printf "%s best/gzip-9 %.3f  best/libdeflate-12 %.3f  best/zstd-19-wlog20 %.3f  best/smallest-peer %.3f", \
         set, b / size["gzip-9"], b / size["libdeflate-12"], b / size["zstd-19-wlog20"], b / smallest
-      printf "  pack MB/s: default %s best %s gzip-9 %s  unpack MB/s: lumopack %s gzip-d %s\n", \
-        pack["lumopack-6"], pack["lumopack-9"], pack["gzip-9"], unpack["lumopack-9"], unpack["gzip-9"] }' \
+      printf "  pack MB/s: default %s best %s gzip-9 %s", pack["lumopack-6"], pack["lumopack-9"], pack["gzip-9"]
+      printf "  unpack MB/s: lumopack best %s default %s gzip-d %s libdeflate-d %s (best/libdeflate %.2f default/libdeflate %.2f)\n", \
+        unpack["lumopack-9"], unpack["lumopack-6"], unpack["gzip-9"], unpack["libdeflate-12"], \
+        unpack["lumopack-9"] / unpack["libdeflate-12"], unpack["lumopack-6"] / unpack["libdeflate-12"] }' \
     "$out" >> "$SUMMARY"
 done
 echo "# size ratios (lower is smaller) and speeds"
