@@ -23,6 +23,61 @@ std::vector<uint8_t> lz_lengths(const LzHistogram& h) {
     return lengths;
 }
 
+// Counts made equal over stretches of at least four used symbols whose counts
+// lie within a factor of num / den of each other, so that their code lengths
+// come out equal and the code-length block codes them as runs.
+void smooth_counts(std::span<uint64_t> counts, uint64_t num, uint64_t den) {
+    size_t i = 0;
+    while (i < counts.size()) {
+        if (counts[i] == 0) {
+            ++i;
+            continue;
+        }
+        uint64_t low = counts[i], high = counts[i], sum = counts[i];
+        size_t j = i + 1;
+        for (; j < counts.size() && counts[j] != 0; ++j) {
+            const uint64_t l = std::min(low, counts[j]), h = std::max(high, counts[j]);
+            if (h * den > l * num) break;
+            low = l;
+            high = h;
+            sum += counts[j];
+        }
+        if (j - i >= 4) {
+            const uint64_t average = std::max<uint64_t>(1, (sum + (j - i) / 2) / (j - i));
+            std::fill(counts.begin() + ptrdiff_t(i), counts.begin() + ptrdiff_t(j), average);
+        }
+        i = j;
+    }
+}
+
+// The code lengths a block with the symbols of `h` is written with: the
+// optimal ones, or ones from smoothed counts where the code-length block they
+// save is worth more than the bits they cost the symbols.
+std::vector<uint8_t> lz_lengths_to_write(const StreamWriter& writer, const LzHistogram& h) {
+    auto total = [&](const std::vector<uint8_t>& lengths) {
+        const std::span<const uint8_t> all(lengths);
+        return writer.written_tables_bits(BlockKind{}, all) + coded_bits(h.main, all.first(kMainSymbols)) +
+               coded_bits(h.distance, all.subspan(kMainSymbols, kDistanceSymbols)) +
+               coded_bits(h.repeat_length, all.subspan(kMainSymbols + kDistanceSymbols));
+    };
+    std::vector<uint8_t> best = lz_lengths(h);
+    if (!writer.thorough()) return best;
+    uint64_t best_bits = total(best);
+    for (const auto& [num, den] : {std::pair<uint64_t, uint64_t>{2, 1}, {4, 1}, {8, 1}}) {
+        LzHistogram smooth = h;
+        smooth_counts(smooth.main, num, den);
+        smooth_counts(smooth.distance, num, den);
+        smooth_counts(smooth.repeat_length, num, den);
+        std::vector<uint8_t> lengths = lz_lengths(smooth);
+        const uint64_t bits = total(lengths);
+        if (bits < best_bits) {
+            best_bits = bits;
+            best = std::move(lengths);
+        }
+    }
+    return best;
+}
+
 uint64_t lz_block_bits(const StreamWriter& writer, LzHistogram h) {
     ++h.main[kLzSwitchSymbol];
     const std::vector<uint8_t> lengths = lz_lengths(h);
@@ -307,7 +362,7 @@ void write_lz_blocks(StreamWriter& writer, std::span<const LzSymbol> symbols, co
         for (size_t i = begin; i < end; ++i) h.add(symbols[i]);
         histogram.add(h);
         if (switch_after) ++h.main[kLzSwitchSymbol];
-        const std::vector<uint8_t> lengths = lz_lengths(h);
+        const std::vector<uint8_t> lengths = lz_lengths_to_write(writer, h);
         writer.write_tables(BlockKind{}, lengths);
         const std::span<const uint8_t> all(lengths);
         const std::vector<uint16_t> main = canonical_codes(all.first(kMainSymbols));

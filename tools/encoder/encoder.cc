@@ -13,7 +13,9 @@
 // 4. The symbols of a stretch are split into blocks wherever tables of their
 //    own save more than they cost (blocks.h); each block starts with its
 //    code-length block (stream_writer.h) and ends with the table switch,
-//    except the very last.
+//    except the very last. The best levels search code-length blocks for
+//    their cheapest form, and take code lengths a little off the optimal ones
+//    where that shortens the code-length block by more.
 // 5. The stream is padded to whole words and scrambled.
 #include "tools/encoder/encoder.h"
 
@@ -85,7 +87,7 @@ std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const Enc
     EncoderStatistics stats;
     const int level = std::clamp(options.level, kFastestLevel, kBestLevel);
     const BlockSearch lz_blocks = level >= 7 ? kFineLzBlocks : kCoarseLzBlocks;
-    StreamWriter writer;
+    StreamWriter writer(level >= 7);
     // Room for the worst case up front: a growing buffer would briefly need
     // twice its size, and the packer's memory is counted against the image.
     writer.bits().reserve(image.size() + image.size() / 16 + 65536);

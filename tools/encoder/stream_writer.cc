@@ -130,8 +130,12 @@ uint64_t StreamWriter::tables_bits(BlockKind kind, std::span<const uint8_t> leng
     return best_encoding(kind, lengths, false).bits;
 }
 
+uint64_t StreamWriter::written_tables_bits(BlockKind kind, std::span<const uint8_t> lengths) const {
+    return best_encoding(kind, lengths, thorough_).bits;
+}
+
 void StreamWriter::write_tables(BlockKind kind, std::span<const uint8_t> lengths) {
-    const Encoded e = best_encoding(kind, lengths, true);
+    const Encoded e = best_encoding(kind, lengths, thorough_);
     bits_.put(kind.audio ? 1 : 0, 1);  // audio mode
     bits_.put(e.keep ? 1 : 0, 1);      // keep old lengths
     kept_tables_ += e.keep ? 1 : 0;

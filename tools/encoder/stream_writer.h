@@ -22,9 +22,18 @@ struct BlockKind {
 
 class StreamWriter {
 public:
-    // Bits a code-length block for `lengths` (table_size() entries) takes, at
-    // most: writing it searches further for a shorter form.
+    // A `thorough` writer searches for the cheapest form of each code-length
+    // block it writes, and may give up a little of a block's optimal code for a
+    // shorter code-length block (`thorough()`, for the caller choosing lengths).
+    explicit StreamWriter(bool thorough = false) : thorough_(thorough) {}
+    bool thorough() const { return thorough_; }
+
+    // Bits a code-length block for `lengths` (table_size() entries) takes, as
+    // written (a thorough writer's estimate leaves out its search for the
+    // cheapest form, and so may be a little above what it writes).
     uint64_t tables_bits(BlockKind kind, std::span<const uint8_t> lengths) const;
+    // Exactly the bits write_tables() would write.
+    uint64_t written_tables_bits(BlockKind kind, std::span<const uint8_t> lengths) const;
 
     // Writes the code-length block, in its cheaper form.
     void write_tables(BlockKind kind, std::span<const uint8_t> lengths);
@@ -53,6 +62,7 @@ private:
     Encoded best_encoding(BlockKind kind, std::span<const uint8_t> lengths, bool thorough) const;
     Encoded shorten(BlockKind kind, std::span<const uint8_t> lengths, Encoded e) const;
 
+    bool thorough_;
     BitWriter bits_;
     // What the decoder adds the next block's deltas to. It starts all zero;
     // after a block only the entries that block filled are known.
