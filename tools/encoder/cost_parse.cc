@@ -12,10 +12,6 @@ namespace {
 
 constexpr uint32_t kUnreached = std::numeric_limits<uint32_t>::max();
 constexpr size_t kMatchesPerPosition = 8;
-// A path dearer than the cheapest at its position by more than this many
-// bits is not followed on: its match history would seldom win it back.
-constexpr uint32_t kPathMargin = 24 * LzCosts::kUnit;
-
 // A match of up to `longest` bytes is tried with every length up to this
 // one, then only with its last few lengths, where ending a match early can let
 // a cheaper symbol follow. Lengths in between seldom pay and cost the most time.
@@ -77,8 +73,13 @@ struct CostParse::Prices {
     }
 };
 
+// Positions the match histories are kept for: more than a step can span
+// (a match, a literal and a match).
+constexpr size_t kRecentRing = 1024;
+static_assert(kRecentRing > 2 * kMaxMatchLength + 1);
+
 CostParse::CostParse(std::span<const uint8_t> data, MatchFinder& finder, CostParseSettings settings)
-    : data_(data), finder_(finder), settings_(settings), paths_(std::clamp(settings.paths, 1, kMaxPaths)) {}
+    : data_(data), finder_(finder), settings_(settings), recent_(kRecentRing) {}
 
 void CostParse::collect_matches(uint32_t begin, uint32_t end) {
     const uint32_t n = end - begin;
@@ -105,16 +106,13 @@ void CostParse::collect_matches(uint32_t begin, uint32_t end) {
     first_match_[n] = uint32_t(matches_.size());
 }
 
-template <int Paths>
 void CostParse::search(uint32_t begin, uint32_t end, const Recent& start, const std::vector<uint32_t>& region_ends,
                        const std::vector<LzCosts>& region_costs) {
     const uint32_t n = end - begin;
     const uint32_t nice = settings_.nice;
-    steps_.resize((size_t(n) + 1) * Paths);
+    steps_.resize(size_t(n) + 1);
     for (Step& s : steps_) s.cost = kUnreached;
-    if (Paths > 1) limit_.assign(size_t(n) + 1, kUnreached);
     steps_[0] = Step{};
-    steps_[0].recent = start;
     Prices prices;
     size_t region = 0;
     prices.set(region_costs[0]);
@@ -126,121 +124,85 @@ void CostParse::search(uint32_t begin, uint32_t end, const Recent& start, const 
         }
         const uint32_t pos = begin + i;
         const uint32_t room = std::min<uint32_t>(n - i, kMaxMatchLength);
-        const Step* here = &steps_[size_t(i) * Paths];
-        uint32_t cheapest = here[0].cost;
-        for (int q = 1; q < Paths; ++q) cheapest = std::min(cheapest, here[q].cost);
+        const uint32_t base = steps_[i].cost;
+        // Every position is reached, by a literal at least; the step that
+        // reached it cheapest is final now, and so is its match history.
+        const Recent r = i == 0 ? start : steps_[i].after(recent_[(i - steps_[i].length) % kRecentRing]);
+        recent_[i % kRecentRing] = r;
 
-        for (int q = 0; q < Paths; ++q) {
-            const uint32_t base = here[q].cost;
-            if (base == kUnreached || (Paths > 1 && base > cheapest + kPathMargin)) continue;
-            const Recent r = here[q].recent;
+        // Keeps the step to position i + length if it is cheaper than what
+        // reaches that position so far.
+        auto offer = [&](uint32_t cost, uint32_t length, uint32_t distance, MatchKind kind, int k,
+                         uint32_t first_length = 0, bool second_repeat = false) {
+            Step& s = steps_[i + length];
+            if (cost >= s.cost) return;
+            s.cost = cost;
+            s.distance = distance;
+            s.length = uint16_t(length);
+            s.first_length = uint16_t(first_length);
+            s.kind = kind;
+            s.k = int8_t(k);
+            s.second_repeat = second_repeat;
+        };
+        // A match of `length` at `distance` costing `cost`, then one literal
+        // and the same distance again: as long as it goes (symbol 257), or
+        // exactly as long as the first match (symbol 256, cheaper).
+        auto offer_with_repeat = [&](uint32_t cost, uint32_t length, uint32_t distance, MatchKind kind, int k) {
+            const uint32_t after = i + length + 1;
+            if (after + 1 >= n || !same_two(&data_[begin + after], &data_[begin + after - distance])) return;
+            const uint32_t again = finder_.match_length(
+                begin + after, distance, std::min({n - after, kMaxMatchLength, max_old_length(distance)}));
+            if (again < min_old_length(distance)) return;
+            const uint32_t two = base + cost + prices.literal[data_[pos + length]];
+            offer(two + prices.old_match(0, again, distance), length + 1 + again, distance, kind, k, length,
+                  false);
+            if (again >= length) offer(two + prices.repeat, 2 * length + 1, distance, kind, k, length, true);
+        };
 
-            // Keeps the step to position j = i + length if it is cheaper than
-            // what reaches j (with the same match history) so far.
-            auto offer = [&](uint32_t cost, uint32_t length, uint32_t distance, MatchKind kind, int k,
-                             uint32_t first_length = 0, bool second_repeat = false) {
-                const uint32_t j = i + length;
-                Step* slots = &steps_[size_t(j) * Paths];
-                if (cost >= (Paths == 1 ? slots[0].cost : limit_[j])) return;
-                Recent after = r;
-                if (first_length != 0) {
-                    after.push(first_length, distance);
-                    after.push(length - first_length - 1, distance);
-                } else if (kind != MatchKind::literal) {
-                    after.push(length, distance);
-                }
-                int victim = 0;
-                if (Paths > 1) {
-                    victim = -1;
-                    for (int p = 0; p < Paths; ++p) {
-                        if (slots[p].cost != kUnreached && slots[p].recent == after) {
-                            if (cost >= slots[p].cost) return;
-                            victim = p;
-                            break;
-                        }
-                    }
-                    if (victim < 0) {  // an empty slot, else the dearest
-                        victim = 0;
-                        for (int p = 0; p < Paths && slots[victim].cost != kUnreached; ++p)
-                            if (slots[p].cost > slots[victim].cost) victim = p;
-                    }
-                }
-                Step& s = slots[victim];
-                s.cost = cost;
-                s.distance = distance;
-                s.length = uint16_t(length);
-                s.first_length = uint16_t(first_length);
-                s.kind = kind;
-                s.k = int8_t(k);
-                s.second_repeat = second_repeat;
-                s.from = uint8_t(q);
-                s.recent = after;
-                if (Paths > 1) {
-                    uint32_t dearest = 0;
-                    for (int p = 0; p < Paths; ++p) dearest = std::max(dearest, slots[p].cost);
-                    limit_[j] = dearest;
-                }
-            };
-            // A match of `length` at `distance` costing `cost`, then one literal
-            // and the same distance again: as long as it goes (symbol 257), or
-            // exactly as long as the first match (symbol 256, cheaper).
-            auto offer_with_repeat = [&](uint32_t cost, uint32_t length, uint32_t distance, MatchKind kind, int k) {
-                const uint32_t after = i + length + 1;
-                if (after + 1 >= n || !same_two(&data_[begin + after], &data_[begin + after - distance])) return;
-                const uint32_t again = finder_.match_length(
-                    begin + after, distance, std::min({n - after, kMaxMatchLength, max_old_length(distance)}));
-                if (again < min_old_length(distance)) return;
-                const uint32_t two = base + cost + prices.literal[data_[pos + length]];
-                offer(two + prices.old_match(0, again, distance), length + 1 + again, distance, kind, k, length,
-                      false);
-                if (again >= length) offer(two + prices.repeat, 2 * length + 1, distance, kind, k, length, true);
-            };
-
-            offer(base + prices.literal[data_[pos]], 1, 0, MatchKind::literal, 0);
-            if (r.length > 1 && r.length <= room && r.distance[0] <= pos &&
-                same_two(&data_[pos], &data_[pos - r.distance[0]]) &&
-                finder_.match_length(pos, r.distance[0], r.length) == r.length)
-            {
-                offer(base + prices.repeat, r.length, r.distance[0], MatchKind::repeat, 0);
-                offer_with_repeat(prices.repeat, r.length, r.distance[0], MatchKind::repeat, 0);
+        offer(base + prices.literal[data_[pos]], 1, 0, MatchKind::literal, 0);
+        if (r.length > 1 && r.length <= room && r.distance[0] <= pos &&
+            same_two(&data_[pos], &data_[pos - r.distance[0]]) &&
+            finder_.match_length(pos, r.distance[0], r.length) == r.length)
+        {
+            offer(base + prices.repeat, r.length, r.distance[0], MatchKind::repeat, 0);
+            offer_with_repeat(prices.repeat, r.length, r.distance[0], MatchKind::repeat, 0);
+        }
+        for (int k = 0; k < 4; ++k) {
+            const uint32_t d = r.distance[size_t(k)];
+            if (d == 0 || d > pos || room < 2 || !same_two(&data_[pos], &data_[pos - d])) continue;
+            bool seen = false;
+            for (int j = 0; j < k; ++j) seen |= r.distance[size_t(j)] == d;
+            if (seen) continue;
+            const uint32_t length = finder_.match_length(pos, d, std::min(room, max_old_length(d)));
+            if (length < min_old_length(d)) continue;
+            const uint32_t symbol = base + prices.old_symbol[size_t(k)];
+            const uint32_t* length_price = prices.old_length[old_distance_bonus(d)].data();
+            offer_with_repeat(symbol - base + length_price[length], length, d, MatchKind::old_distance, k);
+            if (length >= nice) {
+                offer(symbol + length_price[length], length, d, MatchKind::old_distance, k);
+                continue;
             }
-            for (int k = 0; k < 4; ++k) {
-                const uint32_t d = r.distance[size_t(k)];
-                if (d == 0 || d > pos || room < 2 || !same_two(&data_[pos], &data_[pos - d])) continue;
-                bool seen = false;
-                for (int j = 0; j < k; ++j) seen |= r.distance[size_t(j)] == d;
-                if (seen) continue;
-                const uint32_t length = finder_.match_length(pos, d, std::min(room, max_old_length(d)));
-                if (length < min_old_length(d)) continue;
-                const uint32_t symbol = base + prices.old_symbol[size_t(k)];
-                const uint32_t* length_price = prices.old_length[old_distance_bonus(d)].data();
-                offer_with_repeat(symbol - base + length_price[length], length, d, MatchKind::old_distance, k);
-                if (length >= nice) {
-                    offer(symbol + length_price[length], length, d, MatchKind::old_distance, k);
-                    continue;
-                }
-                for_lengths(min_old_length(d), length,
-                            [&](uint32_t l) { offer(symbol + length_price[l], l, d, MatchKind::old_distance, k); });
+            for_lengths(min_old_length(d), length,
+                        [&](uint32_t l) { offer(symbol + length_price[l], l, d, MatchKind::old_distance, k); });
+        }
+        if (short_distances_[i] != 0 && room >= 2)
+            offer(base + prices.short_match[short_distances_[i] - 1u], 2, short_distances_[i], MatchKind::short_match,
+                  0);
+        uint32_t shorter = 0;
+        for (uint32_t m = first_match_[i]; m < first_match_[i + 1]; ++m) {
+            const uint32_t d = matches_[m].distance;
+            const uint32_t length = std::min(matches_[m].length, max_long_length(d));
+            const uint32_t with_distance = base + prices.distance[size_t(distance_slot(d - 1))];
+            const uint32_t* length_price = prices.long_length[far_bonus(d)].data();
+            offer_with_repeat(with_distance - base + length_price[length], length, d, MatchKind::long_match, 0);
+            if (length >= nice) {
+                offer(with_distance + length_price[length], length, d, MatchKind::long_match, 0);
+            } else {
+                for_lengths(std::max(shorter + 1, min_long_length(d)), length, [&](uint32_t l) {
+                    offer(with_distance + length_price[l], l, d, MatchKind::long_match, 0);
+                });
             }
-            if (short_distances_[i] != 0 && room >= 2)
-                offer(base + prices.short_match[short_distances_[i] - 1u], 2, short_distances_[i],
-                      MatchKind::short_match, 0);
-            uint32_t shorter = 0;
-            for (uint32_t m = first_match_[i]; m < first_match_[i + 1]; ++m) {
-                const uint32_t d = matches_[m].distance;
-                const uint32_t length = std::min(matches_[m].length, max_long_length(d));
-                const uint32_t with_distance = base + prices.distance[size_t(distance_slot(d - 1))];
-                const uint32_t* length_price = prices.long_length[far_bonus(d)].data();
-                offer_with_repeat(with_distance - base + length_price[length], length, d, MatchKind::long_match, 0);
-                if (length >= nice) {
-                    offer(with_distance + length_price[length], length, d, MatchKind::long_match, 0);
-                } else {
-                    for_lengths(std::max(shorter + 1, min_long_length(d)), length, [&](uint32_t l) {
-                        offer(with_distance + length_price[l], l, d, MatchKind::long_match, 0);
-                    });
-                }
-                shorter = length;
-            }
+            shorter = length;
         }
     }
 }
@@ -248,17 +210,8 @@ void CostParse::search(uint32_t begin, uint32_t end, const Recent& start, const 
 void CostParse::trace(uint32_t begin, uint32_t end, const MatchHistory& start, MatchHistory& history,
                       std::vector<LzSymbol>& symbols, std::vector<uint32_t>& symbol_ends) {
     const uint32_t n = end - begin;
-    const size_t paths = size_t(paths_);
-    size_t q = 0;
-    for (size_t p = 1; p < paths; ++p)
-        if (steps_[n * paths + p].cost < steps_[n * paths + q].cost) q = p;
-    std::vector<std::pair<uint32_t, size_t>> path;  // position after each step, and its path
-    for (uint32_t i = n; i > 0;) {
-        path.emplace_back(i, q);
-        const Step& s = steps_[size_t(i) * paths + q];
-        i -= s.length;
-        q = s.from;
-    }
+    std::vector<uint32_t> path;  // position after each step
+    for (uint32_t i = n; i > 0; i -= steps_[i].length) path.push_back(i);
     history = start;
     uint32_t pos = begin;
     auto emit = [&](MatchKind kind, int k, uint32_t length, uint32_t distance) {
@@ -267,7 +220,7 @@ void CostParse::trace(uint32_t begin, uint32_t end, const MatchHistory& start, M
         symbol_ends.push_back(pos - begin);
     };
     for (auto it = path.rbegin(); it != path.rend(); ++it) {
-        const Step& s = steps_[size_t(it->first) * paths + it->second];
+        const Step& s = steps_[*it];
         if (s.first_length == 0) {
             emit(s.kind, s.k, s.length, s.distance);
             continue;
@@ -297,12 +250,7 @@ void CostParse::parse(uint32_t begin, uint32_t end, const LzCosts& costs, MatchH
     std::vector<uint32_t> symbol_ends;
     uint64_t best_bits = std::numeric_limits<uint64_t>::max();
     for (int pass = 0; pass < settings_.passes; ++pass) {
-        switch (paths_) {
-        case 1: search<1>(begin, end, recent, region_ends, region_costs); break;
-        case 2: search<2>(begin, end, recent, region_ends, region_costs); break;
-        case 3: search<3>(begin, end, recent, region_ends, region_costs); break;
-        default: search<4>(begin, end, recent, region_ends, region_costs); break;
-        }
+        search(begin, end, recent, region_ends, region_costs);
         trial.clear();
         symbol_ends.clear();
         MatchHistory after;

@@ -16,15 +16,12 @@
 namespace lumo {
 
 struct CostParseSettings {
-    int passes = 2;      // searches per stretch at most
-    int paths = 1;       // paths kept per position, each with another match history (1..kMaxPaths)
+    int passes = 2;       // searches per stretch at most
     uint32_t nice = 258;  // a match this long is taken whole, without trying shorter lengths
 };
 
 class CostParse {
 public:
-    static constexpr int kMaxPaths = 4;
-
     CostParse(std::span<const uint8_t> data, MatchFinder& finder, CostParseSettings settings);
 
     // Appends the symbols for data[begin, end) to `out`, starting from the
@@ -44,12 +41,12 @@ public:
             distance = {d, distance[0], distance[1], distance[2]};
             length = l;
         }
-        bool operator==(const Recent&) const = default;
     };
 
     // How the cheapest path found so far reaches a position: one symbol, or
     // three (a match, one literal, the same distance again: repeats with a
     // byte that differs), which one path per position would otherwise miss.
+    // Kept small: the search writes one for every improvement it finds.
     struct Step {
         uint32_t cost = 0;
         uint32_t distance = 0;
@@ -58,8 +55,17 @@ public:
         MatchKind kind = MatchKind::literal;  // of the (first) symbol
         int8_t k = 0;               // old distance index
         bool second_repeat = false;  // three symbols: the last is symbol 256, else 257
-        uint8_t from = 0;           // path at the step's start
-        Recent recent;              // after the step
+
+        // The match history after the step, from the one before it.
+        Recent after(Recent r) const {
+            if (first_length != 0) {
+                r.push(first_length, distance);
+                r.push(length - first_length - 1u, distance);
+            } else if (kind != MatchKind::literal) {
+                r.push(length, distance);
+            }
+            return r;
+        }
     };
 
     // Symbol prices laid out for the search.
@@ -67,7 +73,6 @@ public:
 
 private:
     void collect_matches(uint32_t begin, uint32_t end);
-    template <int Paths>
     void search(uint32_t begin, uint32_t end, const Recent& start, const std::vector<uint32_t>& region_ends,
                 const std::vector<LzCosts>& region_costs);
     // The symbols of the cheapest path, with the position after each.
@@ -77,15 +82,16 @@ private:
     std::span<const uint8_t> data_;
     MatchFinder& finder_;
     CostParseSettings settings_;
-    int paths_;
     // Matches of every position of the stretch, found once and priced anew
     // on each pass: those of position i are matches_[first_match_[i] ..
     // first_match_[i + 1]).
     std::vector<uint32_t> first_match_;
     std::vector<Match> matches_;
     std::vector<uint16_t> short_distances_;
-    std::vector<Step> steps_;     // paths_ per position
-    std::vector<uint32_t> limit_;  // per position: a new path must cost less to be kept
+    std::vector<Step> steps_;  // one per position
+    // The match history of the cheapest path to each of the last positions,
+    // at [position % size]: a step reaches back less than the size.
+    std::vector<Recent> recent_;
 };
 
 }  // namespace lumo

@@ -14,21 +14,20 @@ struct LevelParameters {
     bool lazy;
     bool optimal;
     int passes;
-    int paths;
     uint32_t nice;  // a match this long is taken without looking further
 };
 
 LevelParameters parameters_for(int level) {
     static const LevelParameters table[] = {
-        {3, false, false, 0, 1, 16},    // 1
-        {4, false, false, 0, 1, 24},    // 2
-        {4, true, false, 0, 1, 16},     // 3
-        {5, true, false, 0, 1, 16},     // 4
-        {6, true, false, 0, 1, 16},     // 5
-        {6, true, false, 0, 1, 24},     // 6
-        {16, false, true, 1, 1, 64},    // 7
-        {24, false, true, 2, 1, 128},   // 8
-        {32, false, true, 2, 1, 258},   // 9
+        {3, false, false, 0, 16},    // 1
+        {4, false, false, 0, 24},    // 2
+        {4, true, false, 0, 16},     // 3
+        {5, true, false, 0, 16},     // 4
+        {6, true, false, 0, 16},     // 5
+        {6, true, false, 0, 24},     // 6
+        {16, false, true, 1, 64},    // 7
+        {24, false, true, 2, 128},   // 8
+        {32, false, true, 2, 258},   // 9
     };
     return table[std::clamp(level, 1, 9) - 1];
 }
@@ -94,7 +93,7 @@ LzParser::LzParser(std::span<const uint8_t> data, int level)
       finder_(data, parameters_for(level).optimal ? MatchFinder::Search::trees : MatchFinder::Search::chains,
               parameters_for(level).chain, parameters_for(level).nice),
       cost_parse_(data, finder_,
-                  {parameters_for(level).passes, parameters_for(level).paths, parameters_for(level).nice}),
+                  {parameters_for(level).passes, parameters_for(level).nice}),
       costs_(LzCosts::estimate()),
       match_buffer_(kMatchesPerPosition) {}
 
