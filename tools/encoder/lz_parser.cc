@@ -27,7 +27,7 @@ LevelParameters parameters_for(int level) {
         {6, true, false, 0, 24},     // 6
         {16, false, true, 1, 64},    // 7
         {24, false, true, 2, 128},   // 8
-        {32, false, true, 2, 258},   // 9
+        {64, false, true, 2, 258},   // 9
     };
     return table[std::clamp(level, 1, 9) - 1];
 }
