@@ -1,5 +1,5 @@
-// Audio mode on the encoder's side: where sample data lies in the image, and
-// the prediction errors the decoder turns back into its bytes.
+// Audio mode on the encoder's side: the prediction errors the decoder turns
+// back into its bytes.
 #pragma once
 
 #include <cstdint>
@@ -10,18 +10,6 @@
 #include "tools/encoder/stream_symbols.h"
 
 namespace lumo {
-
-// Sample bytes of a WAV file found in the image, with the byte-interleaved
-// channel count the audio mode should use (the block alignment, 1..4).
-struct AudioRange {
-    uint32_t begin;
-    uint32_t end;
-    int channels;
-};
-
-// The "data" chunks of the RIFF/WAVE files inside `image`, in order, not
-// overlapping. Malformed or truncated headers are passed over.
-std::vector<AudioRange> find_wav_data(std::span<const uint8_t> image);
 
 // The decoder's audio state, carried across blocks and LZ stretches.
 struct AudioState {

@@ -1,167 +1,122 @@
 // How an image becomes a packed stream:
 //
-// 1. The image is cut into stretches of at most 512 KiB; the sample data of
-//    WAV files found in it (audio_coder.h) gets stretches of its own, which
-//    keep whole sample frames.
-// 2. A stretch of samples tries both modes on its first 16 KiB and is coded
-//    in the cheaper one as a whole: audio mode codes each byte as the error of
-//    the decoder's own predictor, on as many byte channels as a sample frame
-//    has bytes.
-// 3. Any other stretch is parsed into literals and matches (lz_parser.h), with
-//    the match history (old distances, last length) carried from stretch to
-//    stretch as the decoder carries it.
-// 4. The symbols of a stretch are split into blocks wherever tables of their
-//    own save more than they cost (blocks.h); each block starts with its
-//    code-length block (stream_writer.h) and ends with the table switch,
-//    except the very last. The best levels search code-length blocks for
-//    their cheapest form, and take code lengths a little off the optimal ones
-//    where that shortens the code-length block by more.
-// 5. The stream is padded to whole words and scrambled.
+// 1. The plan (stream_plan.h) cuts the image into stretches, each coded in
+//    one mode, and groups them into parts, from the image's bytes alone.
+// 2. The driver, on the calling thread, runs the audio predictor over the
+//    samples of each part in order and hands the part to a worker
+//    (part_encoder.h): the part's stretches are parsed into literals and
+//    matches or taken as audio symbols, split into blocks wherever tables of
+//    their own save more than they cost (blocks.h), and written with their
+//    code-length blocks (stream_writer.h). The best levels search
+//    code-length blocks for their cheapest form, and take code lengths a
+//    little off the optimal ones where that shortens the code-length block
+//    by more.
+// 3. The driver joins the parts' bits in order as they come (stream_joiner.h),
+//    pads the stream to whole words, scrambles it and hands it on.
+//
+// Nothing a part does depends on how many threads there are or which part
+// finished first, so every thread count gives the same bytes.
 #include "tools/encoder/encoder.h"
 
 #include <algorithm>
-#include <cassert>
+#include <deque>
+#include <future>
+#include <optional>
 
-#include "tools/encoder/audio_coder.h"
-#include "tools/encoder/blocks.h"
-#include "tools/encoder/lz_parser.h"
-#include "tools/encoder/stream_writer.h"
+#include "tools/encoder/part_encoder.h"
+#include "tools/encoder/stream_joiner.h"
+#include "tools/encoder/stream_plan.h"
+#include "tools/encoder/thread_clock.h"
+#include "tools/encoder/worker_pool.h"
 
 namespace lumo {
 
-namespace {
-
-// A stretch of the image coded on its own: blocks never span two of them.
-struct Segment {
-    uint32_t begin;
-    uint32_t end;
-    int audio_channels;  // 0: LZ mode only; else sample data worth trying in audio mode
-    bool continues;      // the stretch before holds the same file's samples
-};
-
-// Stretches are kept short enough that the parse's working memory stays small
-// beside the image.
-constexpr uint32_t kSegmentSize = 512 * 1024;
-// How much of a stretch of sample data decides between audio and LZ mode.
-constexpr uint32_t kAudioSample = 16 * 1024;
-
-void add_segments(std::vector<Segment>& out, uint32_t begin, uint32_t end, int channels) {
-    // Audio stretches keep whole sample frames so channels stay in step.
-    const uint32_t step = channels > 0 ? kSegmentSize - kSegmentSize % uint32_t(channels) : kSegmentSize;
-    for (uint32_t at = begin; at < end; at += std::min(step, end - at))
-        out.push_back({at, std::min(end, at + step), channels, at != begin});
+EncoderStatistics& EncoderStatistics::operator+=(const EncoderStatistics& o) {
+    literals += o.literals;
+    repeats += o.repeats;
+    old_distances += o.old_distances;
+    short_matches += o.short_matches;
+    long_matches += o.long_matches;
+    far_matches += o.far_matches;
+    lz_blocks += o.lz_blocks;
+    audio_blocks += o.audio_blocks;
+    audio_bytes += o.audio_bytes;
+    kept_tables += o.kept_tables;
+    return *this;
 }
 
-std::vector<Segment> plan_segments(std::span<const uint8_t> image, AudioMode audio) {
-    std::vector<Segment> segments;
-    uint32_t at = 0;
-    if (audio == AudioMode::automatic) {
-        for (const AudioRange& r : find_wav_data(image)) {
-            add_segments(segments, at, r.begin, 0);
-            add_segments(segments, r.begin, r.end, r.channels);
-            at = r.end;
-        }
-    }
-    add_segments(segments, at, uint32_t(image.size()), 0);
-    if (segments.empty()) segments.push_back({0, 0, 0, false});
-    return segments;
+void MemoryImage::read(uint64_t offset, std::span<uint8_t> out) const {
+    std::copy_n(bytes_.begin() + ptrdiff_t(offset), out.size(), out.begin());
 }
 
-void count_symbols(std::span<const LzSymbol> symbols, EncoderStatistics& stats) {
-    for (const LzSymbol& s : symbols) {
-        if (s.main < kRepeatSymbol) ++stats.literals;
-        else if (s.main == kRepeatSymbol) ++stats.repeats;
-        else if (s.is_old()) ++stats.old_distances;
-        else if (s.main < kLzSwitchSymbol) ++stats.short_matches;
-        else {
-            ++stats.long_matches;
-            if (s.sub >= distance_slot(0x40000)) ++stats.far_matches;  // beyond 262144
-        }
-    }
+std::vector<uint8_t> read_range(const ImageSource& source, uint64_t begin, uint64_t end) {
+    std::vector<uint8_t> bytes(size_t(end - begin));
+    source.read(begin, bytes);
+    return bytes;
 }
 
-}  // namespace
-
-std::vector<uint8_t> pack_stream_plain(std::span<const uint8_t> image, const EncoderOptions& options,
-                                       EncoderStatistics* statistics) {
-    EncoderStatistics stats;
+uint64_t pack_stream(const ImageSource& image, const EncoderOptions& options, StreamSink& sink,
+                     EncoderStatistics* statistics, EncoderWork* work) {
     const int level = std::clamp(options.level, kFastestLevel, kBestLevel);
-    const BlockSearch lz_blocks = level >= 7 ? kFineLzBlocks : kCoarseLzBlocks;
-    StreamWriter writer(level >= 7);
-    // Room for the worst case up front: a growing buffer would briefly need
-    // twice its size, and the packer's memory is counted against the image.
-    writer.bits().reserve(image.size() + image.size() / 16 + 65536);
-    LzParser parser(image, level);
-    MatchHistory history;
+    const int threads = options.threads > 0 ? options.threads : default_thread_count();
+    // Declared before the pool, so that it outlives any part still running
+    // when an error ends the encoding early.
+    std::optional<StreamPlan> plan;
+    WorkerPool pool(threads);
+    EncoderWork report;
+    report.threads = threads;
+
+    const double plan_started = thread_processor_seconds();
+    plan = plan_stream(image,
+                       {level, options.audio == AudioMode::automatic,
+                        options.part_size > 0 ? options.part_size : kDefaultPartSize},
+                       pool);
+    report.plan_seconds = thread_processor_seconds() - plan_started;
+
+    // Parts coded but not yet joined wait in order. Beside those running, a
+    // few more are handed out, so that a worker finding the next part slow
+    // to finish has something to do; each holds at most its audio symbols
+    // and its bits.
+    const size_t ahead = threads == 1 ? 1 : size_t(2 * threads + 2);
+    std::deque<std::future<CodedPart>> coding;
+    StreamJoiner joiner(sink);
+    EncoderStatistics stats;
     AudioState audio;
-    LzHistogram learnt;
-    std::vector<LzSymbol> symbols;
-    std::vector<uint8_t> samples;
-    bool audio_won = false;  // the stretch before went in audio mode
-
-    const std::vector<Segment> segments = plan_segments(image, options.audio);
-    for (size_t i = 0; i < segments.size(); ++i) {
-        const Segment& seg = segments[i];
-        const bool last = i + 1 == segments.size();
-        symbols.clear();
-        MatchHistory lz_history = history;
-        const bool audio_before = audio_won;
-        audio_won = false;
-        if (seg.audio_channels > 0) {
-            // Both modes try a sample from the start of the stretch; the
-            // cheaper one codes all of it. Once audio mode has won in a file,
-            // the rest of its samples follow without a trial.
-            const int count = seg.audio_channels;
-            const uint32_t sample_end = seg.begin + std::min(kAudioSample, seg.end - seg.begin);
-            AudioState trial = audio;
-            trial.start_block(count);
-            const int first_channel = trial.current;
-            bool take_audio = seg.continues && audio_before;
-            if (!take_audio) {
-                parser.parse(seg.begin, sample_end, lz_history, symbols);
-                const uint64_t lz_bits = plan_lz_blocks(writer, symbols, lz_blocks).bits;
-                samples.clear();
-                code_audio(image, seg.begin, sample_end, count, trial, samples);
-                take_audio = plan_audio_blocks(writer, samples, count, first_channel).bits < lz_bits;
-            }
-            if (take_audio) {
-                audio_won = true;
-                trial = audio;
-                trial.start_block(count);
-                samples.clear();
-                code_audio(image, seg.begin, seg.end, count, trial, samples);
-                const BlockPlan audio_plan = plan_audio_blocks(writer, samples, count, first_channel);
-                write_audio_blocks(writer, samples, count, first_channel, audio_plan, last);
-                audio = trial;
-                parser.pass_over(seg.end);
-                stats.audio_blocks += audio_plan.ends.size();
-                stats.audio_bytes += samples.size();
-                continue;
-            }
-            parser.parse(sample_end, seg.end, lz_history, symbols);
-        } else {
-            parser.parse(seg.begin, seg.end, lz_history, symbols);
+    size_t handed_out = 0;
+    for (size_t joined = 0; joined < plan->parts.size(); ++joined) {
+        while (handed_out < plan->parts.size() && coding.size() < ahead) {
+            const double started = thread_processor_seconds();
+            PartAudio part_audio = code_part_audio(image, *plan, handed_out, audio);
+            report.sequential_seconds += thread_processor_seconds() - started;
+            coding.push_back(pool.submit([&image, &plan, level, part = handed_out,
+                                          part_audio = std::move(part_audio)] {
+                return encode_part(image, *plan, part, part_audio, level);
+            }));
+            ++handed_out;
         }
-        const BlockPlan lz_plan = plan_lz_blocks(writer, symbols, lz_blocks);
-
-        LzHistogram coded;
-        write_lz_blocks(writer, symbols, lz_plan, last, coded);
-        history = lz_history;
-        stats.lz_blocks += lz_plan.ends.size();
-        count_symbols(symbols, stats);
-        learnt = coded;
-        parser.learn(learnt);
+        const CodedPart coded = coding.front().get();
+        coding.pop_front();
+        const double started = thread_processor_seconds();
+        joiner.append(coded.bytes, coded.bits);
+        report.sequential_seconds += thread_processor_seconds() - started;
+        stats += coded.statistics;
+        const Part& part = plan->parts[joined];
+        report.parts.push_back({part.begin, part.end, coded.bits, coded.seconds});
     }
-    stats.kept_tables = writer.kept_tables();
+    const double started = thread_processor_seconds();
+    const uint64_t size = joiner.finish();
+    report.sequential_seconds += thread_processor_seconds() - started;
     if (statistics) *statistics = stats;
-    return writer.finish();
+    if (work) *work = std::move(report);
+    return size;
 }
 
 std::vector<uint8_t> pack_stream(std::span<const uint8_t> image, const EncoderOptions& options,
                                  EncoderStatistics* statistics) {
-    std::vector<uint8_t> stream = pack_stream_plain(image, options, statistics);
-    scramble_stream(stream);
-    return stream;
+    VectorSink sink;
+    sink.bytes().reserve(image.size() + image.size() / 16 + 65536);
+    pack_stream(MemoryImage(image), options, sink, statistics);
+    return std::move(sink.bytes());
 }
 
 }  // namespace lumo

@@ -23,6 +23,10 @@ public:
     // of skipped stretches are still matched against.
     void parse(uint32_t begin, uint32_t end, MatchHistory& history, std::vector<LzSymbol>& out);
 
+    // Records data[.., end) for the matches of later stretches without
+    // parsing it: the window that a part of the stream starts with.
+    void remember(uint32_t end) { record_to(end); }
+
     // Leaves data[.., end) out of the matches of later stretches (audio
     // samples, which LZ stretches hardly ever repeat), saving the time.
     void pass_over(uint32_t end) { next_record_ = std::max(next_record_, end); }

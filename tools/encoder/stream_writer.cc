@@ -150,10 +150,4 @@ void StreamWriter::write_tables(BlockKind kind, std::span<const uint8_t> lengths
     old_known_ = lengths.size();
 }
 
-std::vector<uint8_t> StreamWriter::finish() {
-    std::vector<uint8_t> bytes = bits_.finish();
-    while (bytes.size() % 4 != 0) bytes.push_back(0);
-    return bytes;
-}
-
 }  // namespace lumo

@@ -22,10 +22,16 @@ struct BlockKind {
 
 class StreamWriter {
 public:
+    // What the decoder holds as old lengths when the writer's first block
+    // comes: all zero at the start of the stream; not known to a writer whose
+    // bits follow those of another, whose first block then keeps none.
+    enum class Start { stream, unknown_lengths };
+
     // A `thorough` writer searches for the cheapest form of each code-length
     // block it writes, and may give up a little of a block's optimal code for a
     // shorter code-length block (`thorough()`, for the caller choosing lengths).
-    explicit StreamWriter(bool thorough = false) : thorough_(thorough) {}
+    explicit StreamWriter(bool thorough = false, Start start = Start::stream)
+        : thorough_(thorough), old_known_(start == Start::stream ? kLengthAreaSize : 0) {}
     bool thorough() const { return thorough_; }
 
     // Bits a code-length block for `lengths` (table_size() entries) takes, as
@@ -40,11 +46,6 @@ public:
 
     BitWriter& bits() { return bits_; }
     uint64_t kept_tables() const { return kept_tables_; }
-
-    // The finished stream, padded with zero bytes to whole words. Fewer than
-    // five bytes then follow the last symbol, so the decoder's final look
-    // past the wanted output finds too little to read a symbol.
-    std::vector<uint8_t> finish();
 
 private:
     struct LengthCode {
@@ -67,7 +68,7 @@ private:
     // What the decoder adds the next block's deltas to. It starts all zero;
     // after a block only the entries that block filled are known.
     std::array<uint8_t, kLengthAreaSize> old_lengths_{};
-    size_t old_known_ = kLengthAreaSize;
+    size_t old_known_;
     uint64_t kept_tables_ = 0;
 };
 

@@ -20,6 +20,19 @@ int parse_level(const std::string& text) {
     throw UsageError("--level takes 1 to 9, fast or best, not '" + text + "'");
 }
 
+int parse_threads(const std::string& text) {
+    int threads = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || threads > 999) {
+            threads = 0;
+            break;
+        }
+        threads = threads * 10 + (c - '0');
+    }
+    if (threads < 1 || threads > 1024) throw UsageError("--threads takes a number from 1 to 1024, not '" + text + "'");
+    return threads;
+}
+
 AudioMode parse_audio(const std::string& text) {
     if (text == "auto") return AudioMode::automatic;
     if (text == "off") return AudioMode::off;
@@ -63,6 +76,8 @@ int build_command(CommandArguments args, const CommandContext& context) {
             take_option(args, i, "--stub", stub) || take_option(args, i, "--target", target)) {
         } else if (take_option(args, i, "--level", value)) {
             options.encoder.level = parse_level(value);
+        } else if (take_option(args, i, "--threads", value)) {
+            options.encoder.threads = parse_threads(value);
         } else if (take_option(args, i, "--audio", value)) {
             options.encoder.audio = parse_audio(value);
         } else if (take_option(args, i, "--order", value)) {

@@ -22,7 +22,7 @@ struct Command {
 
 constexpr Command commands[] = {
     {"build", "build DIR -o OUT [--target NAME | --stub PATH] [--level 1..9|fast|best]\n"
-              "                 [--audio auto|off] [--order FILE] [--strict-names]\n"
+              "                 [--threads N] [--audio auto|off] [--order FILE] [--strict-names]\n"
               "                 [--no-script-check] [--scramble-script]",
      "pack every file below DIR into the installer OUT", build_command},
     {"list", "list INSTALLER [--json]", "show the entries in order: size, checksum, name; totals and ratio",
@@ -67,6 +67,8 @@ void print_help(const CommandContext& context) {
         "  --stub PATH        a stub of one's own, in place of a target's; a signed\n"
         "                     stub's signature is removed: sign the finished installer\n"
         "  --level N          compression level, 1 (fast) to 9 (best); default 6\n"
+        "  --threads N        threads to pack with; default: one per processor. The\n"
+        "                     installer is the same byte for byte for every N\n"
         "  --audio MODE       auto: code WAV audio in audio mode where smaller; off: never\n"
         "  --order FILE       names (one a line) that lead the directory in this order;\n"
         "                     default order: Setup.cfg, Setup.exe, then the rest by name\n"

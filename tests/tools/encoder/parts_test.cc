@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "tools/encoder/audio_coder.h"
+#include "tools/encoder/wav_finder.h"
 #include "tools/encoder/code_lengths.h"
 #include "test_images.h"
 #include "tools/encoder/encoder.h"
