@@ -90,6 +90,7 @@ CodedPart encode_part(const ImageSource& image, const StreamPlan& plan, size_t p
             write_audio_blocks(writer, errors, s.channels, first_channel, blocks, last);
             stats.audio_blocks += blocks.ends.size();
             stats.audio_bytes += errors.size();
+            parser.pass_over(end);
             continue;
         }
         symbols.clear();

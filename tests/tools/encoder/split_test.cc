@@ -69,12 +69,12 @@ Bytes decode(const std::vector<uint8_t>& stream, size_t size, bool reference) {
 // the parts before, samples run on across parts and audio state crosses
 // LZ stretches between them.
 Bytes many_parts_image() {
-    Bytes image = test::word_text(200000, 51);
-    test::append(image, test::wav_file(300000, 2, 52));  // 1.2 MB of 16-bit stereo: three stretches
-    test::append(image, test::far_repeats(1300000, 53));
-    test::append(image, test::wav_file(70000, 1, 54));
-    test::append(image, test::symbol_mix(300000, 55));
-    test::append(image, test::wav_file(100000, 2, 56));
+    Bytes image = test::word_text(100000, 51);
+    test::append(image, test::wav_file(150000, 2, 52));  // 600 KB of 16-bit stereo: two stretches
+    test::append(image, test::far_repeats(1150000, 53));
+    test::append(image, test::wav_file(50000, 1, 54));
+    test::append(image, test::symbol_mix(150000, 55));
+    test::append(image, test::wav_file(60000, 2, 56));
     return image;
 }
 
@@ -86,7 +86,7 @@ TEST(SplitStream, EveryThreadCountGivesTheSameBytesAndTheyDecodeToTheImage) {
         const std::vector<uint8_t> one = pack_stream(image, {level, AudioMode::automatic, 1, 1}, &stats);
         EXPECT_GE(stats.audio_blocks, 3u);
         EXPECT_GT(stats.far_matches, 0u);
-        for (int threads : {2, 8}) EXPECT_EQ(pack_stream(image, {level, AudioMode::automatic, threads, 1}), one) << threads;
+        for (int threads : {3, 8}) EXPECT_EQ(pack_stream(image, {level, AudioMode::automatic, threads, 1}), one) << threads;
         for (bool reference : {false, true}) {
             const Bytes back = decode(one, image.size(), reference);
             EXPECT_TRUE(back == image) << (reference ? "reference" : "fast") << " decoder, first difference at "
