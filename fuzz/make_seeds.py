@@ -94,6 +94,8 @@ def main():
         save("container_walk", img)
     for level, img in [(1, images[1]), (6, images[4][:3000]), (9, images[2][:3000]), (6, sound[:4000])]:
         save("round_trip", bytes([level - 1]) + img)
+    # Parts of 2 KiB: the image and its sound split over several.
+    save("round_trip", bytes([0x10 | 5]) + images[3] + images[4])
 
     with tempfile.TemporaryDirectory() as scratch:
         for level in ["1", "6", "9"]:

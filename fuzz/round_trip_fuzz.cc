@@ -1,10 +1,12 @@
 // The packer's encoder and the installer's decoder together.
 //
-// Input: one byte of options (level 1..9 from its low bits, audio mode off
-// when its high bit is set), then the image to pack.
+// Input: one byte of options (level 1..9 from its low four bits, parts of
+// 1 KiB << n from the next three where n = 1..7, of the default size for 0,
+// audio mode off when the high bit is set), then the image to pack.
 //
 // Properties:
-//  - the encoder is deterministic: the same image and options, the same bytes;
+//  - the encoder is deterministic: the same image and options, the same
+//    bytes, with one thread and with three;
 //  - the decoder gives the image back exactly from the stream's own bytes
 //    (never reading past its end), writing nothing past the image's end,
 //    and its progress reports add up to the image size;
@@ -31,11 +33,15 @@ struct CountingSink final : lumo::ProgressSink {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     lumo::EncoderOptions options;
-    options.level = lumo::kFastestLevel + data[0] % (lumo::kBestLevel - lumo::kFastestLevel + 1);
+    options.level = lumo::kFastestLevel + (data[0] & 0x0F) % (lumo::kBestLevel - lumo::kFastestLevel + 1);
+    const int parts = (data[0] >> 4) & 7;
+    options.part_size = parts == 0 ? 0 : 1024u << parts;
     options.audio = (data[0] & 0x80) ? lumo::AudioMode::off : lumo::AudioMode::automatic;
     const std::span<const uint8_t> image(data + 1, size - 1);
 
+    options.threads = 1;
     const std::vector<uint8_t> packed = lumo::pack_stream(image, options);
+    options.threads = 3;
     FUZZ_CHECK(lumo::pack_stream(image, options) == packed);
 
     lumo::fuzz::GuardedBuffer stream(packed);

@@ -19,9 +19,10 @@ struct EncoderOptions {
     int level = 6;  // 1 fastest .. 9 best
     AudioMode audio = AudioMode::automatic;
     int threads = 0;  // 0: one per processor. The stream does not depend on it.
-    // Bytes of image per unit of work (0: the default, 4 MiB). Smaller parts
-    // spread the work over more threads and pack a little larger. The stream
-    // depends on it; tests set it to split small images many times.
+    // Bytes of image per unit of work (0: the default, 4 MiB; at least 1 KiB).
+    // Smaller parts spread the work over more threads and pack a little
+    // larger. The stream depends on it; tests set it to split small images
+    // many times.
     uint32_t part_size = 0;
 };
 

@@ -11,17 +11,19 @@ namespace lumo {
 
 namespace {
 
-// Stretches are kept short enough that the parse's working memory stays small.
+// Stretches are kept short enough that the parse's working memory stays
+// small, and no longer than a part.
 constexpr uint32_t kStretchSize = 512 * 1024;
+constexpr uint32_t kSmallestStretch = 1024;
 // How much of a stretch of sample data decides between audio and LZ mode.
 constexpr uint32_t kAudioSample = 16 * 1024;
 // The trial's LZ side parses as this level at most: the choice is seldom
 // close, and the best levels' parse would cost more than it could save.
 constexpr int kTrialLevel = 6;
 
-void add_stretches(std::vector<Stretch>& out, uint32_t begin, uint32_t end, int channels) {
+void add_stretches(std::vector<Stretch>& out, uint32_t begin, uint32_t end, int channels, uint32_t size) {
     // Audio stretches keep whole sample frames so channels stay in step.
-    const uint32_t step = channels > 0 ? kStretchSize - kStretchSize % uint32_t(channels) : kStretchSize;
+    const uint32_t step = channels > 0 ? size - size % uint32_t(channels) : size;
     for (uint32_t at = begin; at < end; at += std::min(step, end - at))
         out.push_back({at, std::min(end, at + step), channels, false});
 }
@@ -60,19 +62,21 @@ std::vector<Part> group_into_parts(const std::vector<Stretch>& stretches, uint32
 
 StreamPlan plan_stream(const ImageSource& image, const PlanOptions& options, WorkerPool& pool) {
     const uint32_t size = uint32_t(image.size());
+    const uint32_t part_size = std::max(options.part_size, kSmallestStretch);
+    const uint32_t stretch_size = std::min(kStretchSize, part_size);
     StreamPlan plan;
     std::vector<std::pair<size_t, size_t>> sample_runs;  // stretches of each WAV file's samples
     uint32_t at = 0;
     if (options.audio) {
         for (const AudioRange& r : find_wav_data(image, pool)) {
-            add_stretches(plan.stretches, at, r.begin, 0);
+            add_stretches(plan.stretches, at, r.begin, 0, stretch_size);
             const size_t first = plan.stretches.size();
-            add_stretches(plan.stretches, r.begin, r.end, r.channels);
+            add_stretches(plan.stretches, r.begin, r.end, r.channels, stretch_size);
             sample_runs.emplace_back(first, plan.stretches.size());
             at = r.end;
         }
     }
-    add_stretches(plan.stretches, at, size, 0);
+    add_stretches(plan.stretches, at, size, 0, stretch_size);
     if (plan.stretches.empty()) plan.stretches.push_back({0, 0, 0, false});
 
     // Once audio mode has won in a file, the rest of its samples follow it
@@ -84,7 +88,7 @@ StreamPlan plan_stream(const ImageSource& image, const PlanOptions& options, Wor
                             audio_wins(image, stretch, options.level);
         }
     });
-    plan.parts = group_into_parts(plan.stretches, std::max<uint32_t>(options.part_size, 1));
+    plan.parts = group_into_parts(plan.stretches, part_size);
     return plan;
 }
 

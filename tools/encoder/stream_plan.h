@@ -1,7 +1,8 @@
 // How an image is divided for coding, decided from its bytes alone, so that
 // the packed stream is the same however many threads code it:
 //
-// - stretches: runs of at most 512 KiB that are coded in one mode; the sample
+// - stretches: runs of at most 512 KiB (and no more than a part) that are
+//   coded in one mode; the sample
 //   data of WAV files gets stretches of its own, of whole sample frames, and
 //   each is given audio or LZ mode by a trial on its first 16 KiB;
 // - parts: runs of whole stretches of about `part_size` bytes, the units of
@@ -40,7 +41,7 @@ struct StreamPlan {
 struct PlanOptions {
     int level;
     bool audio;        // look for sample data to code in audio mode
-    uint32_t part_size;
+    uint32_t part_size;  // at least 1 KiB
 };
 
 inline constexpr uint32_t kDefaultPartSize = 4 << 20;
