@@ -71,13 +71,14 @@ uint64_t pack_stream(const ImageSource& image, const EncoderOptions& options, St
                        {level, options.audio == AudioMode::automatic,
                         options.part_size > 0 ? options.part_size : kDefaultPartSize},
                        pool);
-    report.plan_seconds = thread_processor_seconds() - plan_started;
+    // The tasks' own time, and the calling thread's where it did not run them.
+    report.plan_seconds = plan->seconds;
+    if (threads > 1) report.plan_seconds += thread_processor_seconds() - plan_started;
 
-    // Parts coded but not yet joined wait in order. Beside those running, a
-    // few more are handed out, so that a worker finding the next part slow
-    // to finish has something to do; each holds at most its audio symbols
-    // and its bits.
-    const size_t ahead = threads == 1 ? 1 : size_t(2 * threads + 2);
+    // Parts coded but not yet joined wait in order. Beside those running, two
+    // more are handed out, so that a worker finding the next part slow to
+    // finish has something to do; each holds its audio symbols, then its bits.
+    const size_t ahead = threads == 1 ? 1 : size_t(threads + 2);
     std::deque<std::future<CodedPart>> coding;
     StreamJoiner joiner(sink);
     EncoderStatistics stats;
@@ -102,6 +103,7 @@ uint64_t pack_stream(const ImageSource& image, const EncoderOptions& options, St
         stats += coded.statistics;
         const Part& part = plan->parts[joined];
         report.parts.push_back({part.begin, part.end, coded.bits, coded.seconds});
+        sink.coded(part.end);
     }
     const double started = thread_processor_seconds();
     const uint64_t size = joiner.finish();

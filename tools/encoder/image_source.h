@@ -38,6 +38,8 @@ class StreamSink {
 public:
     virtual ~StreamSink() = default;
     virtual void write(std::span<const uint8_t> bytes) = 0;
+    // The image's first `bytes` are coded (for a progress bar).
+    virtual void coded(uint64_t bytes) { (void)bytes; }
 };
 
 class VectorSink final : public StreamSink {

@@ -68,7 +68,7 @@ StreamPlan plan_stream(const ImageSource& image, const PlanOptions& options, Wor
     std::vector<std::pair<size_t, size_t>> sample_runs;  // stretches of each WAV file's samples
     uint32_t at = 0;
     if (options.audio) {
-        for (const AudioRange& r : find_wav_data(image, pool)) {
+        for (const AudioRange& r : find_wav_data(image, pool, plan.seconds)) {
             add_stretches(plan.stretches, at, r.begin, 0, stretch_size);
             const size_t first = plan.stretches.size();
             add_stretches(plan.stretches, r.begin, r.end, r.channels, stretch_size);
@@ -81,7 +81,7 @@ StreamPlan plan_stream(const ImageSource& image, const PlanOptions& options, Wor
 
     // Once audio mode has won in a file, the rest of its samples follow it
     // without a trial.
-    run_each(pool, sample_runs.size(), [&](size_t i) {
+    plan.seconds += run_each(pool, sample_runs.size(), [&](size_t i) {
         for (size_t s = sample_runs[i].first; s < sample_runs[i].second; ++s) {
             Stretch& stretch = plan.stretches[s];
             stretch.audio = (s > sample_runs[i].first && plan.stretches[s - 1].audio) ||

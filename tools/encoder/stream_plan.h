@@ -36,6 +36,7 @@ struct Part {
 struct StreamPlan {
     std::vector<Stretch> stretches;
     std::vector<Part> parts;
+    double seconds = 0;  // processor time the plan took, over all threads
 };
 
 struct PlanOptions {

@@ -114,11 +114,11 @@ std::vector<Header> headers_in_piece(const ImageSource& image, uint64_t begin, u
 
 }  // namespace
 
-std::vector<AudioRange> find_wav_data(const ImageSource& image, WorkerPool& pool) {
+std::vector<AudioRange> find_wav_data(const ImageSource& image, WorkerPool& pool, double& seconds) {
     const uint64_t size = image.size();
     const size_t pieces = size_t((size + kSearchPiece - 1) / kSearchPiece);
     std::vector<std::vector<Header>> found(pieces);
-    run_each(pool, pieces, [&](size_t i) {
+    seconds += run_each(pool, pieces, [&](size_t i) {
         found[i] = headers_in_piece(image, i * kSearchPiece, std::min(size, (i + 1) * kSearchPiece));
     });
     // The search as one pass over the image: a header is taken only where
@@ -137,7 +137,8 @@ std::vector<AudioRange> find_wav_data(const ImageSource& image, WorkerPool& pool
 
 std::vector<AudioRange> find_wav_data(std::span<const uint8_t> image) {
     WorkerPool one(1);
-    return find_wav_data(MemoryImage(image), one);
+    double seconds = 0;
+    return find_wav_data(MemoryImage(image), one, seconds);
 }
 
 }  // namespace lumo

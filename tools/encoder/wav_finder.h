@@ -22,8 +22,9 @@ struct AudioRange {
 };
 
 // The "data" chunks of the RIFF/WAVE files inside the image, in order, not
-// overlapping. Malformed or truncated headers are passed over.
-std::vector<AudioRange> find_wav_data(const ImageSource& image, WorkerPool& pool);
+// overlapping. Malformed or truncated headers are passed over. The processor
+// seconds the search took are added to `seconds`.
+std::vector<AudioRange> find_wav_data(const ImageSource& image, WorkerPool& pool, double& seconds);
 std::vector<AudioRange> find_wav_data(std::span<const uint8_t> image);
 
 }  // namespace lumo

@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "tools/encoder/thread_clock.h"
+
 namespace lumo {
 
 // The threads to use when the caller leaves it open: one per processor.
@@ -55,14 +57,22 @@ private:
 };
 
 // Runs `task(i)` for i in [0, count) on the pool and waits for all of them;
-// the first exception, in index order, is rethrown.
+// the first exception, in index order, is rethrown. Returns the processor
+// seconds the tasks took together.
 template <typename Task>
-void run_each(WorkerPool& pool, size_t count, const Task& task) {
-    std::vector<std::future<void>> done;
+double run_each(WorkerPool& pool, size_t count, const Task& task) {
+    std::vector<std::future<double>> done;
     done.reserve(count);
-    for (size_t i = 0; i < count; ++i) done.push_back(pool.submit([&task, i] { task(i); }));
+    for (size_t i = 0; i < count; ++i)
+        done.push_back(pool.submit([&task, i] {
+            const double started = thread_processor_seconds();
+            task(i);
+            return thread_processor_seconds() - started;
+        }));
     for (auto& d : done) d.wait();
-    for (auto& d : done) d.get();
+    double seconds = 0;
+    for (auto& d : done) seconds += d.get();
+    return seconds;
 }
 
 }  // namespace lumo

@@ -8,6 +8,7 @@
 #include "tools/lumopack/progress_bar.h"
 #include "tools/lumopack/stub_targets.h"
 #include "tools/lumopack/terminal.h"
+#include "tools/lumopack/work_report.h"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -71,6 +72,7 @@ fs::path target_stub(const std::string& name, const CommandContext& context) {
 int build_command(CommandArguments args, const CommandContext& context) {
     std::string folder, output, stub, target, value;
     PackOptions options;
+    bool report = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (take_option(args, i, "-o", output) || take_option(args, i, "--output", output) ||
             take_option(args, i, "--stub", stub) || take_option(args, i, "--target", target)) {
@@ -88,6 +90,8 @@ int build_command(CommandArguments args, const CommandContext& context) {
             options.script.scramble = true;
         } else if (args[i] == "--strict-names") {
             options.strict_names = true;
+        } else if (args[i] == "--report") {
+            report = true;
         } else if (args[i].starts_with("-") && args[i] != "-") {
             throw UsageError("unknown option " + args[i]);
         } else if (folder.empty()) {
@@ -110,6 +114,7 @@ int build_command(CommandArguments args, const CommandContext& context) {
                 output.c_str(), summary.files, summary.file_bytes, summary.image_size, summary.packed_size,
                 summary.image_size ? 100.0 * double(summary.packed_size) / double(summary.image_size) : 0.0,
                 summary.installer_size);
+    if (report) print_work_report(stdout, summary);
     return 0;
 }
 

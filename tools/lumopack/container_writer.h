@@ -1,9 +1,9 @@
 // Builds container images: the 52-byte header, the directory and the files'
 // data, each under its checksum (payload/container.h describes the layout).
 //
-// The image is laid out first and the data filled in afterwards, so that the
-// packer can read each file straight into its place instead of holding a
-// second copy of every file.
+// The image is laid out from the files' sizes alone: its front (header and
+// directory) is held, and the files' data stays where it is until it is
+// packed; once the data's checksums are known, the front is sealed.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,9 @@ struct ContainerFile {
 };
 
 struct ContainerLayout {
-    std::vector<uint8_t> image;         // header and directory filled in, data zero
+    std::vector<uint8_t> front;         // header and directory, checksums zero until sealed
     std::vector<uint32_t> data_offset;  // where each file's data goes, in order
+    uint64_t image_size = 0;
 };
 
 // Lays out an image for `files`, in the order given: the header, the
@@ -32,11 +33,11 @@ struct ContainerLayout {
 // sizes and offsets. Reserved fields are zero.
 std::optional<ContainerLayout> lay_out_container(std::span<const ContainerFile> files);
 
-// Once every file's data is in place: the data checksums, then the
+// Fills in each file's data checksum (in directory order), then the
 // directory checksum, then the header checksum.
-void seal_container(ContainerLayout& layout);
+void seal_container(ContainerLayout& layout, std::span<const uint32_t> data_checksums);
 
-// Both steps for files already in memory.
+// Both steps for files already in memory: the whole image.
 struct ContainerFileData {
     std::string name;
     std::span<const uint8_t> data;

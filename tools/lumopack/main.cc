@@ -23,7 +23,7 @@ struct Command {
 constexpr Command commands[] = {
     {"build", "build DIR -o OUT [--target NAME | --stub PATH] [--level 1..9|fast|best]\n"
               "                 [--threads N] [--audio auto|off] [--order FILE] [--strict-names]\n"
-              "                 [--no-script-check] [--scramble-script]",
+              "                 [--no-script-check] [--scramble-script] [--report]",
      "pack every file below DIR into the installer OUT", build_command},
     {"list", "list INSTALLER [--json]", "show the entries in order: size, checksum, name; totals and ratio",
      list_command},
@@ -77,6 +77,8 @@ void print_help(const CommandContext& context) {
         "                     system's code page is 1252 (Western European)\n"
         "  --no-script-check  build even when Setup.cfg fails to parse\n"
         "  --scramble-script  store Setup.cfg scrambled\n"
+        "  --report           print how the work was divided, part by part, with its\n"
+        "                     processor time, and the time worked out for N processors\n"
         "\nlist and test options:\n"
         "  --json             print the entries (and test's verdicts) as JSON\n"
         "\nextract options:\n"

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <limits>
 #include <optional>
-#include <random>
 #include <set>
 #include <system_error>
 
@@ -12,10 +11,16 @@
 #include "payload/entry_name.h"
 #include "payload/installer_layout.h"
 #include "payload/unpack_stream.h"
+#include "tools/encoder/thread_clock.h"
+#include "tools/encoder/worker_pool.h"
+#include "tools/lumopack/container_source.h"
 #include "tools/lumopack/container_writer.h"
 #include "tools/lumopack/entry_order.h"
+#include "tools/lumopack/file_digest.h"
 #include "tools/lumopack/folder_gathering.h"
+#include "tools/lumopack/mapped_file.h"
 #include "tools/lumopack/name_portability.h"
+#include "tools/lumopack/output_file.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
 
@@ -32,22 +37,6 @@ std::string shown(const fs::path& path) {
 
 void put_u32(std::vector<uint8_t>& out, uint64_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));
-}
-
-// Reads `file.size` bytes of a gathered file into its place in the image.
-void read_into(const GatheredFile& file, uint8_t* place, ProgressBar& progress) {
-    std::ifstream in(file.path, std::ios::binary);
-    if (!in) throw PackError(file.host_name + ": cannot be read");
-    constexpr uint64_t chunk = 1 << 20;
-    for (uint64_t done = 0; done < file.size;) {
-        const uint64_t want = std::min(chunk, file.size - done);
-        in.read(reinterpret_cast<char*>(place + done), std::streamsize(want));
-        if (uint64_t(in.gcount()) != want) throw PackError(file.host_name + ": changed size while it was packed");
-        done += want;
-        progress.advance(want);
-    }
-    if (in.peek() != std::char_traits<char>::eof())
-        throw PackError(file.host_name + ": changed size while it was packed");
 }
 
 std::string stored_order_name(const std::string& listed) {
@@ -71,17 +60,110 @@ std::vector<size_t> entry_order(const std::vector<std::string>& names, const std
     return order;
 }
 
-// Unpacks the stream with the installer's own decoder and compares the
-// result with the image it was made from, through a checksum of the whole
-// image: an installer is only written when it unpacks to exactly the files.
-void verify_packed_stream(std::span<const uint8_t> packed, uint64_t image_size, uint32_t image_checksum,
-                          ProgressBar& progress) {
-    std::vector<uint8_t> unpacked(static_cast<size_t>(image_size));
-    progress.restart("verifying", image_size);
-    unpack_stream(packed.data(), packed.data() + packed.size(), unpacked.data(), unpacked.data() + unpacked.size(),
-                  progress);
-    if (container_checksum(unpacked.data(), unpacked.size()) != image_checksum)
+// The packed stream of an image is at worst a little larger than the image:
+// bytes that do not pack cost their 8 bits and a share of the code tables.
+// This much room is asked of the format's 32-bit fields before any work.
+uint64_t packed_size_bound(uint64_t image_size) { return image_size + image_size / 32 + (uint64_t(1) << 20); }
+constexpr uint64_t tail_bound = 7 + 16;  // padding and trailer
+
+void check_installer_fits(uint64_t stub_size, uint64_t image_size) {
+    const uint64_t room = stub_size + stored_payload_header_size + tail_bound;
+    if (room + packed_size_bound(image_size) <= field_max) return;
+    uint64_t most = 0;  // the largest image that is sure to fit
+    if (room + packed_size_bound(0) < field_max) most = (field_max - room - packed_size_bound(0)) * 32 / 33;
+    throw PackError("the files are too large for an installer: with their directory they make " +
+                    std::to_string(image_size) + " bytes, and packed they could pass the 4 GiB that the format's "
+                    "32-bit sizes describe; at most " + std::to_string(most) + " bytes fit with this stub");
+}
+
+// The first pass: every file's checksums, files side by side; the script
+// that is stored in place of its file from memory. Returns the processor
+// seconds of each file.
+std::vector<double> digest_files(PlannedImage& image, int threads, ProgressBar& progress) {
+    WorkerPool pool(threads);
+    std::vector<std::future<std::pair<FileDigest, double>>> digests;
+    for (const PlannedFile& file : image.files)
+        digests.push_back(pool.submit([&file] {
+            const double started = thread_processor_seconds();
+            FileDigest digest = file.bytes ? digest_bytes(*file.bytes) : digest_file(file.path, file.size, file.shown);
+            return std::pair(std::move(digest), thread_processor_seconds() - started);
+        }));
+    std::vector<double> seconds;
+    for (size_t i = 0; i < digests.size(); ++i) {
+        auto [digest, spent] = digests[i].get();
+        image.files[i].digest = std::move(digest);
+        seconds.push_back(spent);
+        progress.advance(image.files[i].size);
+    }
+    return seconds;
+}
+
+// Hands the packed stream to the installer file as the encoder writes it.
+class InstallerSink final : public StreamSink {
+public:
+    InstallerSink(OutputFile& out, ProgressBar& progress) : out_(out), progress_(progress) {}
+    void write(std::span<const uint8_t> bytes) override { out_.write(bytes); }
+    void coded(uint64_t bytes) override {
+        progress_.advance(bytes - coded_);
+        coded_ = bytes;
+    }
+
+private:
+    OutputFile& out_;
+    ProgressBar& progress_;
+    uint64_t coded_ = 0;
+};
+
+// Takes the decoder's blocks of output in order and holds them against the
+// planned image. The unpacked image is not kept: pages more than a window
+// behind the decoder (which never reads further back) are given back, and
+// so are the pages of the stream that the parts already unpacked have used.
+class CheckingSink final : public ProgressSink {
+public:
+    CheckingSink(const PlannedImage& image, ZeroedBuffer& output, MappedFile& input, const EncoderWork& work,
+                 ProgressBar& progress)
+        : check_(image), output_(output), input_(input), work_(work), progress_(progress) {}
+
+    void report_progress(uint32_t bytes) override {
+        if (bytes > output_.size() - done_) return;  // refused by the decoder too
+        check_.take(std::span<const uint8_t>(output_.data() + done_, bytes));
+        done_ += bytes;
+        constexpr size_t behind = (size_t(1) << 20) + 4096;
+        if (done_ > behind) output_.forget(0, done_ - behind);
+        for (; part_ < work_.parts.size() && work_.parts[part_].image_end <= done_; ++part_)
+            input_bits_ += work_.parts[part_].packed_bits;
+        constexpr uint64_t margin = 64 * 1024;
+        if (input_bits_ / 8 > margin) input_.release_before(input_bits_ / 8 - margin);
+        progress_.advance(bytes);
+    }
+    bool whole() const { return check_.whole(); }
+
+private:
+    ImageCheck check_;
+    ZeroedBuffer& output_;
+    MappedFile& input_;
+    const EncoderWork& work_;
+    ProgressBar& progress_;
+    size_t done_ = 0;
+    size_t part_ = 0;
+    uint64_t input_bits_ = 0;
+};
+
+// Unpacks the stream, read back from the installer file, with the installer's
+// own decoder and holds the result against the image it was made from: an
+// installer is only written when it unpacks to exactly the files.
+double verify_packed_stream(const fs::path& installer, uint64_t stream_offset, uint64_t stream_size,
+                            const PlannedImage& image, const EncoderWork& work, ProgressBar& progress) {
+    const double started = thread_processor_seconds();
+    MappedFile input(installer, stream_offset, stream_size);
+    ZeroedBuffer output(size_t(image.size));
+    progress.restart("verifying", image.size);
+    CheckingSink check(image, output, input, work, progress);
+    const std::span<const uint8_t> stream = input.bytes();
+    unpack_stream(stream.data(), stream.data() + stream.size(), output.data(), output.data() + output.size(), check);
+    if (!check.whole())
         throw PackError("the packed payload does not unpack to the files (an encoder fault); nothing was written");
+    return thread_processor_seconds() - started;
 }
 
 // Takes a signing tool's certificate table off a stub: the table itself,
@@ -126,33 +208,9 @@ InstallerPieces make_installer(std::span<const uint8_t> stub, std::span<const ui
 
 void write_file_atomically(const fs::path& path, std::span<const std::span<const uint8_t>> pieces,
                            const fs::path& like) {
-    std::random_device random;
-    // Beside the output, so that the rename stays on one file system. The
-    // name is appended to the path itself: a narrow copy of a Windows path
-    // could lose characters outside the ANSI code page.
-    fs::path temporary = path;
-    temporary += ".partial-" + std::to_string(random() % 1000000);
-    try {
-        {
-            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-            if (!out) throw PackError(shown(path) + ": cannot be created");
-            for (auto piece : pieces)
-                out.write(reinterpret_cast<const char*>(piece.data()), std::streamsize(piece.size()));
-            out.close();
-            if (!out) throw PackError(shown(path) + ": cannot be written (is the disk full?)");
-        }
-        std::error_code error;
-        if (!like.empty()) {
-            const auto permissions = fs::status(like, error).permissions();
-            if (!error) fs::permissions(temporary, permissions, error);
-        }
-        fs::rename(temporary, path, error);
-        if (error) throw PackError(shown(path) + ": " + error.message());
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw;
-    }
+    OutputFile out(path);
+    for (auto piece : pieces) out.write(piece);
+    out.commit(like);
 }
 
 template <typename Buffer>
@@ -226,33 +284,54 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
         }
     }
 
+    // Everything that could make the installer impossible is known from the
+    // sizes: it is told before any file is read.
+    if (locate_stored_payload(stub)) throw PackError("the stub already carries a payload: it is an installer itself");
     auto layout = lay_out_container(planned);
     if (!layout) throw PackError("the files are too large for an installer: the payload must stay below 4 GiB");
-    progress.restart("reading", summary.file_bytes);
+    check_installer_fits(stub.size(), layout->image_size);
+    summary.image_size = layout->image_size;
+    const int threads = options.encoder.threads > 0 ? options.encoder.threads : default_thread_count();
+
+    PlannedImage image;
+    image.size = layout->image_size;
     for (size_t k = 0; k < order.size(); ++k) {
-        if (stored_script && k == *script_at) {
-            std::copy(stored_script->begin(), stored_script->end(), layout->image.data() + layout->data_offset[k]);
-            progress.advance(stored_script->size());
-            continue;
-        }
-        read_into(gathered[order[k]], layout->image.data() + layout->data_offset[k], progress);
+        const GatheredFile& file = gathered[order[k]];
+        image.files.push_back({layout->data_offset[k], planned[k].size, file.path, file.host_name, {}, std::nullopt});
     }
-    seal_container(*layout);
+    if (stored_script) image.files[*script_at].bytes = std::move(stored_script);
+    progress.restart("reading", summary.file_bytes);
+    summary.reading_seconds = digest_files(image, threads, progress);
+    std::vector<uint32_t> checksums;
+    for (const PlannedFile& file : image.files) checksums.push_back(file.digest.whole);
+    seal_container(*layout, checksums);
+    image.front = std::move(layout->front);
 
-    summary.image_size = layout->image.size();
-    const uint32_t image_checksum = container_checksum(layout->image.data(), layout->image.size());
+    // The installer: the stub, the payload's size header (filled in once
+    // the stream's size is known), the stream as the encoder writes it, the
+    // padding and the trailer.
+    OutputFile out(output);
+    out.write(stub);
+    out.write(std::vector<uint8_t>(stored_payload_header_size, 0));
+    progress.restart("packing", image.size);
+    InstallerSink sink(out, progress);
+    const uint64_t packed = pack_stream(ContainerSource(image), options.encoder, sink, nullptr, &summary.work);
+    if (packed > field_max - stored_payload_header_size)
+        throw PackError("the packed payload is larger than the format's 4 GiB limit");
+    auto tail = installer_tail(stub.size(), stored_payload_header_size + packed);
+    if (!tail) throw PackError("the installer would be larger than the trailer's 32-bit fields can describe");
+    out.write(*tail);
+    std::vector<uint8_t> header;
+    put_u32(header, packed);
+    put_u32(header, image.size);
+    out.write_at(stub.size(), header);
+    out.close();
+    summary.verifying_seconds = verify_packed_stream(out.temporary(), stub.size() + stored_payload_header_size,
+                                                     packed, image, summary.work, progress);
+    out.commit(options.stub);
 
-    progress.restart("packing", 1);
-    const InstallerPieces pieces = make_installer(stub, layout->image, options.encoder);
-    progress.advance(1);
-    // The image goes before the check, so that the packer holds at most the
-    // image and the packed stream at any time.
-    layout.reset();
-    verify_packed_stream(pieces.packed_stream, summary.image_size, image_checksum, progress);
-    write_file_atomically(output, pieces.in_order(), options.stub);
-
-    summary.packed_size = pieces.packed_stream.size();
-    for (auto piece : pieces.in_order()) summary.installer_size += piece.size();
+    summary.packed_size = packed;
+    summary.installer_size = out.size();
     return summary;
 }
 

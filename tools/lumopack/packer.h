@@ -34,6 +34,10 @@ struct PackSummary {
     uint64_t packed_size = 0;  // the packed stream
     uint64_t installer_size = 0;
     std::vector<std::string> warnings;
+    // Where the processor time went, for `--report`.
+    EncoderWork work;
+    std::vector<double> reading_seconds;  // the first pass's checksums, file by file, side by side
+    double verifying_seconds = 0;         // unpacking the installer's stream again, one thread
 };
 
 // The pieces of an installer, in file order: the stub, the stored

@@ -30,6 +30,10 @@ public:
     size_t size() const { return size_; }
     operator std::span<const uint8_t>() const { return {bytes_, size_}; }
 
+    // Gives the whole pages inside [begin, end) back to the system; they
+    // read as zero when touched again. For a buffer read once, front to back.
+    void forget(size_t begin, size_t end);
+
 private:
     void release();
     void swap(ZeroedBuffer& other) noexcept {

@@ -1,5 +1,7 @@
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <new>
 
 #include "tools/lumopack/zeroed_buffer.h"
@@ -24,6 +26,13 @@ ZeroedBuffer::ZeroedBuffer(size_t size) : size_(size) {
 #ifdef MADV_HUGEPAGE
     if (big) madvise(bytes_, size, MADV_HUGEPAGE);  // a hint; refused is fine
 #endif
+}
+
+void ZeroedBuffer::forget(size_t begin, size_t end) {
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(bytes_) + begin + page - 1) / page * page;
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(bytes_) + std::min(end, size_)) / page * page;
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
 void ZeroedBuffer::release() {

@@ -1,0 +1,122 @@
+#include "tools/lumopack/container_source.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "payload/checksum.h"
+#include "tools/lumopack/pack_error.h"
+
+namespace lumo {
+
+namespace {
+
+// The file whose data holds image byte `at` (past the front); files of no
+// bytes hold none.
+size_t file_at(const std::vector<PlannedFile>& files, uint64_t at) {
+    auto it = std::upper_bound(files.begin(), files.end(), at,
+                               [](uint64_t value, const PlannedFile& f) { return value < f.data_offset; });
+    size_t i = size_t(it - files.begin()) - 1;
+    while (files[i].size == 0 || at >= files[i].data_offset + files[i].size) ++i;
+    return i;
+}
+
+void read_exactly(std::ifstream& in, std::span<uint8_t> out, const PlannedFile& file) {
+    in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));
+    if (size_t(in.gcount()) != out.size()) throw PackError(file.shown + ": changed size while it was packed");
+}
+
+}  // namespace
+
+void ContainerSource::read(uint64_t offset, std::span<uint8_t> out) const {
+    const std::vector<uint8_t>& front = image_.front;
+    if (offset < front.size()) {
+        const size_t n = size_t(std::min<uint64_t>(out.size(), front.size() - offset));
+        std::memcpy(out.data(), front.data() + offset, n);
+        offset += n;
+        out = out.subspan(n);
+    }
+    while (!out.empty()) {
+        const PlannedFile& file = image_.files[file_at(image_.files, offset)];
+        const uint64_t within = offset - file.data_offset;
+        const size_t n = size_t(std::min<uint64_t>(out.size(), file.size - within));
+        read_file(file, within, out.first(n));
+        offset += n;
+        out = out.subspan(n);
+    }
+}
+
+// Reads the file's bytes [at, at + out.size()) together with the rest of the
+// pieces they begin and end in, so that every piece touched is checked whole.
+void ContainerSource::read_file(const PlannedFile& file, uint64_t at, std::span<uint8_t> out) const {
+    if (file.bytes) {
+        std::memcpy(out.data(), file.bytes->data() + at, out.size());
+        return;
+    }
+    const uint64_t end = at + out.size();
+    const uint64_t first_piece = at / kDigestPiece;
+    const uint64_t piece_begin = first_piece * kDigestPiece;
+    const uint64_t piece_end = std::min(file.size, (end + kDigestPiece - 1) / kDigestPiece * kDigestPiece);
+    std::vector<uint8_t> before(size_t(at - piece_begin)), after(size_t(piece_end - end));
+
+    std::ifstream in(file.path, std::ios::binary);
+    if (!in) throw PackError(file.shown + ": can no longer be read");
+    in.seekg(std::streamoff(piece_begin));
+    read_exactly(in, before, file);
+    read_exactly(in, out, file);
+    read_exactly(in, after, file);
+    if (piece_end == file.size && in.peek() != std::char_traits<char>::eof())
+        throw PackError(file.shown + ": changed size while it was packed");
+
+    // The three runs of bytes, cut at piece boundaries.
+    uint64_t pos = piece_begin;
+    uint32_t value = checksum_seed;
+    auto add = [&](std::span<const uint8_t> run) {
+        while (!run.empty()) {
+            const uint64_t piece_left = kDigestPiece - pos % kDigestPiece;
+            const size_t n = size_t(std::min<uint64_t>(piece_left, run.size()));
+            value = container_checksum(run.data(), n, value);
+            pos += n;
+            run = run.subspan(n);
+            if (pos % kDigestPiece == 0 || pos == file.size) {
+                if (value != file.digest.pieces[size_t((pos - 1) / kDigestPiece)])
+                    throw PackError(file.shown + ": changed while it was packed");
+                value = checksum_seed;
+            }
+        }
+    };
+    add(before);
+    add(out);
+    add(after);
+}
+
+void ImageCheck::take(std::span<const uint8_t> bytes) {
+    const std::vector<uint8_t>& front = image_.front;
+    if (!good_ || bytes.size() > image_.size - at_) {
+        good_ = false;
+        return;
+    }
+    if (at_ < front.size()) {
+        const size_t n = std::min(bytes.size(), size_t(front.size() - at_));
+        good_ = std::memcmp(bytes.data(), front.data() + at_, n) == 0;
+        at_ += n;
+        bytes = bytes.subspan(n);
+        running_ = checksum_seed;
+    }
+    while (good_ && !bytes.empty()) {
+        while (at_ >= image_.files[file_].data_offset + image_.files[file_].size) ++file_;
+        const PlannedFile& file = image_.files[file_];
+        const uint64_t within = at_ - file.data_offset;
+        const size_t n = size_t(std::min<uint64_t>({bytes.size(), kDigestPiece - within % kDigestPiece,
+                                                   file.size - within}));
+        running_ = container_checksum(bytes.data(), n, running_);
+        at_ += n;
+        bytes = bytes.subspan(n);
+        if ((within + n) % kDigestPiece == 0 || within + n == file.size) {
+            good_ = running_ == file.digest.pieces[size_t((within + n - 1) / kDigestPiece)];
+            running_ = checksum_seed;
+        }
+    }
+}
+
+}  // namespace lumo

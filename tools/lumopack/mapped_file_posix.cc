@@ -1,0 +1,38 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "tools/lumopack/mapped_file.h"
+#include "tools/lumopack/pack_error.h"
+
+namespace lumo {
+
+MappedFile::MappedFile(const std::filesystem::path& path, uint64_t offset, uint64_t length) : length_(length) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw PackError(path.string() + ": cannot be read back");
+    const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
+    const uint64_t start = offset / page * page;
+    block_size_ = size_t(offset - start + length);
+    void* block = block_size_ == 0 ? nullptr : mmap(nullptr, block_size_, PROT_READ, MAP_SHARED, fd, off_t(start));
+    close(fd);
+    if (block == MAP_FAILED) throw PackError(path.string() + ": cannot be read back");
+    block_ = block;
+    bytes_ = static_cast<const uint8_t*>(block) + (offset - start);
+}
+
+MappedFile::~MappedFile() {
+    if (block_ != nullptr) munmap(block_, block_size_);
+}
+
+void MappedFile::release_before(uint64_t offset) {
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(block_) + uintptr_t(released_);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes_) + uintptr_t(std::min(offset, length_))) / page * page;
+    if (block_ == nullptr || end <= begin) return;
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    released_ = end - reinterpret_cast<uintptr_t>(block_);
+}
+
+}  // namespace lumo

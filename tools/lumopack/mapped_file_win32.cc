@@ -1,0 +1,48 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include "tools/lumopack/mapped_file.h"
+#include "tools/lumopack/pack_error.h"
+
+namespace lumo {
+
+MappedFile::MappedFile(const std::filesystem::path& path, uint64_t offset, uint64_t length) : length_(length) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const uint64_t granularity = system.dwAllocationGranularity;
+    const uint64_t start = offset / granularity * granularity;
+    block_size_ = size_t(offset - start + length);
+    if (block_size_ == 0) return;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw PackError(path.string() + ": cannot be read back");
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(file);
+    if (mapping == nullptr) throw PackError(path.string() + ": cannot be read back");
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, DWORD(start >> 32), DWORD(start), block_size_);
+    if (view == nullptr) {
+        CloseHandle(mapping);
+        throw PackError(path.string() + ": cannot be read back");
+    }
+    handle_ = mapping;
+    block_ = view;
+    bytes_ = static_cast<const uint8_t*>(view) + (offset - start);
+}
+
+MappedFile::~MappedFile() {
+    if (block_ != nullptr) UnmapViewOfFile(block_);
+    if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+// Unlocking pages that are not locked takes them out of the working set.
+void MappedFile::release_before(uint64_t offset) {
+    const uintptr_t page = 4096;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(block_) + uintptr_t(released_);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes_) + uintptr_t(std::min(offset, length_))) / page * page;
+    if (block_ == nullptr || end <= begin) return;
+    VirtualUnlock(reinterpret_cast<void*>(begin), end - begin);
+    released_ = end - reinterpret_cast<uintptr_t>(block_);
+}
+
+}  // namespace lumo
