@@ -440,6 +440,46 @@ TEST_F(InstallerUnderWine, SignedStubTakesNoPayloadFromItsCertificateTable) {
     EXPECT_EQ(read_file(staging_ / "readme.txt"), "from a signed stub");
 }
 
+// The packer built for Windows, 64- and 32-bit, makes the installer that the
+// host's makes, byte for byte, from an add-on split into several parts with
+// samples across them, and takes as many threads by default.
+TEST_F(InstallerUnderWine, PackerBuiltForWindowsBuildsTheSameInstallerBytes) {
+    const fs::path source = session_->scratch_folder("same-bytes-files");
+    fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
+    auto put = [&](const std::string& name, const test::Bytes& bytes) {
+        write_file(source / name, std::string(bytes.begin(), bytes.end()));
+    };
+    put("manual.txt", test::word_text(2000000, 61));
+    put("long.wav", test::wav_file(1500000, 2, 62));  // 6 MB of stereo samples
+    put("records.bin", test::symbol_mix(1500000, 63));
+    const fs::path folder = session_->scratch_folder("same-bytes");
+    const fs::path stub_copy = folder / "stub.exe";  // where Windows programs see it
+    fs::copy_file(stub, stub_copy);
+    auto threads_of = [](const std::string& report) {
+        const size_t at = report.find("(threads ");
+        return at == std::string::npos ? std::string("none") : report.substr(at, report.find(')', at) - at);
+    };
+
+    const fs::path host_installer = folder / "host.exe";
+    RunResult host = session_->host(shell_quote(lumopack.string()) + " build " + shell_quote(source.string()) +
+                                    " -o " + shell_quote(host_installer.string()) + " --stub " +
+                                    shell_quote(stub_copy.string()) + " --level 1 --report");
+    ASSERT_EQ(host.exit_code, 0) << host.output;
+    const std::string host_bytes = read_file(host_installer);
+    for (const fs::path& build : {windows_build, windows32_build}) {
+        SCOPED_TRACE(build.filename().string());
+        const fs::path installer = folder / (build.filename().string() + ".exe");
+        RunResult windows = session_->run(build / "tools" / "lumopack" / "lumopack.exe",
+                                          {"build", session_->windows_path(source), "-o",
+                                           session_->windows_path(installer), "--stub", session_->windows_path(stub_copy),
+                                           "--level", "1", "--report"},
+                                          {}, 300);
+        ASSERT_EQ(windows.exit_code, 0) << windows.output;
+        EXPECT_TRUE(read_file(installer) == host_bytes);
+        EXPECT_EQ(threads_of(windows.output), threads_of(host.output));
+    }
+}
+
 TEST_F(InstallerUnderWine, StagingFolderThatIsALinkOrAnotherUsersIsRefused) {
     const fs::path installer = build_installer("refused", {{"readme.txt", "must not land"}});
     const fs::path elsewhere = session_->scratch_folder("elsewhere");
