@@ -199,6 +199,8 @@ TEST_F(LumopackTest, CommandLineMistakesExitWithUsageStatus) {
         {"build", "-o", path("x.run").string()},
         {"build", path("addon").string(), "-o", path("x.run").string(), "--level", "10"},
         {"build", path("addon").string(), "-o", path("x.run").string(), "--audio", "on"},
+        {"build", path("addon").string(), "-o", path("x.run").string(), "--threads", "0"},
+        {"build", path("addon").string(), "-o", path("x.run").string(), "--part-size", "1K"},
         {"build", path("addon").string(), "-o", path("x.run").string(), "--fast"},
         {"list"},
         {"extract", "a", "b"},

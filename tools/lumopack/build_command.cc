@@ -34,6 +34,20 @@ int parse_threads(const std::string& text) {
     return threads;
 }
 
+// "4M", "256K" or bytes; from 64 KiB to 1 GiB.
+uint32_t parse_part_size(const std::string& text) {
+    uint64_t size = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && size < (1u << 31); ++i) size = size * 10 + uint64_t(text[i] - '0');
+    const std::string unit = text.substr(i);
+    if (unit == "K" || unit == "k") size <<= 10;
+    else if (unit == "M" || unit == "m") size <<= 20;
+    else if (!unit.empty()) size = 0;
+    if (i == 0 || size < (64u << 10) || size > (1u << 30))
+        throw UsageError("--part-size takes a size from 64K to 1024M, not '" + text + "'");
+    return uint32_t(size);
+}
+
 AudioMode parse_audio(const std::string& text) {
     if (text == "auto") return AudioMode::automatic;
     if (text == "off") return AudioMode::off;
@@ -80,6 +94,8 @@ int build_command(CommandArguments args, const CommandContext& context) {
             options.encoder.level = parse_level(value);
         } else if (take_option(args, i, "--threads", value)) {
             options.encoder.threads = parse_threads(value);
+        } else if (take_option(args, i, "--part-size", value)) {
+            options.encoder.part_size = parse_part_size(value);
         } else if (take_option(args, i, "--audio", value)) {
             options.encoder.audio = parse_audio(value);
         } else if (take_option(args, i, "--order", value)) {

@@ -22,8 +22,8 @@ struct Command {
 
 constexpr Command commands[] = {
     {"build", "build DIR -o OUT [--target NAME | --stub PATH] [--level 1..9|fast|best]\n"
-              "                 [--threads N] [--audio auto|off] [--order FILE] [--strict-names]\n"
-              "                 [--no-script-check] [--scramble-script] [--report]",
+              "                 [--threads N] [--part-size SIZE] [--audio auto|off] [--order FILE]\n"
+              "                 [--strict-names] [--no-script-check] [--scramble-script] [--report]",
      "pack every file below DIR into the installer OUT", build_command},
     {"list", "list INSTALLER [--json]", "show the entries in order: size, checksum, name; totals and ratio",
      list_command},
@@ -69,6 +69,9 @@ void print_help(const CommandContext& context) {
         "  --level N          compression level, 1 (fast) to 9 (best); default 6\n"
         "  --threads N        threads to pack with; default: one per processor. The\n"
         "                     installer is the same byte for byte for every N\n"
+        "  --part-size SIZE   image bytes per unit of work (64K to 1024M; default 4M):\n"
+        "                     smaller parts keep more threads busy and pack a little\n"
+        "                     larger; the installer depends on it\n"
         "  --audio MODE       auto: code WAV audio in audio mode where smaller; off: never\n"
         "  --order FILE       names (one a line) that lead the directory in this order;\n"
         "                     default order: Setup.cfg, Setup.exe, then the rest by name\n"
