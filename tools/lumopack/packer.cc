@@ -160,8 +160,9 @@ double verify_packed_stream(const fs::path& installer, uint64_t stream_offset, u
     progress.restart("verifying", image.size);
     CheckingSink check(image, output, input, work, progress);
     const std::span<const uint8_t> stream = input.bytes();
-    unpack_stream(stream.data(), stream.data() + stream.size(), output.data(), output.data() + output.size(), check);
-    if (!check.whole())
+    const bool filled = unpack_stream_filled(stream.data(), stream.data() + stream.size(), output.data(),
+                                             output.data() + output.size(), check);
+    if (!filled || !check.whole())
         throw PackError("the packed payload does not unpack to the files (an encoder fault); nothing was written");
     return thread_processor_seconds() - started;
 }
