@@ -12,18 +12,23 @@
 //   the reference emits it, so that a refused block leaves the output as the
 //   caller gave it. Bytes before the image's start read the window's
 //   starting contents, as the reference's untouched ring positions do.
-// - Input. A 64-bit buffer of stream bits is refilled from the input buffer
-//   once per pass (twice for a match), branch-free.
+// - Input. A 64-bit buffer of stream bits (payload/bit_reader.h) is
+//   refilled from the input buffer without a branch, once a pass; the next
+//   symbol is looked up from the bits already there, so that the lookup
+//   need not wait for the refill's load.
 // - Symbols. One lookup by the next 10 bits answers the symbol and, for
 //   matches, the length or distance of its slot with the extra bits folded
 //   in (payload/fast_lookup.h); longer codes take the reference path. A
-//   literal is followed by up to four more from the bits already loaded.
+//   literal is followed by up to three more from the bits already loaded.
+//   Code-length blocks are read with a lookup too
+//   (payload/fast_code_length_block.h).
 // - Matches are copied in words, up to payload/match_copy.h's overrun past
-//   their end where later bytes go anyway.
+//   their end where later bytes go anyway, or zeros when decoding gives up.
 // - Audio bytes run in stretches, each step with its channel known at
-//   compile time (payload/fast_audio_predictor.h), and groups of passes
-//   that can reach neither the stretch's end nor the refill point run
-//   without those checks.
+//   compile time (payload/fast_audio_predictor.h); whole rounds of the
+//   channels that can reach neither the stretch's end, nor the refill
+//   point, nor a channel's weight pick run without those checks and keep
+//   the channels' state in locals.
 // - The extra symbol that the reference reads after the last byte is not
 //   read: it changes neither the output nor the reports.
 //
