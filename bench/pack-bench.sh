@@ -2,12 +2,19 @@
 # pack-bench.sh: lumopack beside the compressors people use, on the bench corpus, in one run.
 # Prints, per set, peer-bench's table (size, ratio, pack and unpack MB/s of the whole process)
 # with rows for lumopack at the best and the default level and for 7z, then the size ratios
-# the packer is measured by. Figures only: nothing here passes or fails.
+# the packer is measured by; then lumopack build on one thread against two, with the work of
+# each part and the time worked out for more processors; then a 100 MB and a 1 GiB add-on
+# (bench/make-large-addon.sh) packed on two threads, with their peak memory. Figures only:
+# nothing here passes or fails.
 #
-#   bench/pack-bench.sh [--runs N] [--sets pe,wav,text,mixed]
-#     --runs N   unpack timing: at least N runs and 3 s (default 3); packing is timed once
+#   bench/pack-bench.sh [--runs N] [--sets pe,wav,text,mixed] [--sections peers,threads,large]
+#     --runs N            unpack timing: at least N runs and 3 s (default 3); packing is timed once
+#     --thread-runs N     runs of each thread count, interleaved (default 3)
+#     --thread-sets LIST  sets packed on one and two threads (default pe,mixed), at levels 6 and 9
+#     --sections LIST     which of the three parts to run (default all)
 #   CORPUS=/tmp/corpus (built with ../shared/bench/make-corpus.sh when missing)
 #   BUILD=build/pack-bench (release build of lumopack)
+#   LARGE=/tmp/lumopack-large (the large add-ons, made when missing and kept)
 #
 # lumopack rows: `lumopack build` of a folder holding the one file, with a 4-byte stand-in stub,
 # so the size is the payload, its container and trailer; unpacking is `lumopack test` (decode
@@ -18,11 +25,15 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SHARED=${SHARED:-$(cd "$ROOT/../shared" && pwd)}
 CORPUS=${CORPUS:-/tmp/corpus}
 BUILD=${BUILD:-$ROOT/build/pack-bench}
-RUNS=3; SETS=pe,wav,text,mixed
+LARGE=${LARGE:-/tmp/lumopack-large}
+RUNS=3; SETS=pe,wav,text,mixed; THREAD_RUNS=3; THREAD_SETS=pe,mixed; SECTIONS=peers,threads,large
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) RUNS=$2; shift 2;;
     --sets) SETS=$2; shift 2;;
+    --thread-runs) THREAD_RUNS=$2; shift 2;;
+    --thread-sets) THREAD_SETS=$2; shift 2;;
+    --sections) SECTIONS=$2; shift 2;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0;;
     *) echo "pack-bench: unknown argument $1" >&2; exit 2;;
   esac
@@ -56,6 +67,7 @@ ours() {  # LEVEL SET -> peer-bench arguments for lumopack at LEVEL
 
 SUMMARY=$WORK/summary
 IFS=, read -r -a SET_LIST <<< "$SETS"
+[[ ,$SECTIONS, == *,peers,* ]] || SET_LIST=()
 for set in "${SET_LIST[@]}"; do
   file=$CORPUS/$set.tar
   mkdir -p "$WORK/in-$set"; cp "$file" "$WORK/in-$set/"
@@ -84,5 +96,66 @@ for set in "${SET_LIST[@]}"; do
         unpack["lumopack-9"] / unpack["libdeflate-12"], unpack["lumopack-6"] / unpack["libdeflate-12"] }' \
     "$out" >> "$SUMMARY"
 done
-echo "# size ratios (lower is smaller) and speeds"
-cat "$SUMMARY"
+if [ ${#SET_LIST[@]} -gt 0 ]; then
+  echo "# size ratios (lower is smaller) and speeds"
+  cat "$SUMMARY"
+fi
+
+timed() {  # OUT COMMAND... -> "wall user sys peak-KB" of the command, its output in OUT
+  local out=$1; shift
+  /usr/bin/time -f '%e %U %S %M' -o "$WORK/time" "$@" > "$out" 2>&1
+  cat "$WORK/time"
+}
+median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+if [[ ,$SECTIONS, == *,threads,* ]]; then
+  # One thread against two, run after run, so that the load of the moment weighs on both alike.
+  echo
+  echo "# lumopack build on one thread and on two: median wall time of $THREAD_RUNS interleaved runs each,"
+  echo "# processor time and peak memory of the median run; load before: $(uptime | sed 's/.*load average: //')"
+  printf '%-6s %5s %7s %8s %8s %8s %9s %8s %s\n' set level threads "wall s" "user s" "sys s" "peak MB" speed-up "bytes"
+  IFS=, read -r -a THREAD_LIST <<< "$THREAD_SETS"
+  for set in "${THREAD_LIST[@]}"; do
+    mkdir -p "$WORK/in-$set"; [ -f "$WORK/in-$set/$set.tar" ] || cp "$CORPUS/$set.tar" "$WORK/in-$set/"
+    for level in 6 9; do
+      same=same
+      for run in $(seq "$THREAD_RUNS"); do
+        for threads in 1 2; do
+          echo "$(timed "$WORK/report-$threads" "$LUMOPACK" build "$WORK/in-$set" -o "$WORK/t$threads.exe" \
+            --stub "$WORK/stub" --level $level --threads $threads --report)" >> "$WORK/times-$set-$level-$threads"
+        done
+        cmp -s "$WORK/t1.exe" "$WORK/t2.exe" || same=DIFFERENT
+      done
+      one=$(cut -d' ' -f1 "$WORK/times-$set-$level-1" | median)
+      for threads in 1 2; do
+        wall=$(cut -d' ' -f1 "$WORK/times-$set-$level-$threads" | median)
+        user=
+        read -r _ user sys peak < <(awk -v w="$wall" '$1 == w' "$WORK/times-$set-$level-$threads" | head -n 1)
+        [ -n "${user:-}" ] || read -r _ user sys peak < "$WORK/times-$set-$level-$threads"
+        awk -v s="$set" -v l="$level" -v t="$threads" -v w="$wall" -v u="$user" -v y="$sys" -v p="$peak" -v o="$one" \
+          -v b="$([ "$threads" = 2 ] && echo "$same")" \
+          'BEGIN {printf "%-6s %5s %7s %8.2f %8.2f %8.2f %9.1f %7.2fx %s\n", s, l, t, w, u, y, p / 1024, o / w, b}'
+      done
+      echo "  the last two-thread run's parts (image bytes from, bytes, packed bytes, processor seconds):"
+      sed -n '/^ *part /,$p' "$WORK/report-2" | grep -v 'lumopack build: warning' | sed 's/^/  /'
+    done
+  done
+  echo "# load after: $(uptime | sed 's/.*load average: //')"
+fi
+
+if [[ ,$SECTIONS, == *,large,* ]]; then
+  # Peak memory must not grow with the add-on, and time only in step with it.
+  echo
+  echo "# a large add-on on two threads at the default level: bench/make-large-addon.sh in $LARGE"
+  printf '%-8s %14s %8s %8s %9s %9s %10s\n' add-on "bytes" "wall s" "user s" "peak MB" "MB/s" "user ns/B"
+  for mb in 100 1074; do
+    [ -d "$LARGE/$mb" ] || bash "$ROOT/bench/make-large-addon.sh" "$mb" "$LARGE/$mb" >/dev/null
+    bytes=$(find "$LARGE/$mb" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+    read -r wall user sys peak < <(timed "$WORK/large-report" "$LUMOPACK" build "$LARGE/$mb" -o "$WORK/large.exe" \
+      --stub "$WORK/stub" --threads 2)
+    awk -v m="${mb} MB" -v b="$bytes" -v w="$wall" -v u="$user" -v p="$peak" \
+      'BEGIN {printf "%-8s %14s %8.1f %8.1f %9.1f %9.1f %10.1f\n", m, b, w, u, p / 1024, b / w / 1e6, u * 1e9 / b}'
+    rm -f "$WORK/large.exe"
+  done
+  echo "# load after: $(uptime | sed 's/.*load average: //')"
+fi

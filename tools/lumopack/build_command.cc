@@ -54,11 +54,6 @@ AudioMode parse_audio(const std::string& text) {
     throw UsageError("--audio takes auto or off, not '" + text + "'");
 }
 
-std::string shown(const fs::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 // The stub of the target named `name` that this lumopack finds, checked to
 // be a program of the target's kind.
 fs::path target_stub(const std::string& name, const CommandContext& context) {

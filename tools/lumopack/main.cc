@@ -37,11 +37,6 @@ constexpr Command commands[] = {
 // The project's version, from the build; the manual page names it too.
 constexpr const char* version_text = "lumopack " LUMO_VERSION;
 
-std::string shown(const std::filesystem::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 // Each target with the stub this lumopack would take for it.
 void print_targets(const CommandContext& context) {
     std::printf("\ntargets (build --target NAME), and the stubs found for them:\n");

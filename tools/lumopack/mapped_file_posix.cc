@@ -11,13 +11,13 @@ namespace lumo {
 
 MappedFile::MappedFile(const std::filesystem::path& path, uint64_t offset, uint64_t length) : length_(length) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw PackError(path.string() + ": cannot be read back");
+    if (fd < 0) throw PackError(shown(path) + ": cannot be read back");
     const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
     const uint64_t start = offset / page * page;
     block_size_ = size_t(offset - start + length);
     void* block = block_size_ == 0 ? nullptr : mmap(nullptr, block_size_, PROT_READ, MAP_SHARED, fd, off_t(start));
     close(fd);
-    if (block == MAP_FAILED) throw PackError(path.string() + ": cannot be read back");
+    if (block == MAP_FAILED) throw PackError(shown(path) + ": cannot be read back");
     block_ = block;
     bytes_ = static_cast<const uint8_t*>(block) + (offset - start);
 }

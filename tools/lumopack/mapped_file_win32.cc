@@ -16,14 +16,14 @@ MappedFile::MappedFile(const std::filesystem::path& path, uint64_t offset, uint6
     if (block_size_ == 0) return;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw PackError(path.string() + ": cannot be read back");
+    if (file == INVALID_HANDLE_VALUE) throw PackError(shown(path) + ": cannot be read back");
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     CloseHandle(file);
-    if (mapping == nullptr) throw PackError(path.string() + ": cannot be read back");
+    if (mapping == nullptr) throw PackError(shown(path) + ": cannot be read back");
     void* view = MapViewOfFile(mapping, FILE_MAP_READ, DWORD(start >> 32), DWORD(start), block_size_);
     if (view == nullptr) {
         CloseHandle(mapping);
-        throw PackError(path.string() + ": cannot be read back");
+        throw PackError(shown(path) + ": cannot be read back");
     }
     handle_ = mapping;
     block_ = view;

@@ -9,13 +9,6 @@
 namespace lumo {
 namespace fs = std::filesystem;
 
-namespace {
-std::string shown(const fs::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-}  // namespace
-
 OutputFile::OutputFile(const fs::path& path) : path_(path) {
     std::random_device random;
     // Beside the output, so that the rename stays on one file system. The

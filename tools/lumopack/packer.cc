@@ -30,11 +30,6 @@ namespace {
 
 constexpr uint64_t field_max = std::numeric_limits<uint32_t>::max();
 
-std::string shown(const fs::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 void put_u32(std::vector<uint8_t>& out, uint64_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));
 }
