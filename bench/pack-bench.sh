@@ -3,7 +3,8 @@
 # Prints, per set, peer-bench's table (size, ratio, pack and unpack MB/s of the whole process)
 # with rows for lumopack at the best and the default level and for 7z, then the size ratios
 # the packer is measured by; then lumopack build on one thread against two, with the work of
-# each part and the time worked out for more processors; then a 100 MB and a 1 GiB add-on
+# each part and the time worked out for more processors, and one thread with the image in a
+# single part (what the split costs in size and work); then a 100 MB and a 1 GiB add-on
 # (bench/make-large-addon.sh) packed on two threads, with their peak memory. Figures only:
 # nothing here passes or fails.
 #
@@ -11,6 +12,7 @@
 #     --runs N            unpack timing: at least N runs and 3 s (default 3); packing is timed once
 #     --thread-runs N     runs of each thread count, interleaved (default 3)
 #     --thread-sets LIST  sets packed on one and two threads (default pe,mixed), at levels 6 and 9
+#     --large-levels LIST levels the large add-ons are packed at (default 6)
 #     --sections LIST     which of the three parts to run (default all)
 #   CORPUS=/tmp/corpus (built with ../shared/bench/make-corpus.sh when missing)
 #   BUILD=build/pack-bench (release build of lumopack)
@@ -27,6 +29,7 @@ CORPUS=${CORPUS:-/tmp/corpus}
 BUILD=${BUILD:-$ROOT/build/pack-bench}
 LARGE=${LARGE:-/tmp/lumopack-large}
 RUNS=3; SETS=pe,wav,text,mixed; THREAD_RUNS=3; THREAD_SETS=pe,mixed; SECTIONS=peers,threads,large
+LARGE_LEVELS=6
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) RUNS=$2; shift 2;;
@@ -34,6 +37,7 @@ while [ $# -gt 0 ]; do
     --thread-runs) THREAD_RUNS=$2; shift 2;;
     --thread-sets) THREAD_SETS=$2; shift 2;;
     --sections) SECTIONS=$2; shift 2;;
+    --large-levels) LARGE_LEVELS=$2; shift 2;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0;;
     *) echo "pack-bench: unknown argument $1" >&2; exit 2;;
   esac
@@ -113,7 +117,9 @@ if [[ ,$SECTIONS, == *,threads,* ]]; then
   echo
   echo "# lumopack build on one thread and on two: median wall time of $THREAD_RUNS interleaved runs each,"
   echo "# processor time and peak memory of the median run; load before: $(uptime | sed 's/.*load average: //')"
-  printf '%-6s %5s %7s %8s %8s %8s %9s %8s %s\n' set level threads "wall s" "user s" "sys s" "peak MB" speed-up "bytes"
+  echo "# 'one part' is one thread with the image in a single part (--part-size 1024M): the encoder"
+  echo "# without the split, run once; its last column is what the split costs in size."
+  printf '%-6s %5s %8s %8s %8s %8s %9s %8s %s\n' set level threads "wall s" "user s" "sys s" "peak MB" speed-up "installer bytes"
   IFS=, read -r -a THREAD_LIST <<< "$THREAD_SETS"
   for set in "${THREAD_LIST[@]}"; do
     mkdir -p "$WORK/in-$set"; [ -f "$WORK/in-$set/$set.tar" ] || cp "$CORPUS/$set.tar" "$WORK/in-$set/"
@@ -133,9 +139,15 @@ if [[ ,$SECTIONS, == *,threads,* ]]; then
         read -r _ user sys peak < <(awk -v w="$wall" '$1 == w' "$WORK/times-$set-$level-$threads" | head -n 1)
         [ -n "${user:-}" ] || read -r _ user sys peak < "$WORK/times-$set-$level-$threads"
         awk -v s="$set" -v l="$level" -v t="$threads" -v w="$wall" -v u="$user" -v y="$sys" -v p="$peak" -v o="$one" \
-          -v b="$([ "$threads" = 2 ] && echo "$same")" \
-          'BEGIN {printf "%-6s %5s %7s %8.2f %8.2f %8.2f %9.1f %7.2fx %s\n", s, l, t, w, u, y, p / 1024, o / w, b}'
+          -v b="$(stat -c %s "$WORK/t$threads.exe")$([ "$threads" = 2 ] && echo " ($same as 1 thread in every run)")" \
+          'BEGIN {printf "%-6s %5s %8s %8.2f %8.2f %8.2f %9.1f %7.2fx %s\n", s, l, t, w, u, y, p / 1024, o / w, b}'
       done
+      read -r wall user sys peak < <(timed "$WORK/report-whole" "$LUMOPACK" build "$WORK/in-$set" -o "$WORK/whole.exe" \
+        --stub "$WORK/stub" --level $level --threads 1 --part-size 1024M)
+      awk -v s="$set" -v l="$level" -v w="$wall" -v u="$user" -v y="$sys" -v p="$peak" -v o="$one" \
+        -v b="$(stat -c %s "$WORK/whole.exe")" -v sp="$(stat -c %s "$WORK/t1.exe")" \
+        'BEGIN {printf "%-6s %5s %8s %8.2f %8.2f %8.2f %9.1f %7.2fx %s (split %+.3f%%)\n", s, l, "one part", w, u, y, \
+          p / 1024, o / w, b, (sp / b - 1) * 100}'
       echo "  the last two-thread run's parts (image bytes from, bytes, packed bytes, processor seconds):"
       sed -n '/^ *part /,$p' "$WORK/report-2" | grep -v 'lumopack build: warning' | sed 's/^/  /'
     done
@@ -146,16 +158,19 @@ fi
 if [[ ,$SECTIONS, == *,large,* ]]; then
   # Peak memory must not grow with the add-on, and time only in step with it.
   echo
-  echo "# a large add-on on two threads at the default level: bench/make-large-addon.sh in $LARGE"
-  printf '%-8s %14s %8s %8s %9s %9s %10s\n' add-on "bytes" "wall s" "user s" "peak MB" "MB/s" "user ns/B"
-  for mb in 100 1074; do
-    [ -d "$LARGE/$mb" ] || bash "$ROOT/bench/make-large-addon.sh" "$mb" "$LARGE/$mb" >/dev/null
-    bytes=$(find "$LARGE/$mb" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
-    read -r wall user sys peak < <(timed "$WORK/large-report" "$LUMOPACK" build "$LARGE/$mb" -o "$WORK/large.exe" \
-      --stub "$WORK/stub" --threads 2)
-    awk -v m="${mb} MB" -v b="$bytes" -v w="$wall" -v u="$user" -v p="$peak" \
-      'BEGIN {printf "%-8s %14s %8.1f %8.1f %9.1f %9.1f %10.1f\n", m, b, w, u, p / 1024, b / w / 1e6, u * 1e9 / b}'
-    rm -f "$WORK/large.exe"
+  echo "# a large add-on on two threads: bench/make-large-addon.sh in $LARGE; load before: $(uptime | sed 's/.*load average: //')"
+  printf '%-8s %5s %14s %8s %8s %9s %9s %10s\n' add-on level "bytes" "wall s" "user s" "peak MB" "MB/s" "user ns/B"
+  IFS=, read -r -a LARGE_LEVEL_LIST <<< "$LARGE_LEVELS"
+  for level in "${LARGE_LEVEL_LIST[@]}"; do
+    for mb in 100 1074; do
+      [ -d "$LARGE/$mb" ] || bash "$ROOT/bench/make-large-addon.sh" "$mb" "$LARGE/$mb" >/dev/null
+      bytes=$(find "$LARGE/$mb" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+      read -r wall user sys peak < <(timed "$WORK/large-report" "$LUMOPACK" build "$LARGE/$mb" -o "$WORK/large.exe" \
+        --stub "$WORK/stub" --threads 2 --level "$level")
+      awk -v m="${mb} MB" -v l="$level" -v b="$bytes" -v w="$wall" -v u="$user" -v p="$peak" \
+        'BEGIN {printf "%-8s %5s %14s %8.1f %8.1f %9.1f %9.1f %10.1f\n", m, l, b, w, u, p / 1024, b / w / 1e6, u * 1e9 / b}'
+      rm -f "$WORK/large.exe"
+    done
   done
   echo "# load after: $(uptime | sed 's/.*load average: //')"
 fi
