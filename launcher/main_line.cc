@@ -21,14 +21,18 @@ int run_installer(Platform& platform, EntryHook& entry_hook, const UnpackFunctio
     // A staging folder in a shared temporary folder may have been put there
     // by someone else, as a link or a folder of theirs: never empty it or
     // write through it.
-    if (platform.prepare_staging_folder(staging_folder) == StagingCheck::unsafe) {
+    const StagingCheck check = platform.prepare_staging_folder(staging_folder);
+    if (check == StagingCheck::unsafe) {
         platform.message_box(platform.load_string(IDS_UNSAFE_STAGING_HEAD) + staging_folder +
                                  platform.load_string(IDS_UNSAFE_STAGING_TAIL),
                              false);
         return 0;
     }
 
-    empty_staging_folder(platform, staging_folder);  // what stays is overwritten or reported by the writer
+    // A folder that could not be made holds nothing to empty; the writer then
+    // reports the first file it cannot create, as on a full disk.
+    if (check == StagingCheck::ready)
+        empty_staging_folder(platform, staging_folder);  // what stays is replaced or reported by the writer
 
     ExtractionRun run{platform, staging_folder, entry_hook, unpack};
     platform.run_progress_dialog(staging_folder, [&] { platform.start_thread([&] { run_extraction_worker(run); }); });

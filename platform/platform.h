@@ -61,10 +61,11 @@ struct VersionInfo {
     std::string product_name;
 };
 
-// The state in which the staging folder was found before use.
+// What the check of the staging folder found.
 enum class StagingCheck {
-    ready,   // a real folder of ours, or not there yet
-    unsafe,  // a link or a folder of another user that could not be made safe
+    ready,        // a folder of ours, closed to others, created or verified and now held
+    unsafe,       // a link, a folder or file of another user, or a way to it others can change
+    unavailable,  // it could not be created (say, a read-only disk): every file call below it fails
 };
 
 class Platform {
@@ -84,8 +85,12 @@ public:
     virtual std::string temp_folder() = 0;
     // CreateDirectoryA: true when the folder was created.
     virtual bool create_directory(const std::string& path) = 0;
-    // Makes sure the staging folder is not a link and not another user's
-    // before anything is emptied or written through it.
+    // Creates the staging folder closed to others, or verifies the one that
+    // is there, and holds it for the rest of the run. From then on the file
+    // calls below (find_first, delete_file, remove_directory, create_file,
+    // create_directory, open_for_reading, start_program) act on the folder
+    // that was verified, whatever its path names later, and never through a
+    // link inside it. Unless the answer is ready they all fail below it.
     virtual StagingCheck prepare_staging_folder(const std::string& folder) = 0;
     // The installer's own executable, read-only; empty when it cannot be read.
     virtual std::span<const uint8_t> installer_image() = 0;
@@ -109,7 +114,10 @@ public:
     virtual bool remove_directory(const std::string& path) = 0;  // RemoveDirectoryA
 
     // --- Files ---------------------------------------------------------------
-    // CreateFileA for writing, CREATE_ALWAYS, sequential-scan hint; null on failure.
+    // CreateFileA for writing, CREATE_ALWAYS, sequential-scan hint; null on
+    // failure. A file already there is replaced by a new one, never written
+    // in place (another name of it elsewhere stays as it was); a link, a
+    // folder or a read-only file in its place make the call fail.
     virtual std::unique_ptr<OutputFile> create_file(const std::string& path) = 0;
     // GetFileAttributesA succeeds: the path names an existing file or folder.
     virtual bool path_exists(const std::string& path) = 0;

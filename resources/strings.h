@@ -27,8 +27,12 @@
 #define LUMO_STR5_DE "Beim Entpacken der Installationsdaten trat ein fataler Fehler auf"
 #define LUMO_STR6_EN "The staging folder cannot be used safely: \042"
 #define LUMO_STR6_DE "Der Entpackordner kann nicht sicher verwendet werden: \042"
-#define LUMO_STR7_EN "\042\r\nIt is a link or belongs to another user. Remove it and start the installer again."
-#define LUMO_STR7_DE "\042\r\nEr ist ein Verweis oder geh\366rt einem anderen Benutzer. Bitte entfernen und das Installationsprogramm erneut starten."
+/* The way out names what chooses the temporary folder: TMP on Windows (its
+   temporary folder comes from TMP, then TEMP), TMPDIR on POSIX systems. */
+#define LUMO_STR7_EN "\042\r\nIt is a link, or another user owns it or can change it. Remove it, or set the TMP variable to a folder of your own, and start the installer again."
+#define LUMO_STR7_DE "\042\r\nEr ist ein Verweis, oder ein anderer Benutzer besitzt ihn oder kann ihn \344ndern. Bitte entfernen oder die Variable TMP auf einen eigenen Ordner setzen und das Installationsprogramm erneut starten."
+#define LUMO_STR7_POSIX_EN "\042\r\nIt is a link, or another user owns it or can change it. Remove it, or set TMPDIR to a folder of your own, and start the installer again."
+#define LUMO_STR7_POSIX_DE "\042\r\nEr ist ein Verweis, oder ein anderer Benutzer besitzt ihn oder kann ihn \344ndern. Bitte entfernen oder TMPDIR auf einen eigenen Ordner setzen und das Installationsprogramm erneut starten."
 #define LUMO_STR8_EN "There is not enough memory to unpack the installation files."
 #define LUMO_STR8_DE "Es ist nicht genug Speicher frei, um die Installationsdateien zu entpacken."
 

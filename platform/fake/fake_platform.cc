@@ -91,7 +91,7 @@ bool FakePlatform::create_directory(const std::string& path) {
     std::string p = trimmed(path);
     std::string parent = parent_of(p);
     bool parent_ok = parent.empty() || parent == std::string(1, sep_) || directories.count(parent);
-    bool ok = parent_ok && !directories.count(p) && !files.count(p);
+    bool ok = parent_ok && !directories.count(p) && !files.count(p) && !beyond_reach(p);
     if (ok) directories.insert(p);
     record(std::string("create_directory ") + p + (ok ? "" : " failed"));
     return ok;
@@ -99,7 +99,14 @@ bool FakePlatform::create_directory(const std::string& path) {
 
 StagingCheck FakePlatform::prepare_staging_folder(const std::string& folder) {
     record("prepare_staging_folder " + folder);
+    unusable_staging_ = staging_check == StagingCheck::ready ? "" : trimmed(folder);
     return staging_check;
+}
+
+bool FakePlatform::beyond_reach(const std::string& path) const {
+    if (unusable_staging_.empty()) return false;
+    const std::string p = trimmed(path);
+    return p == unusable_staging_ || p.compare(0, unusable_staging_.size() + 1, unusable_staging_ + sep_) == 0;
 }
 
 void FakePlatform::start_program(const std::string& command_line, const std::string&,
@@ -109,7 +116,7 @@ void FakePlatform::start_program(const std::string& command_line, const std::str
 
 std::unique_ptr<FolderSearch> FakePlatform::find_first(const std::string& pattern, FoundEntry& first) {
     std::string folder = parent_of(pattern);
-    if (!directories.count(folder) || unreadable_folders.count(folder)) return nullptr;
+    if (!directories.count(folder) || unreadable_folders.count(folder) || beyond_reach(folder)) return nullptr;
     std::vector<FoundEntry> entries = {{".", true, false}, {"..", true, false}};
     std::string prefix = folder + sep_;
     auto child_name = [&](const std::string& path) -> std::string {
@@ -126,7 +133,7 @@ std::unique_ptr<FolderSearch> FakePlatform::find_first(const std::string& patter
 }
 
 bool FakePlatform::delete_file(const std::string& path) {
-    bool ok = files.count(path) && !read_only.count(path);
+    bool ok = files.count(path) && !read_only.count(path) && !beyond_reach(path);
     if (ok) files.erase(path);
     record(std::string("delete_file ") + path + (ok ? "" : " failed"));
     return ok;
@@ -141,14 +148,16 @@ bool FakePlatform::remove_directory(const std::string& path) {
     for (const auto& [f, content] : files)
         if (f.compare(0, prefix.size(), prefix) == 0) empty = false;
     // A link to a folder is removed as the link itself, whatever it points to.
-    bool ok = directories.count(p) && (empty || links.count(p));
+    bool ok = directories.count(p) && (empty || links.count(p)) && !beyond_reach(p);
     if (ok) directories.erase(p);
     record(std::string("remove_directory ") + p + (ok ? "" : " failed"));
     return ok;
 }
 
 std::unique_ptr<OutputFile> FakePlatform::create_file(const std::string& path) {
-    bool ok = directories.count(parent_of(path)) && !directories.count(path) && !read_only.count(path);
+    // A link in the file's place is not written through.
+    bool ok = directories.count(parent_of(path)) && !directories.count(path) && !read_only.count(path) &&
+              !links.count(path) && !beyond_reach(path);
     record(std::string("create_file ") + path + (ok ? "" : " failed"));
     if (!ok) return nullptr;
     files[path].clear();
@@ -161,7 +170,7 @@ bool FakePlatform::path_exists(const std::string& path) {
 
 std::FILE* FakePlatform::open_for_reading(const std::string& path) {
     auto it = files.find(path);
-    if (it == files.end()) return nullptr;
+    if (it == files.end() || beyond_reach(path)) return nullptr;
     std::FILE* f = std::tmpfile();
     if (!f) return nullptr;
     std::fwrite(it->second.data(), 1, it->second.size(), f);

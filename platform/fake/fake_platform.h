@@ -81,11 +81,15 @@ public:
 private:
     friend class FakeOutputFile;
     std::string trimmed(const std::string& path) const;
+    // Below (or at) a staging folder that the check did not find ready: as
+    // on the real platforms, nothing there can be found, made or removed.
+    bool beyond_reach(const std::string& path) const;
     std::string parent_of(const std::string& path) const;
     void record(const std::string& line);
 
     char sep_;
     std::mutex mutex_;
+    std::string unusable_staging_;  // the folder last checked, when it was not ready
 };
 
 }  // namespace lumo

@@ -1,5 +1,6 @@
-// Files and folders on POSIX: the staging folder, the clean-up's search, the
-// file writer's files and the installer's own executable.
+// Files and folders on POSIX: the clean-up's search, the file writer's files,
+// the setup script and the installer's own executable. Below the staging
+// folder every call goes through the folder that the check holds.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -17,19 +18,9 @@
 namespace lumo {
 namespace {
 
-// A file without any write permission plays the part of a file with the
-// read-only attribute: it is neither replaced nor deleted, whoever runs the
-// installer (root included), just as the Windows calls refuse such a file.
-bool is_read_only_file(const struct stat& st) { return S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0; }
-
-std::string without_trailing_separators(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
 class PosixFolderSearch final : public FolderSearch {
 public:
-    PosixFolderSearch(DIR* dir, std::string folder) : dir_(dir), folder_(std::move(folder)) {}
+    explicit PosixFolderSearch(DIR* dir) : dir_(dir) {}
     ~PosixFolderSearch() override { closedir(dir_); }
 
     bool next(FoundEntry& entry) override {
@@ -37,10 +28,10 @@ public:
             entry.name = d->d_name;
             entry.is_directory = false;
             entry.is_link = false;
-            // lstat, never stat: a link is reported as what it is, and what
-            // it points to is never looked at.
+            // Never followed: a link is reported as what it is, and what it
+            // points to is never looked at.
             struct stat st;
-            if (lstat((folder_ + "/" + entry.name).c_str(), &st) != 0) {
+            if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 // Gone since readdir, or unreadable: report it as a file, the
                 // deletion then fails or finds nothing to do.
                 if (d->d_type == DT_DIR) entry.is_directory = true;
@@ -56,7 +47,6 @@ public:
 
 private:
     DIR* dir_;
-    std::string folder_;
 };
 
 class PosixOutputFile final : public OutputFile {
@@ -97,30 +87,13 @@ std::string PosixPlatform::temp_folder() {
 }
 
 bool PosixPlatform::create_directory(const std::string& path) {
-    return !path.empty() && mkdir(path.c_str(), 0777) == 0;
-}
-
-StagingCheck PosixPlatform::prepare_staging_folder(const std::string& folder) {
-    std::string path = without_trailing_separators(folder);
-    // Created here, private to this user, so that nobody else can place
-    // links or files in it between the clean-up and the writing.
-    if (mkdir(path.c_str(), 0700) == 0) return StagingCheck::ready;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return StagingCheck::ready;  // the writer reports what fails
-    if (S_ISLNK(st.st_mode) || st.st_uid != geteuid()) return StagingCheck::unsafe;
-    if (!S_ISDIR(st.st_mode)) return StagingCheck::ready;  // a file in the way: a copy error follows
-    if ((st.st_mode & 077) != 0) {
-        // Ours, but open to others: close it before it is used. O_NOFOLLOW
-        // and fstat make sure the folder changed is the folder checked.
-        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-        if (fd < 0) return StagingCheck::unsafe;
-        struct stat opened;
-        bool same = fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
-        bool closed = same && fchmod(fd, 0700) == 0;
-        close(fd);
-        if (!closed) return StagingCheck::unsafe;
-    }
-    return StagingCheck::ready;
+    if (path.empty()) return false;
+    if (!staging_.holds(path)) return mkdir(path.c_str(), 0777) == 0;  // the temporary folder
+    // Below the staging folder: closed to others like the staging folder
+    // itself, which the check made or found (it is never made here).
+    UniqueFd folder;
+    std::string name;
+    return staging_.locate(path, Walk::ours, folder, name) && mkdirat(folder.get(), name.c_str(), 0700) == 0;
 }
 
 std::span<const uint8_t> PosixPlatform::installer_image() {
@@ -156,14 +129,12 @@ std::unique_ptr<FolderSearch> PosixPlatform::find_first(const std::string& patte
     size_t cut = pattern.rfind('/');
     std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : pattern.substr(0, cut);
     // The search opens the folder itself, never a link in its place.
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-        close(fd);
-        return nullptr;
-    }
-    auto search = std::make_unique<PosixFolderSearch>(dir, folder);
+    UniqueFd fd = staging_.open_folder(folder, Walk::any);
+    if (!fd) return nullptr;
+    DIR* dir = fdopendir(fd.get());
+    if (!dir) return nullptr;
+    fd.release();
+    auto search = std::make_unique<PosixFolderSearch>(dir);
     if (!search->next(first)) return nullptr;
     return search;
 }
@@ -179,24 +150,39 @@ std::string PosixPlatform::full_path_name(const std::string& path) {
 }
 
 bool PosixPlatform::delete_file(const std::string& path) {
+    UniqueFd folder;
+    std::string name;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || is_read_only_file(st)) return false;
-    return unlink(path.c_str()) == 0;
+    if (!staging_.locate(path, Walk::any, folder, name) ||
+        fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
+        is_read_only_file(st))
+        return false;
+    return unlinkat(folder.get(), name.c_str(), 0) == 0;
 }
 
 bool PosixPlatform::remove_directory(const std::string& path) {
+    UniqueFd folder;
+    std::string name;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return false;
+    if (!staging_.locate(path, Walk::any, folder, name) ||
+        fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
     // A link in a folder's place goes as the link itself.
-    if (S_ISLNK(st.st_mode)) return unlink(path.c_str()) == 0;
-    return rmdir(path.c_str()) == 0;
+    return unlinkat(folder.get(), name.c_str(), S_ISLNK(st.st_mode) ? 0 : AT_REMOVEDIR) == 0;
 }
 
 std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) {
+    UniqueFd folder;
+    std::string name;
+    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
     struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && is_read_only_file(st)) return nullptr;
-    // O_NOFOLLOW: a link in the file's place is never written through.
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        // A link is never written through; a file there is replaced by a
+        // new one, so that another (hard) link to it never changes.
+        if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode) || is_read_only_file(st)) return nullptr;
+        if (unlinkat(folder.get(), name.c_str(), 0) != 0) return nullptr;
+    }
+    int fd = openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixOutputFile>(fd);
@@ -209,6 +195,15 @@ bool PosixPlatform::path_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-std::FILE* PosixPlatform::open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+std::FILE* PosixPlatform::open_for_reading(const std::string& path) {
+    UniqueFd folder;
+    std::string name;
+    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
+    int fd = openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) close(fd);
+    return file;
+}
 
 }  // namespace lumo

@@ -4,7 +4,9 @@
 //
 // The implementation is split by concern:
 //   posix_platform.cc   construction and the end of the run
-//   posix_files.cc      files, folders, staging folder, own executable
+//   posix_staging.cc    the check of the staging folder, which it then holds
+//   held_folder.cc      the held staging folder and the walk below it
+//   posix_files.cc      files and folders, own executable
 //   posix_process.cc    threads and starting the setup program
 //   posix_terminal.cc   the progress dialog and message boxes on the terminal
 //   posix_strings.cc    the string table and the user's language
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/held_folder.h"
 
 namespace lumo {
 
@@ -63,6 +66,9 @@ public:
     bool read_version_info(const std::string& path, uint32_t size, VersionInfo& info) override;
 
 private:
+    // The staging folder as checked, for the rest of the run (posix_staging.cc).
+    HeldFolder staging_;
+
     // The own executable, mapped read-only (posix_files.cc).
     const uint8_t* image_ = nullptr;
     size_t image_size_ = 0;

@@ -1,4 +1,5 @@
 // Threads and the hand-off to the setup program on POSIX.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -7,20 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "platform/posix/posix_platform.h"
 
 namespace lumo {
 namespace {
-
-// A Windows program starts with "MZ"; Wine runs it.
-bool is_windows_program(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    char magic[2] = {};
-    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
-}
 
 // The full path of `program` found in an absolute folder on PATH, or "".
 // An empty or relative entry names a folder relative to the current one,
@@ -42,14 +35,23 @@ std::string find_on_path(const std::string& program) {
     return "";
 }
 
-// Adds the execute permission wherever the file may be read: the payload
-// carries no permission bits, and the setup program must be able to run.
-void make_executable(const std::string& path) {
+// Opens the setup program (below the staging folder through the held
+// folder, never through a link), adds the execute permission wherever it may
+// be read (the payload carries no permission bits), and tells whether it is
+// a Windows program ("MZ"), which Wine runs. False when there is no such file.
+bool prepare_program(const HeldFolder& staging, const std::string& path, bool& windows_program) {
+    UniqueFd folder;
+    std::string name;
+    if (!staging.locate(path, Walk::ours, folder, name)) return false;
+    UniqueFd file(openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return;
+    if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     mode_t mode = st.st_mode & 07777;
     mode |= S_IXUSR | ((mode & S_IRGRP) ? S_IXGRP : 0) | ((mode & S_IROTH) ? S_IXOTH : 0);
-    chmod(path.c_str(), mode);
+    fchmod(file.get(), mode);
+    char magic[2] = {};
+    windows_program = pread(file.get(), magic, 2, 0) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    return true;
 }
 
 }  // namespace
@@ -63,9 +65,9 @@ void PosixPlatform::start_thread(std::function<void()> body) {
 
 void PosixPlatform::start_program(const std::string&, const std::string& program_path,
                                   const std::string& current_folder) {
-    make_executable(program_path);
+    bool windows_program = false;
+    if (!prepare_program(staging_, program_path, windows_program)) return;  // like a failed CreateProcessA
     std::vector<std::string> arguments;
-    const bool windows_program = is_windows_program(program_path);
     if (windows_program) {
         std::string wine = find_on_path("wine");
         if (!wine.empty()) arguments.push_back(wine);
@@ -80,6 +82,8 @@ void PosixPlatform::start_program(const std::string&, const std::string& program
     std::string shell = "/bin/sh";
     std::vector<char*> shell_argv = {shell.data()};
     shell_argv.insert(shell_argv.end(), argv.begin(), argv.end());
+    // The staging folder becomes the current folder as held, not as named.
+    const int held_folder = staging_.is_staging_folder(current_folder) ? staging_.fd() : -1;
 
     pid_t child = fork();
     if (child < 0) return;  // like a failed CreateProcessA: not reported
@@ -91,7 +95,7 @@ void PosixPlatform::start_program(const std::string&, const std::string& program
         if (fork() != 0) _exit(0);
         // The installer ignores SIGPIPE; the program starts with the default.
         signal(SIGPIPE, SIG_DFL);
-        if (chdir(current_folder.c_str()) != 0) _exit(127);
+        if (held_folder >= 0 ? fchdir(held_folder) != 0 : chdir(current_folder.c_str()) != 0) _exit(127);
         // execv does not fall back to the shell; a script without "#!" is
         // run by /bin/sh, as execvp would. A Windows program without Wine is
         // never handed to the shell.

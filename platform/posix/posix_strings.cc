@@ -52,7 +52,7 @@ std::string PosixPlatform::load_string(int id) {
         case IDS_COPY_ERROR_TAIL: text = german ? LUMO_STR4_DE : LUMO_STR4_EN; break;
         case IDS_DECOMPRESS_FAILED: text = german ? LUMO_STR5_DE : LUMO_STR5_EN; break;
         case IDS_UNSAFE_STAGING_HEAD: text = german ? LUMO_STR6_DE : LUMO_STR6_EN; break;
-        case IDS_UNSAFE_STAGING_TAIL: text = german ? LUMO_STR7_DE : LUMO_STR7_EN; break;
+        case IDS_UNSAFE_STAGING_TAIL: text = german ? LUMO_STR7_POSIX_DE : LUMO_STR7_POSIX_EN; break;
         case IDS_NO_MEMORY: text = german ? LUMO_STR8_DE : LUMO_STR8_EN; break;
         default: return "";  // LoadStringA of a missing id: nothing
     }

@@ -267,7 +267,7 @@ TEST_F(InstallerRun, StagingFolderThatIsALinkOrAnotherUsersIsNeverUsed) {
     fs::create_directory_symlink(elsewhere, staging());
     ProcessResult linked = run_installer_file();
     std::string unsafe = std::string(LUMO_CAPTION) + "\n" + terminal(LUMO_STR6_EN) + staging().string() + "/" +
-                         terminal(LUMO_STR7_EN) + "\n";
+                         terminal(LUMO_STR7_POSIX_EN) + "\n";
     EXPECT_EQ(linked.output, unsafe);
     EXPECT_EQ(read_file(elsewhere / "keep.txt"), "keep");
     EXPECT_FALSE(fs::exists(elsewhere / "Setup.exe"));

@@ -105,18 +105,27 @@ TEST(PosixFiles, StagingFolderIsCreatedPrivateAndRefusedWhenNotOurs) {
     ScratchFolder scratch;
     PosixPlatform platform;
     struct stat st;
+    auto mode_of = [&](const fs::path& path) { return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u; };
 
     fs::path fresh = scratch.path() / "fresh";
     EXPECT_EQ(platform.prepare_staging_folder(fresh.string() + "/"), StagingCheck::ready);
-    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(mode_of(fresh), 0700u);
 
+    // Readable by others only: nobody else could have put anything in it.
+    fs::path readable = scratch.path() / "readable";
+    write_file(readable / "kept.txt", "kept");
+    chmod(readable.c_str(), 0755);
+    EXPECT_EQ(platform.prepare_staging_folder(readable.string() + "/"), StagingCheck::ready);
+    EXPECT_EQ(mode_of(readable), 0700u);
+    EXPECT_EQ(read_file(readable / "kept.txt"), "kept");
+
+    // Open to others: moved aside and made anew, its content gone with it.
     fs::path open_to_all = scratch.path() / "open";
-    fs::create_directory(open_to_all);
+    write_file(open_to_all / "planted.dll", "x");
     chmod(open_to_all.c_str(), 0777);
     EXPECT_EQ(platform.prepare_staging_folder(open_to_all.string() + "/"), StagingCheck::ready);
-    ASSERT_EQ(stat(open_to_all.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u) << "closed to others before use";
+    EXPECT_EQ(mode_of(open_to_all), 0700u);
+    EXPECT_TRUE(fs::is_empty(open_to_all));
 
     fs::path link = scratch.path() / "link";
     fs::create_directory_symlink(fresh, link);
@@ -126,6 +135,78 @@ TEST(PosixFiles, StagingFolderIsCreatedPrivateAndRefusedWhenNotOurs) {
     fs::create_directory(theirs);
     ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0) << "the tests run as root";
     EXPECT_EQ(platform.prepare_staging_folder(theirs.string() + "/"), StagingCheck::unsafe);
+
+    // A temporary folder where others may rename what is not theirs: the
+    // staging folder could be swapped under the setup program's path.
+    fs::path loose = scratch.path() / "loose";
+    fs::create_directory(loose);
+    chmod(loose.c_str(), 0777);
+    EXPECT_EQ(platform.prepare_staging_folder((loose / "Lumo.40/").string()), StagingCheck::unsafe);
+    EXPECT_FALSE(fs::exists(loose / "Lumo.40"));
+    chmod(loose.c_str(), 01777);  // sticky, like /tmp: only the owner may rename an entry
+    EXPECT_EQ(platform.prepare_staging_folder((loose / "Lumo.40/").string()), StagingCheck::ready);
+
+    fs::path nowhere = scratch.path() / "missing" / "Lumo.40";
+    EXPECT_EQ(platform.prepare_staging_folder(nowhere.string() + "/"), StagingCheck::unavailable);
+    EXPECT_FALSE(platform.create_file((nowhere / "Setup.exe").string()));
+    EXPECT_FALSE(platform.create_directory(nowhere.string()));
+}
+
+// After the check, the calls below the staging folder act on the folder
+// that was checked: a folder or link put in its path later is never used.
+TEST(PosixFiles, StagingFolderIsHeldWhateverItsPathNamesLater) {
+    ScratchFolder scratch;
+    const fs::path staging = scratch.path() / "Lumo.40";
+    const fs::path held = scratch.path() / "moved";
+    const fs::path elsewhere = scratch.path() / "elsewhere";
+    fs::create_directory(elsewhere);
+    PosixPlatform platform;
+    ASSERT_EQ(platform.prepare_staging_folder(staging.string() + "/"), StagingCheck::ready);
+    fs::rename(staging, held);
+    fs::create_directory_symlink(elsewhere, staging);
+
+    ASSERT_TRUE(platform.create_directory((staging / "sub").string()));
+    auto file = platform.create_file((staging / "sub" / "a.txt").string());
+    ASSERT_TRUE(file);
+    uint32_t written = 0;
+    EXPECT_TRUE(file->write(reinterpret_cast<const uint8_t*>("new"), 3, written));
+    file.reset();
+    EXPECT_EQ(read_file(held / "sub" / "a.txt"), "new");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+
+    std::FILE* read = platform.open_for_reading((staging / "sub" / "a.txt").string());
+    ASSERT_TRUE(read);
+    std::fclose(read);
+    FoundEntry entry;
+    auto search = platform.find_first((staging / "sub" / "*.*").string(), entry);
+    ASSERT_TRUE(search);
+    EXPECT_TRUE(platform.delete_file((staging / "sub" / "a.txt").string()));
+    EXPECT_TRUE(platform.remove_directory((staging / "sub").string()));
+    EXPECT_TRUE(fs::is_empty(held));
+
+    // Below the held folder a link is never walked through, for a file or a search.
+    fs::create_directory_symlink(elsewhere, held / "inner");
+    EXPECT_FALSE(platform.create_file((staging / "inner" / "b.txt").string()));
+    EXPECT_FALSE(platform.find_first((staging / "inner" / "*.*").string(), entry));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// A file that is there is replaced, never written in place: another name of
+// it (a hard link) keeps what it held.
+TEST(PosixFiles, ExistingFileIsReplacedNotRewritten) {
+    ScratchFolder scratch;
+    write_file(scratch.path() / "outside.txt", "outside");
+    fs::create_directory(scratch.path() / "Lumo.40");
+    fs::create_hard_link(scratch.path() / "outside.txt", scratch.path() / "Lumo.40" / "a.txt");
+    PosixPlatform platform;
+    ASSERT_EQ(platform.prepare_staging_folder((scratch.path() / "Lumo.40/").string()), StagingCheck::ready);
+    auto file = platform.create_file((scratch.path() / "Lumo.40" / "a.txt").string());
+    ASSERT_TRUE(file);
+    uint32_t written = 0;
+    file->write(reinterpret_cast<const uint8_t*>("new"), 3, written);
+    file.reset();
+    EXPECT_EQ(read_file(scratch.path() / "Lumo.40" / "a.txt"), "new");
+    EXPECT_EQ(read_file(scratch.path() / "outside.txt"), "outside");
 }
 
 TEST(PosixCleanup, RealTreeWithLinksAndAReadOnlyFile) {

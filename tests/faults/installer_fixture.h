@@ -110,7 +110,7 @@ protected:
         return message(LUMO_STR3_EN + path.string() + LUMO_STR4_EN);
     }
     std::string unsafe_staging() const {
-        return message(LUMO_STR6_EN + staging().string() + "/" + LUMO_STR7_EN);
+        return message(LUMO_STR6_EN + staging().string() + "/" + LUMO_STR7_POSIX_EN);
     }
     static std::string corrupt() { return message(LUMO_STR2_EN); }
 };

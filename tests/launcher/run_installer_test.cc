@@ -130,5 +130,20 @@ TEST(RunInstaller, UnsafeStagingFolderIsNeitherEmptiedNorUsed) {
     EXPECT_EQ(count(fake, "start_program"), 0);
 }
 
+// A staging folder that cannot be made (a read-only disk, a temporary folder
+// that cannot be created): nothing to empty, and the writer reports the
+// first file, as it did when it made the folder with that file.
+TEST(RunInstaller, StagingFolderThatCannotBeMadeIsACopyErrorOfTheFirstFile) {
+    FakePlatform fake;
+    fake.staging_check = StagingCheck::unavailable;
+    fake.image = test::installer_with_image(build_image({{"Setup.exe", "p"}, {"data.bin", "d"}}).bytes);
+    run(fake);
+    EXPECT_EQ(count(fake, "message_box"), 1);
+    EXPECT_TRUE(fake.logged(std::string("message_box dialog ") + LUMO_STR3_EN + "/tmp/Lumo.40/Setup.exe" + LUMO_STR4_EN));
+    EXPECT_TRUE(fake.logged("create_directory /tmp/Lumo.40 failed")) << "never made behind the check's back";
+    EXPECT_FALSE(fake.directories.count("/tmp/Lumo.40"));
+    EXPECT_EQ(count(fake, "start_program"), 0);
+}
+
 }  // namespace
 }  // namespace lumo

@@ -1,0 +1,235 @@
+// Another local user against the staging folder: racing its creation in a
+// shared temporary folder, and keeping a folder of their own inside one of
+// ours. The installer runs as root (as the test command does, and as a
+// setup started with sudo would); the other user is a process of its own
+// with a user id that no account has, made for the test.
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iostream>
+
+#include "installer_fixture.h"
+
+namespace lumo::test {
+namespace {
+
+// A user id that belongs to no account and to no process of the machine's.
+uid_t unused_user_id() {
+    for (uid_t id = 61000 + getpid() % 1000;; ++id)
+        if (!getpwuid(id) && !getgrgid(id)) return id;
+}
+
+// A process of another user that runs `body` until it is stopped.
+class OtherUser {
+public:
+    explicit OtherUser(const std::function<void()>& body) : id_(unused_user_id()) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(id_) != 0 || setuid(id_) != 0) _exit(1);
+            umask(0);
+            body();
+            _exit(0);
+        }
+    }
+    ~OtherUser() { stop(); }
+    uid_t id() const { return id_; }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    uid_t id_;
+    pid_t pid_ = -1;
+};
+
+void put(const std::string& path, const std::string& content, mode_t mode) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
+    if (fd < 0) return;
+    [[maybe_unused]] ssize_t written = write(fd, content.data(), content.size());
+    close(fd);
+}
+
+std::vector<std::string> lines_of(const fs::path& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class StagingAttack : public InstallerFixture {
+protected:
+    // The setup program notes who owns the folder it runs in and the one its
+    // path names, with their modes, a line per start.
+    std::string noting_setup() const {
+        return "#!/bin/sh\necho \"$(stat -c '%u %a' .) $(stat -c '%u %a' \"$(dirname \"$0\")\")\" >> " +
+               starts().string() + "\n";
+    }
+    fs::path starts() const { return root() / "marks" / "starts"; }
+    // What a program of the other user's would leave, had it been started.
+    fs::path evil_mark() const { return root() / "marks" / "evil-ran"; }
+    std::string evil_setup() const { return "#!/bin/sh\necho ran > " + evil_mark().string() + "\n"; }
+
+    // Waits until the setup program has noted `count` starts in all.
+    bool starts_noted(size_t count) {
+        for (int wait = 0; wait < 300 && lines_of(starts()).size() < count; ++wait) usleep(10000);
+        return lines_of(starts()).size() == count;
+    }
+
+    void SetUp() override {
+        fs::create_directories(root() / "marks");
+        // The other user must reach the temporary folders in the scratch folder.
+        chmod(root().c_str(), 0755);
+    }
+};
+
+// The other user loops making and removing the staging folder, as a folder
+// of theirs open to all with a setup program of theirs in it, and as a link
+// to a folder of root's, while the installer runs again and again (its
+// staging folder removed before each run, so that every run races). Each
+// run either installs into a folder of root's closed to others, starting
+// the setup program from there, or refuses with the message naming TMPDIR;
+// nothing of root's is written anywhere else, and nothing of theirs runs.
+TEST_F(StagingAttack, RaceForTheStagingFolderInASharedTemporaryFolder) {
+    add("Setup.exe", noting_setup());
+    add("Sounds/data.bin", "sound");
+    write_file(installer(), pack_addon(), 0755);
+    const fs::path shared = root() / "shared";  // like /tmp
+    fs::create_directories(shared);
+    chmod(shared.c_str(), 01777);
+    const fs::path precious = root() / "precious";
+    write_file(precious / "keep.txt", "root's own");
+    const auto precious_before = snapshot(precious);
+
+    const std::string staging = (shared / "Lumo.40").string();
+    const std::string setup = staging + "/Setup.exe", spare = staging + "/.spare", evil = evil_setup();
+    const std::string target = precious.string();
+    OtherUser attacker([&] {
+        for (unsigned round = 0;; ++round) {
+            // Made and removed at once, again and again: there when the
+            // installer looks, gone when it looks again; then back for a
+            // while, as
+            for (int quick = 0; quick < 10; ++quick)
+                if (mkdir(staging.c_str(), 0777) == 0) rmdir(staging.c_str());
+            if (round % 2 == 0 && mkdir(staging.c_str(), 0777) == 0) {
+                // a folder of theirs, open to all, where any setup program
+                // root writes is replaced by theirs at once;
+                for (int tick = 0; tick < 100; ++tick) {
+                    struct stat st;
+                    if (lstat(setup.c_str(), &st) == 0 && st.st_uid == 0) {
+                        put(spare, evil, 0777);
+                        rename(spare.c_str(), setup.c_str());
+                    }
+                    usleep(20);
+                }
+                rmdir(staging.c_str());  // stays when root wrote into it
+            } else if (round % 2 == 1 && symlink(target.c_str(), staging.c_str()) == 0) {
+                // or a link to a folder of root's.
+                usleep(2000);
+                unlink(staging.c_str());
+            }
+            usleep(300);
+        }
+    });
+
+    const std::string refused = message(LUMO_STR6_EN + staging + "/" + LUMO_STR7_POSIX_EN);
+    int installed = 0, refusals = 0;
+    for (int run = 1; run <= 300; ++run) {
+        struct stat st;
+        if (lstat(staging.c_str(), &st) == 0 && st.st_uid == 0) fs::remove_all(staging);
+        ProcessResult result = run_installer_file({{"TMPDIR", shared.string()}});
+        if (result.output.empty()) {
+            ++installed;
+            ASSERT_TRUE(starts_noted(installed))
+                << "run " << run << ": the setup program did not start from the folder it was written to";
+        } else {
+            ASSERT_EQ(result.output, refused) << "run " << run;
+            ++refusals;
+        }
+    }
+    attacker.stop();
+    std::cout << installed << " runs installed, " << refusals << " refused\n";
+
+    EXPECT_FALSE(fs::exists(evil_mark())) << "a setup program of the other user's ran";
+    for (const auto& line : lines_of(starts())) EXPECT_EQ(line, "0 700 0 700") << "started from a folder not root's alone";
+    EXPECT_EQ(snapshot(precious), precious_before);
+    // Whatever of root's is in the shared folder is in root's closed staging folder.
+    for (const auto& entry : fs::recursive_directory_iterator(shared)) {
+        struct stat st;
+        ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+        if (st.st_uid != 0 || entry.path() == staging) continue;
+        EXPECT_TRUE(entry.path().string().starts_with(staging + "/")) << entry.path() << " written outside";
+        struct stat folder;
+        ASSERT_EQ(lstat(staging.c_str(), &folder), 0);
+        EXPECT_TRUE(S_ISDIR(folder.st_mode) && folder.st_uid == 0 && (folder.st_mode & 0777) == 0700);
+    }
+    EXPECT_GT(installed, 0) << "the installer never won: the test shows nothing";
+    EXPECT_GT(refusals, 0) << "the other user never won: the race was not run";
+}
+
+// A staging folder of root's that the other user could once write to (open
+// to all, or closed since by an earlier installer, as one once did) holds a
+// folder of theirs, "Sounds", kept by a read-only file the clean-up leaves,
+// with the other user's current folder inside it. From there they replace
+// every data.bin that appears and add a DLL. The installer moves that
+// staging folder aside and makes a new one: the files it writes are never
+// theirs to change, and the setup program starts.
+TEST_F(StagingAttack, FolderOfAnotherUserInsideOneOfOursIsNeverWrittenInto) {
+    add("Setup.exe", noting_setup());
+    add("Sounds/data.bin", "sound");
+    write_file(installer(), pack_addon(), 0755);
+    const fs::path sounds = staging() / "Sounds";
+    for (const mode_t left_as : {mode_t(0777), mode_t(0700)}) {
+        SCOPED_TRACE(left_as == 0777 ? "open to all" : "closed by an earlier run");
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(tmp())) fs::remove_all(entry.path(), ignored);
+        fs::remove(starts(), ignored);
+        fs::create_directories(staging());
+        chmod(staging().c_str(), 0777);
+        chmod(tmp().c_str(), 0755);
+
+        const std::string folder = sounds.string();
+        OtherUser attacker([&] {
+            mkdir(folder.c_str(), 0777);
+            put(folder + "/stuck.txt", "keeps the folder", 0444);
+            if (chdir(folder.c_str()) != 0) _exit(1);
+            for (;;) {
+                struct stat st;
+                if (stat("data.bin", &st) == 0 && st.st_size != 4) {
+                    put("evil.tmp", "evil", 0666);
+                    rename("evil.tmp", "data.bin");
+                }
+                put("version.dll", "evil", 0666);
+                usleep(200);
+            }
+        });
+        for (int wait = 0; wait < 500 && !fs::exists(sounds / "stuck.txt"); ++wait) usleep(2000);
+        ASSERT_TRUE(fs::exists(sounds / "stuck.txt")) << "the other user's folder was not made";
+        chmod(staging().c_str(), left_as);
+
+        ProcessResult result = run_installer_file();
+        EXPECT_EQ(result.output, "");
+        ASSERT_TRUE(starts_noted(1));
+        usleep(300 * 1000);  // time for the other user to try
+        attacker.stop();
+
+        struct stat st;
+        ASSERT_EQ(lstat(sounds.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u) << "Sounds is still the other user's";
+        EXPECT_EQ(read_file(sounds / "data.bin"), "sound");
+        EXPECT_FALSE(fs::exists(sounds / "version.dll"));
+        EXPECT_FALSE(fs::exists(sounds / "stuck.txt"));
+        EXPECT_EQ(lines_of(starts()), std::vector<std::string>{"0 700 0 700"});
+        ASSERT_EQ(lstat(staging().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+}
+
+}  // namespace
+}  // namespace lumo::test
