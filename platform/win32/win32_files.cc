@@ -1,15 +1,33 @@
-// Files, folders, the staging folder, the installer's own executable and the
-// start of the setup program, with the 8-bit Win32 calls.
-#include <aclapi.h>
+// Files, folders, the installer's own executable and the start of the setup
+// program. Below the staging folder every call goes through the folder the
+// check holds (win32_held_folder.h); names are the core's ANSI texts,
+// converted as the "A" calls convert them.
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstring>
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_text.h"
+
 
 namespace lumo {
 namespace {
 
+constexpr ULONG share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+FoundEntry entry_of(const std::string& name, DWORD attributes) {
+    FoundEntry entry;
+    entry.name = name;
+    entry.is_directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Junctions and symbolic links carry the folder attribute too; the
+    // clean-up must see them as links so that it never walks through one.
+    entry.is_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return entry;
+}
+
+// A search outside the staging folder: FindFirstFileA and its kin.
 class Win32FolderSearch final : public FolderSearch {
 public:
     explicit Win32FolderSearch(HANDLE search) : search_(search) {}
@@ -18,22 +36,52 @@ public:
     bool next(FoundEntry& entry) override {
         WIN32_FIND_DATAA data;
         if (!FindNextFileA(search_, &data)) return false;
-        entry = found_entry(data);
+        entry = entry_of(data.cFileName, data.dwFileAttributes);
         return true;
-    }
-
-    static FoundEntry found_entry(const WIN32_FIND_DATAA& data) {
-        FoundEntry entry;
-        entry.name = data.cFileName;
-        entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        // Junctions and symbolic links carry the folder attribute too; the
-        // clean-up must see them as links so that it never walks through one.
-        entry.is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        return entry;
     }
 
 private:
     HANDLE search_;
+};
+
+// A search of a folder below the staging folder, through a handle of it.
+class HeldFolderSearch final : public FolderSearch {
+public:
+    explicit HeldFolderSearch(ScopedHandle folder) : folder_(std::move(folder)) {}
+
+    bool next(FoundEntry& entry) override {
+        if (!entry_ && !fill()) return false;
+        const auto* info = reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(entry_);
+        std::string name;
+        // A name the code page cannot hold is given by its short form, which
+        // the later calls reach too; without one it keeps its '?'.
+        if (!to_ansi(std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t)), name) &&
+            info->ShortNameLength > 0) {
+            std::string short_name;
+            if (to_ansi(std::wstring(info->ShortName, info->ShortNameLength / sizeof(wchar_t)), short_name))
+                name = short_name;
+        }
+        entry = entry_of(name, info->FileAttributes);
+        entry_ = info->NextEntryOffset ? entry_ + info->NextEntryOffset : nullptr;
+        return true;
+    }
+
+private:
+    bool fill() {
+        IO_STATUS_BLOCK io;
+        const NTSTATUS status = NtQueryDirectoryFile(folder_.get(), nullptr, nullptr, nullptr, &io, buffer_.data(),
+                                                     ULONG(buffer_.size()), FileBothDirectoryInformation, FALSE,
+                                                     nullptr, first_);
+        first_ = FALSE;
+        if (!NT_SUCCESS(status) || io.Information == 0) return false;
+        entry_ = buffer_.data();
+        return true;
+    }
+
+    ScopedHandle folder_;
+    std::vector<unsigned char> buffer_ = std::vector<unsigned char>(64 * 1024);
+    const unsigned char* entry_ = nullptr;
+    BOOLEAN first_ = TRUE;
 };
 
 class Win32OutputFile final : public OutputFile {
@@ -52,49 +100,33 @@ private:
     HANDLE file_;
 };
 
-std::string without_trailing_separator(std::string path) {
-    while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-    return path;
-}
-
-// The full path of the running executable, however long it is.
-std::string own_module_path() {
-    std::vector<char> buffer(MAX_PATH);
+// The full path of the running executable, however long it is and whatever
+// characters it holds.
+std::wstring own_module_path() {
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return "";
-        if (length < buffer.size()) return std::string(buffer.data(), length);
-        if (buffer.size() >= 32768) return "";
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return L"";
+        if (length < buffer.size()) return std::wstring(buffer.data(), length);
+        if (buffer.size() >= 32768) return L"";
         buffer.resize(buffer.size() * 2);
     }
 }
 
-// Whether the folder at `path` belongs to someone else than the user running
-// the installer. Objects this process creates are owned by the token's user
-// or by its default owner (the Administrators group for an elevated
-// administrator); either is ours. When the owner cannot be told (a file
-// system without owners, a failing query), the folder counts as ours.
-bool owned_by_another_user(const std::string& path) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+// Removes the entry `name` of `folder` (a file, or an empty folder when
+// `folder_entry`), or the link in its place; never what a link leads to.
+bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry) {
+    ScopedHandle entry = open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
+                                 folder_entry ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
+    if (!entry) return false;
+    // Windows opens the link itself, which then goes; Wine opens what it
+    // leads to, which must stay.
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && is_link(folder, name, entry.get())))
         return false;
-    bool foreign = false;
-    HANDLE token = nullptr;
-    if (owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        alignas(8) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-        alignas(8) unsigned char default_owner[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
-        DWORD size = 0;
-        if (GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-            GetTokenInformation(token, TokenOwner, default_owner, sizeof default_owner, &size)) {
-            foreign = !EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) &&
-                      !EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(default_owner)->Owner);
-        }
-        CloseHandle(token);
-    }
-    LocalFree(descriptor);
-    return foreign;
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    return SetFileInformationByHandle(entry.get(), FileDispositionInfo, &gone, sizeof gone) != 0;
 }
 
 }  // namespace
@@ -107,47 +139,28 @@ Win32Platform::~Win32Platform() {
     if (image_file_ != INVALID_HANDLE_VALUE) CloseHandle(image_file_);
 }
 
-std::string Win32Platform::temp_folder() {
-    char buffer[256];
-    DWORD length = GetTempPathA(sizeof buffer, buffer);
-    // A result as large as the buffer is the size needed, not a path: the
-    // buffer was left unfilled.
-    if (length == 0 || length >= sizeof buffer) return "";
-    return std::string(buffer, length);
-}
-
-bool Win32Platform::create_directory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
-
-StagingCheck Win32Platform::prepare_staging_folder(const std::string& folder) {
-    const std::string path = without_trailing_separator(folder);
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return StagingCheck::ready;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        // In a temporary folder shared by several users, another user's
-        // folder of this name could be changed under the installer's hands
-        // while it empties and fills it.
-        return owned_by_another_user(path) ? StagingCheck::unsafe : StagingCheck::ready;
-    }
-    // A junction or symbolic link put in place of the staging folder would
-    // make the clean-up delete, and the writer fill, a folder elsewhere.
-    // Removing a link to a folder removes the link only, never its target.
-    BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
-    if (!removed) return StagingCheck::unsafe;
-    return StagingCheck::ready;
+bool Win32Platform::create_directory(const std::string& path) {
+    if (!staging_.holds(path)) return CreateDirectoryW(system_path(path).c_str(), nullptr) != 0;
+    // Below the staging folder it inherits the staging folder's private DACL.
+    ScopedHandle folder;
+    std::wstring name;
+    return staging_.locate(path, Walk::ours, folder, name) &&
+           open_in(folder.get(), name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                   FILE_DIRECTORY_FILE);
 }
 
 std::span<const uint8_t> Win32Platform::installer_image() {
     if (image_) return {image_, image_size_};
-    const std::string path = own_module_path();
+    const std::wstring path = own_module_path();
     if (path.empty()) return {};
-    image_file_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    image_file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (image_file_ == INVALID_HANDLE_VALUE) return {};
     LARGE_INTEGER size;
     if (!GetFileSizeEx(image_file_, &size) || size.QuadPart == 0 ||
         static_cast<uint64_t>(size.QuadPart) > SIZE_MAX)
         return {};
-    image_mapping_ = CreateFileMappingA(image_file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    image_mapping_ = CreateFileMappingW(image_file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (!image_mapping_) return {};
     image_ = static_cast<const uint8_t*>(MapViewOfFile(image_mapping_, FILE_MAP_READ, 0, 0, 0));
     if (!image_) return {};
@@ -155,20 +168,25 @@ std::span<const uint8_t> Win32Platform::installer_image() {
     return {image_, image_size_};
 }
 
-void Win32Platform::start_program(const std::string& command_line, const std::string&,
+void Win32Platform::start_program(const std::string& command_line, const std::string& program_path,
                                   const std::string& current_folder) {
-    // CreateProcessA may write into the command line: it gets its own copy.
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    STARTUPINFOA startup;
+    // The command line names the program by the text the core built; the
+    // system gets its own form of the temporary folder in it.
+    std::wstring line = to_wide(command_line);
+    if (const size_t at = command_line.find(program_path); at != std::string::npos && !program_path.empty())
+        line = to_wide(command_line.substr(0, at)) + system_path(program_path) +
+               to_wide(command_line.substr(at + program_path.size()));
+    line.push_back(L'\0');  // CreateProcessW may write into it
+    const std::wstring folder = system_path(current_folder);
+    STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
-    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
-                       current_folder.c_str(), &startup, &process)) {
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                       folder.c_str(), &startup, &process)) {
         // Not waited for: the installer exits while the setup program runs.
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
@@ -176,10 +194,19 @@ void Win32Platform::start_program(const std::string& command_line, const std::st
 }
 
 std::unique_ptr<FolderSearch> Win32Platform::find_first(const std::string& pattern, FoundEntry& first) {
+    const size_t cut = pattern.find_last_of("\\/");
+    const std::string folder = cut == std::string::npos ? std::string() : pattern.substr(0, cut);
+    if (staging_.holds(folder)) {
+        ScopedHandle handle = staging_.open_folder(folder, Walk::any);
+        if (!handle) return nullptr;
+        auto search = std::make_unique<HeldFolderSearch>(std::move(handle));
+        if (!search->next(first)) return nullptr;
+        return search;
+    }
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(pattern.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return nullptr;
-    first = Win32FolderSearch::found_entry(data);
+    first = entry_of(data.cFileName, data.dwFileAttributes);
     return std::make_unique<Win32FolderSearch>(search);
 }
 
@@ -192,21 +219,69 @@ std::string Win32Platform::full_path_name(const std::string& path) {
     return std::string(buffer.data(), length);
 }
 
-bool Win32Platform::delete_file(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool Win32Platform::delete_file(const std::string& path) {
+    if (!staging_.holds(path)) return DeleteFileA(path.c_str()) != 0;
+    staging_.forget_walks();
+    ScopedHandle folder;
+    std::wstring name;
+    return staging_.locate(path, Walk::any, folder, name) && remove_entry(folder.get(), name, false);
+}
 
-bool Win32Platform::remove_directory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+bool Win32Platform::remove_directory(const std::string& path) {
+    if (!staging_.holds(path)) return RemoveDirectoryA(path.c_str()) != 0;
+    staging_.forget_walks();
+    ScopedHandle folder;
+    std::wstring name;
+    return staging_.locate(path, Walk::any, folder, name) && remove_entry(folder.get(), name, true);
+}
 
 std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32OutputFile>(file);
+    if (!staging_.holds(path)) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        return file == INVALID_HANDLE_VALUE ? nullptr : std::make_unique<Win32OutputFile>(file);
+    }
+    ScopedHandle folder;
+    std::wstring name;
+    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
+    // A file there is replaced by a new one, which takes the staging
+    // folder's DACL, never rewritten in place; a link there, a read-only
+    // file or one held open by another program make it fail, as they make
+    // CREATE_ALWAYS fail.
+    long status = 0;
+    ScopedHandle old = open_in(folder.get(), name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE, &status);
+    if (old) {
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        if (is_link(folder.get(), name, old.get()) ||
+            !SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone))
+            return nullptr;
+        old = ScopedHandle();
+    } else if (status != long(0xC0000034) /* STATUS_OBJECT_NAME_NOT_FOUND */) {
+        return nullptr;
+    }
+    ScopedHandle file = open_in(folder.get(), name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_CREATE,
+                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+    return file ? std::make_unique<Win32OutputFile>(file.release()) : nullptr;
 }
 
 bool Win32Platform::path_exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::FILE* Win32Platform::open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+std::FILE* Win32Platform::open_for_reading(const std::string& path) {
+    if (!staging_.holds(path)) return std::fopen(path.c_str(), "rb");
+    ScopedHandle folder;
+    std::wstring name;
+    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
+    ScopedHandle file = open_in(folder.get(), name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+    if (!file || is_link(folder.get(), name, file.get())) return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) return nullptr;
+    file.release();
+    std::FILE* stream = _fdopen(descriptor, "rb");
+    if (!stream) _close(descriptor);
+    return stream;
+}
 
 }  // namespace lumo

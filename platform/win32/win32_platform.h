@@ -1,7 +1,13 @@
-// The platform on Windows: the real Win32 calls, 8-bit ("A") interfaces.
+// The platform on Windows: the real Win32 calls, 8-bit ("A") interfaces for
+// everything the core names, the system's own UTF-16 where a path of the
+// system's may not fit the ANSI code page (the temporary folder, the own
+// executable).
 //
 // The implementation is split by concern:
-//   win32_files.cc     files, folders, staging folder, own executable, process start
+//   win32_staging.cc   the temporary folder and the check of the staging folder
+//   win32_held_folder.cc  the held staging folder and the walk below it
+//   win32_folder_security.cc  who may own and change the staging folder
+//   win32_files.cc     files, folders, own executable, process start
 //   win32_dialog.cc    dialog 103, its procedure, message boxes, threads, strings
 //   win32_product.cc   registry, profile and version information
 //   win32_user_calls.cc  user32 and gdi32, loaded from System32 at start-up
@@ -12,6 +18,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_held_folder.h"
 
 namespace lumo {
 
@@ -56,9 +63,18 @@ public:
     bool read_version_info(const std::string& path, uint32_t size, VersionInfo& info) override;
 
 private:
+    // The path the system uses for `path`: the temporary folder's own form
+    // where `path` begins with the text temp_folder() gave for it.
+    std::wstring system_path(const std::string& path) const;
+
     static INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
     HINSTANCE instance_;
+    // The temporary folder as the core knows it and as the system does
+    // (win32_staging.cc); the staging folder as checked, for the whole run.
+    std::string temp_text_;
+    std::wstring temp_system_;
+    HeldFolder staging_;
     HWND dialog_ = nullptr;  // stored before the worker starts
     std::string staging_folder_;
     const std::function<void()>* on_open_ = nullptr;

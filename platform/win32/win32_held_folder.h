@@ -1,0 +1,92 @@
+// The staging folder as the check left it, on Windows: a handle of the
+// folder that was verified, opened without FILE_SHARE_DELETE so that it can
+// be neither renamed nor removed while the installer runs, and the path text
+// the core names it by. Paths below it are opened relative to that handle,
+// a component at a time, never through a junction or link (NtCreateFile with
+// a root folder and FILE_OPEN_REPARSE_POINT).
+#pragma once
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <string>
+
+#include "platform/win32/win32_folder_security.h"
+
+// Lists a folder: ntdll has it, winternl.h does not declare it.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apc_routine, PVOID apc_context,
+                                               PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS information_class, BOOLEAN single_entry,
+                                               PUNICODE_STRING file_name, BOOLEAN restart_scan);
+
+namespace lumo {
+
+// A handle that closes itself; null for none.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE handle = nullptr) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.release()) {}
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept;
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ~ScopedHandle();
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    HANDLE release();
+
+private:
+    HANDLE handle_;
+};
+
+// Opens `name`, one component (or "" for `folder` itself, anew), in
+// `folder` with NtCreateFile; `options` are its create options, to which
+// FILE_OPEN_REPARSE_POINT and synchronous access are added. Null on failure,
+// with the NT status in `status` when asked.
+ScopedHandle open_in(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                     ULONG options, long* status = nullptr);
+
+// Whether `entry`, opened in `folder` as `name`, is a junction, a link or
+// another reparse point. Asked of the handle (Windows opens the link itself)
+// and of the folder's listing (Wine opens what a link leads to, but lists
+// the link as one).
+bool is_link(HANDLE folder, const std::wstring& name, HANDLE entry);
+
+// What the walk asks of each folder it enters below the staging folder.
+enum class Walk {
+    any,   // only that it is a real folder, not a link (the clean-up: it deletes, never follows)
+    ours,  // also that it is the user's and closed to others (the writer and the setup script)
+};
+
+class HeldFolder {
+public:
+    // The staging folder `text` was checked: `folder` is it when it may be
+    // used, null when not (every call below it then fails).
+    void set(const std::string& text, ScopedHandle folder, const TokenSids& sids);
+    HANDLE handle() const { return folder_.get(); }
+    // `path` is the staging folder or lies below it.
+    bool holds(const std::string& path) const;
+
+    // The folder `path` names, opened anew to be listed.
+    ScopedHandle open_folder(const std::string& path, Walk walk);
+    // The folder that holds the last component of `path` (`folder`, owned
+    // by the caller unless it is the cached one: see `folder`'s use), and
+    // that component's name. False when there is none to be had.
+    bool locate(const std::string& path, Walk walk, ScopedHandle& folder, std::wstring& name);
+    // Something below was removed: a folder walked earlier may be gone.
+    void forget_walks() { walked_ = ScopedHandle(), walked_rest_.clear(); }
+
+private:
+    bool below(const std::string& path, std::string& rest) const;
+    ScopedHandle walk(const std::string& rest, Walk walk);
+
+    std::string text_;  // without the trailing separator; "" when nothing was checked
+    ScopedHandle folder_;
+    TokenSids sids_;
+    // The folder the writer walked to last, verified as its own: files of
+    // one folder come one after another, and each is one open then.
+    std::string walked_rest_;
+    ScopedHandle walked_;
+};
+
+}  // namespace lumo

@@ -1,0 +1,127 @@
+// The Windows installer under Wine: the session, the installers built for
+// it and the runs that the tests share.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "resources/strings.h"
+#include "wine_session.h"
+
+namespace lumo::wine {
+
+namespace fs = std::filesystem;
+
+// Set by the build: the Windows programs and the host packer.
+inline const fs::path windows_build = LUMO_WINDOWS_BUILD;
+inline const fs::path windows32_build = LUMO_WINDOWS32_BUILD;
+inline const fs::path lumopack = LUMO_LUMOPACK;
+inline const fs::path artefacts = LUMO_TEST_ARTEFACTS;
+
+inline const fs::path stub = windows_build / "launcher" / "lumo-stub.exe";
+inline const fs::path stub32 = windows32_build / "launcher" / "lumo-stub.exe";
+inline const fs::path helpers = windows_build / "tests" / "wine" / "windows";
+
+inline constexpr char dialog_title_en[] = LUMO_DIALOG_TITLE_EN;
+inline constexpr char dialog_title_de[] = LUMO_DIALOG_TITLE_DE;
+// Needs the de_DE.UTF-8 locale (scripts/install-deps.sh makes it).
+inline const std::map<std::string, std::string> german = {{"LANG", "de_DE.UTF-8"}};
+
+// Deterministic bytes that no packer can shrink.
+inline std::string noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (auto& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+class InstallerUnderWine : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        for (const fs::path& needed : {stub, helpers / "window_probe.exe", lumopack})
+            ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build the mingw64 preset and lumopack first";
+        session_ = std::make_unique<WineSession>();
+    }
+    static void TearDownTestSuite() { session_.reset(); }
+
+    void SetUp() override {
+        staging_ = session_->temp_folder() / "Lumo.40";
+        fs::remove_all(staging_);
+    }
+    // Whatever a test started, the stand-in setup program included, has
+    // ended before the next one empties the staging folder.
+    void TearDown() override { session_->wait_until_idle(); }
+
+    // A folder with the stand-in setup program, packed into `name`.exe in a
+    // folder of its own on the prefix's C: drive.
+    fs::path build_installer(const std::string& name, const std::map<std::string, std::string>& files,
+                             const fs::path& with_stub = stub) {
+        const fs::path source = session_->scratch_folder(name + "-files");
+        fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
+        for (const auto& [path, content] : files) write_file(source / fs::u8path(path), content);
+        const fs::path installer = session_->scratch_folder(name) / (name + ".exe");
+        RunResult packed = session_->host(shell_quote(lumopack.string()) + " build " +
+                                          shell_quote(source.string()) + " -o " +
+                                          shell_quote(installer.string()) + " --stub " +
+                                          shell_quote(with_stub.string()) + " --level 1");
+        EXPECT_EQ(packed.exit_code, 0) << packed.output;
+        return installer;
+    }
+
+    // Runs the installer to its end and answers its message boxes. Returns
+    // what each box said: "count=<boxes on screen>", then its text, a line each.
+    std::string run_and_confirm(const fs::path& installer, const std::map<std::string, std::string>& environment = {},
+                                double seconds = 60) {
+        return finish_and_confirm(session_->start(installer, {}, environment), environment, seconds);
+    }
+
+    // The same for an installer already started.
+    std::string finish_and_confirm(int process, const std::map<std::string, std::string>& environment = {},
+                                   double seconds = 60) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        std::string seen;
+        int exit_code = 0;
+        while (!session_->ended(process, exit_code)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                session_->wait(process, 0);
+                ADD_FAILURE() << "the installer did not end within " << seconds << " s";
+                break;
+            }
+            RunResult box = session_->run(helpers / "window_probe.exe", {"confirm", LUMO_CAPTION, "0.5"}, environment);
+            if (box.exit_code == 0) seen += box.output;
+        }
+        EXPECT_EQ(exit_code, 0);
+        return seen;
+    }
+
+    // Waits for the stand-in setup program's record in `folder` (by default
+    // the staging folder).
+    std::string setup_record(double seconds = 20, const fs::path& folder = {}) {
+        const fs::path record = (folder.empty() ? staging_ : folder) / "setup-started.txt";
+        for (int i = 0; i < seconds * 10 && !fs::exists(record); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return read_file(record);
+    }
+
+    std::string staging_windows_path() const { return session_->windows_temp_folder() + "Lumo.40\\"; }
+
+    static inline std::unique_ptr<WineSession> session_;
+    fs::path staging_;
+};
+
+}  // namespace lumo::wine
