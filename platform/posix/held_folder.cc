@@ -8,11 +8,6 @@ namespace {
 
 constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::string without_trailing_separators(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
 }  // namespace
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -40,34 +35,32 @@ bool others_may_write(const struct stat& st) {
 }
 
 void HeldFolder::set(const std::string& path, UniqueFd fd) {
-    path_ = without_trailing_separators(path);
+    path_ = path;
+    while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
     fd_ = std::move(fd);
 }
 
 bool HeldFolder::is_staging_folder(const std::string& path) const {
-    return !path_.empty() && without_trailing_separators(path) == path_;
+    std::string_view rest;
+    return below(path, rest) && rest.empty();
 }
 
-bool HeldFolder::below(const std::string& path, std::string& rest) const {
-    if (path_.empty() || path.compare(0, path_.size(), path_) != 0) return false;
-    if (path.size() > path_.size() && path[path_.size()] != '/') return false;  // "/tmp/Lumo.40x"
-    size_t start = path_.size();
-    size_t end = path.size();
-    while (start < end && path[start] == '/') ++start;
-    while (end > start && path[end - 1] == '/') --end;
-    rest = path.substr(start, end - start);
+bool HeldFolder::below(std::string_view path, std::string_view& rest) const {
+    if (path_.empty() || path.substr(0, path_.size()) != path_) return false;
+    rest = path.substr(path_.size());
+    if (!rest.empty() && rest.front() != '/') return false;  // "/tmp/Lumo.40x"
+    while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+    while (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
     return true;
 }
 
-UniqueFd HeldFolder::walk_from_staging(const std::string& rest, Walk walk) const {
+UniqueFd HeldFolder::walk_from_staging(std::string_view rest, Walk walk) const {
     if (!fd_) return UniqueFd();
     UniqueFd folder = reopen_folder(fd_.get());
-    size_t start = 0;
-    while (folder && start < rest.size()) {
-        size_t end = rest.find('/', start);
-        if (end == std::string::npos) end = rest.size();
-        const std::string component = rest.substr(start, end - start);
-        start = end + 1;
+    while (folder && !rest.empty()) {
+        const size_t end = rest.find('/');
+        const std::string component(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (component.empty()) continue;
         if (component == "." || component == "..") return UniqueFd();
         folder = UniqueFd(openat(folder.get(), component.c_str(), folder_flags));
@@ -80,26 +73,28 @@ UniqueFd HeldFolder::walk_from_staging(const std::string& rest, Walk walk) const
 }
 
 UniqueFd HeldFolder::open_folder(const std::string& path, Walk walk) const {
-    std::string rest;
+    std::string_view rest;
     if (below(path, rest)) return walk_from_staging(rest, walk);
     return UniqueFd(open(path.c_str(), folder_flags));
 }
 
 bool HeldFolder::locate(const std::string& path, Walk walk, UniqueFd& folder, std::string& name) const {
-    std::string rest;
-    if (below(path, rest)) {
-        const size_t cut = rest.rfind('/');
-        name = cut == std::string::npos ? rest : rest.substr(cut + 1);
-        if (name.empty() || name == "." || name == "..") return false;  // the staging folder itself
-        folder = walk_from_staging(cut == std::string::npos ? "" : rest.substr(0, cut), walk);
-        return bool(folder);
+    std::string_view rest;
+    const bool in_staging = below(path, rest);
+    if (!in_staging) {
+        rest = path;
+        while (rest.size() > 1 && rest.back() == '/') rest.remove_suffix(1);
     }
-    const std::string trimmed = without_trailing_separators(path);
-    const size_t cut = trimmed.rfind('/');
-    name = cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
-    if (name.empty() || name == "." || name == "..") return false;
-    const std::string parent = cut == std::string::npos ? "." : cut == 0 ? "/" : trimmed.substr(0, cut);
-    folder = UniqueFd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const size_t cut = rest.rfind('/');
+    name = rest.substr(cut == std::string_view::npos ? 0 : cut + 1);
+    if (name.empty() || name == "." || name == "..") return false;  // the staging folder itself, or no name
+    const std::string_view parent = cut == std::string_view::npos ? std::string_view() : rest.substr(0, cut);
+    if (in_staging) {
+        folder = walk_from_staging(parent, walk);
+    } else {
+        const std::string parent_path = cut == std::string_view::npos ? "." : cut == 0 ? "/" : std::string(parent);
+        folder = UniqueFd(open(parent_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
     return bool(folder);
 }
 

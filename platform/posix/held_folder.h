@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 
 namespace lumo {
 
@@ -58,8 +59,8 @@ public:
     int fd() const { return fd_.get(); }
     bool is_staging_folder(const std::string& path) const;
     // `path` is the staging folder or lies below it.
-    bool holds(const std::string& path) const {
-        std::string rest;
+    bool holds(std::string_view path) const {
+        std::string_view rest;
         return below(path, rest);
     }
 
@@ -72,9 +73,9 @@ public:
 private:
     // The part of `path` below the staging folder, without separators around
     // it ("" for the folder itself); false for a path outside it.
-    bool below(const std::string& path, std::string& rest) const;
-    // Opens `components` one by one from the staging folder.
-    UniqueFd walk_from_staging(const std::string& rest, Walk walk) const;
+    bool below(std::string_view path, std::string_view& rest) const;
+    // Opens the components of `rest` one by one from the staging folder.
+    UniqueFd walk_from_staging(std::string_view rest, Walk walk) const;
 
     std::string path_;  // without the trailing separator; "" when nothing was checked
     UniqueFd fd_;
