@@ -221,7 +221,6 @@ std::string Win32Platform::full_path_name(const std::string& path) {
 
 bool Win32Platform::delete_file(const std::string& path) {
     if (!staging_.holds(path)) return DeleteFileA(path.c_str()) != 0;
-    staging_.forget_walks();
     ScopedHandle folder;
     std::wstring name;
     return staging_.locate(path, Walk::any, folder, name) && remove_entry(folder.get(), name, false);

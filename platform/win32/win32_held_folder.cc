@@ -137,16 +137,15 @@ bool HeldFolder::locate(const std::string& path, Walk walk, ScopedHandle& folder
     if (leaf.empty() || leaf == "." || leaf == "..") return false;  // the staging folder itself
     const std::string parent = cut == std::string::npos ? std::string() : rest.substr(0, cut);
     name = to_wide(leaf);
-    if (walk == Walk::ours && walked_ && parent == walked_rest_) {
+    if (walked_ && parent == walked_rest_ && (walk == Walk::any || walked_for_ == Walk::ours)) {
         folder = duplicate(walked_.get());
         return bool(folder);
     }
     folder = this->walk(parent, walk);
     if (!folder) return false;
-    if (walk == Walk::ours) {
-        walked_ = duplicate(folder.get());
-        walked_rest_ = parent;
-    }
+    walked_ = duplicate(folder.get());
+    walked_rest_ = parent;
+    walked_for_ = walk;
     return true;
 }
 

@@ -69,11 +69,11 @@ public:
 
     // The folder `path` names, opened anew to be listed.
     ScopedHandle open_folder(const std::string& path, Walk walk);
-    // The folder that holds the last component of `path` (`folder`, owned
-    // by the caller unless it is the cached one: see `folder`'s use), and
+    // The folder that holds the last component of `path` (`folder`), and
     // that component's name. False when there is none to be had.
     bool locate(const std::string& path, Walk walk, ScopedHandle& folder, std::wstring& name);
-    // Something below was removed: a folder walked earlier may be gone.
+    // Before a folder is removed: the handle kept of the folder walked to
+    // last would hold it, half removed, until it is closed.
     void forget_walks() { walked_ = ScopedHandle(), walked_rest_.clear(); }
 
 private:
@@ -83,10 +83,12 @@ private:
     std::string text_;  // without the trailing separator; "" when nothing was checked
     ScopedHandle folder_;
     TokenSids sids_;
-    // The folder the writer walked to last, verified as its own: files of
-    // one folder come one after another, and each is one open then.
+    // The folder walked to last, and what it was verified for: the files of
+    // one folder come one after another, to be deleted or written, and each
+    // is then one open, not a walk.
     std::string walked_rest_;
     ScopedHandle walked_;
+    Walk walked_for_ = Walk::any;
 };
 
 }  // namespace lumo
