@@ -38,6 +38,7 @@ void HeldFolder::set(const std::string& path, UniqueFd fd) {
     path_ = path;
     while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
     fd_ = std::move(fd);
+    forget_walk();
 }
 
 bool HeldFolder::is_staging_folder(const std::string& path) const {
@@ -78,7 +79,7 @@ UniqueFd HeldFolder::open_folder(const std::string& path, Walk walk) const {
     return UniqueFd(open(path.c_str(), folder_flags));
 }
 
-bool HeldFolder::locate(const std::string& path, Walk walk, UniqueFd& folder, std::string& name) const {
+int HeldFolder::locate(const std::string& path, Walk walk, std::string& name) {
     std::string_view rest;
     const bool in_staging = below(path, rest);
     if (!in_staging) {
@@ -87,15 +88,19 @@ bool HeldFolder::locate(const std::string& path, Walk walk, UniqueFd& folder, st
     }
     const size_t cut = rest.rfind('/');
     name = rest.substr(cut == std::string_view::npos ? 0 : cut + 1);
-    if (name.empty() || name == "." || name == "..") return false;  // the staging folder itself, or no name
+    if (name.empty() || name == "." || name == "..") return -1;  // the staging folder itself, or no name
     const std::string_view parent = cut == std::string_view::npos ? std::string_view() : rest.substr(0, cut);
-    if (in_staging) {
-        folder = walk_from_staging(parent, walk);
-    } else {
+    if (!in_staging) {
         const std::string parent_path = cut == std::string_view::npos ? "." : cut == 0 ? "/" : std::string(parent);
-        folder = UniqueFd(open(parent_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        outside_ = UniqueFd(open(parent_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return outside_.get();
     }
-    return bool(folder);
+    if (!walked_ || parent != walked_rest_ || (walk == Walk::ours && walked_for_ != Walk::ours)) {
+        walked_ = walk_from_staging(parent, walk);
+        walked_rest_ = walked_ ? parent : std::string_view();
+        walked_for_ = walk;
+    }
+    return walked_.get();
 }
 
 }  // namespace lumo

@@ -66,9 +66,15 @@ public:
 
     // The folder `path` names, opened for reading, never a link in its place.
     UniqueFd open_folder(const std::string& path, Walk walk) const;
-    // The folder that holds the last component of `path` (`folder`), and
-    // that component (`name`). False when there is none to be had.
-    bool locate(const std::string& path, Walk walk, UniqueFd& folder, std::string& name) const;
+    // The folder that holds the last component of `path`, and that
+    // component (`name`); -1 when there is none to be had. The descriptor
+    // stays the held folder's, valid until the next call.
+    int locate(const std::string& path, Walk walk, std::string& name);
+    // Before a folder is removed: the one walked to last may be it.
+    void forget_walk() {
+        walked_ = UniqueFd();
+        walked_rest_.clear();
+    }
 
 private:
     // The part of `path` below the staging folder, without separators around
@@ -79,6 +85,13 @@ private:
 
     std::string path_;  // without the trailing separator; "" when nothing was checked
     UniqueFd fd_;
+    // The folder walked to last below the staging folder, and what it was
+    // verified for: the files of one folder come one after another, to be
+    // deleted or written, and each is then one call rather than a walk.
+    UniqueFd walked_;
+    std::string walked_rest_;
+    Walk walked_for_ = Walk::any;
+    UniqueFd outside_;  // the folder of the last path outside the staging folder
 };
 
 }  // namespace lumo

@@ -91,9 +91,9 @@ bool PosixPlatform::create_directory(const std::string& path) {
     if (!staging_.holds(path)) return mkdir(path.c_str(), 0777) == 0;  // the temporary folder
     // Below the staging folder: closed to others like the staging folder
     // itself, which the check made or found (it is never made here).
-    UniqueFd folder;
     std::string name;
-    return staging_.locate(path, Walk::ours, folder, name) && mkdirat(folder.get(), name.c_str(), 0700) == 0;
+    const int folder = staging_.locate(path, Walk::ours, name);
+    return folder >= 0 && mkdirat(folder, name.c_str(), 0700) == 0;
 }
 
 std::span<const uint8_t> PosixPlatform::installer_image() {
@@ -150,39 +150,38 @@ std::string PosixPlatform::full_path_name(const std::string& path) {
 }
 
 bool PosixPlatform::delete_file(const std::string& path) {
-    UniqueFd folder;
     std::string name;
+    const int folder = staging_.locate(path, Walk::any, name);
     struct stat st;
-    if (!staging_.locate(path, Walk::any, folder, name) ||
-        fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
+    if (folder < 0 || fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
         is_read_only_file(st))
         return false;
-    return unlinkat(folder.get(), name.c_str(), 0) == 0;
+    return unlinkat(folder, name.c_str(), 0) == 0;
 }
 
 bool PosixPlatform::remove_directory(const std::string& path) {
-    UniqueFd folder;
+    staging_.forget_walk();
     std::string name;
+    const int folder = staging_.locate(path, Walk::any, name);
     struct stat st;
-    if (!staging_.locate(path, Walk::any, folder, name) ||
-        fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return false;
+    if (folder < 0 || fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     // A link in a folder's place goes as the link itself.
-    return unlinkat(folder.get(), name.c_str(), S_ISLNK(st.st_mode) ? 0 : AT_REMOVEDIR) == 0;
+    return unlinkat(folder, name.c_str(), S_ISLNK(st.st_mode) ? 0 : AT_REMOVEDIR) == 0;
 }
 
 std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) {
-    UniqueFd folder;
     std::string name;
-    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
+    const int folder = staging_.locate(path, Walk::ours, name);
+    if (folder < 0) return nullptr;
+    constexpr int create_new = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(folder, name.c_str(), create_new, 0666);
     struct stat st;
-    if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fd < 0 && errno == EEXIST && fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // A link is never written through; a file there is replaced by a
         // new one, so that another (hard) link to it never changes.
         if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode) || is_read_only_file(st)) return nullptr;
-        if (unlinkat(folder.get(), name.c_str(), 0) != 0) return nullptr;
+        if (unlinkat(folder, name.c_str(), 0) == 0) fd = openat(folder, name.c_str(), create_new, 0666);
     }
-    int fd = openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixOutputFile>(fd);
@@ -196,10 +195,10 @@ bool PosixPlatform::path_exists(const std::string& path) {
 }
 
 std::FILE* PosixPlatform::open_for_reading(const std::string& path) {
-    UniqueFd folder;
     std::string name;
-    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
-    int fd = openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int folder = staging_.locate(path, Walk::ours, name);
+    if (folder < 0) return nullptr;
+    int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, "rb");
     if (!file) close(fd);

@@ -39,11 +39,11 @@ std::string find_on_path(const std::string& program) {
 // folder, never through a link), adds the execute permission wherever it may
 // be read (the payload carries no permission bits), and tells whether it is
 // a Windows program ("MZ"), which Wine runs. False when there is no such file.
-bool prepare_program(const HeldFolder& staging, const std::string& path, bool& windows_program) {
-    UniqueFd folder;
+bool prepare_program(HeldFolder& staging, const std::string& path, bool& windows_program) {
     std::string name;
-    if (!staging.locate(path, Walk::ours, folder, name)) return false;
-    UniqueFd file(openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const int folder = staging.locate(path, Walk::ours, name);
+    if (folder < 0) return false;
+    UniqueFd file(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
     if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     mode_t mode = st.st_mode & 07777;

@@ -45,9 +45,11 @@ private:
 };
 
 // A search of a folder below the staging folder, through a handle of it.
+// The links it lists are noted with the held folder.
 class HeldFolderSearch final : public FolderSearch {
 public:
-    explicit HeldFolderSearch(ScopedHandle folder) : folder_(std::move(folder)) {}
+    HeldFolderSearch(ScopedHandle folder, HeldFolder& staging, std::string folder_text)
+        : folder_(std::move(folder)), staging_(staging), folder_text_(std::move(folder_text)) {}
 
     bool next(FoundEntry& entry) override {
         if (!entry_ && !fill()) return false;
@@ -62,6 +64,7 @@ public:
                 name = short_name;
         }
         entry = entry_of(name, info->FileAttributes);
+        if (entry.is_link) staging_.note_listed_link(folder_text_, name);
         entry_ = info->NextEntryOffset ? entry_ + info->NextEntryOffset : nullptr;
         return true;
     }
@@ -79,6 +82,8 @@ private:
     }
 
     ScopedHandle folder_;
+    HeldFolder& staging_;
+    std::string folder_text_;
     std::vector<unsigned char> buffer_ = std::vector<unsigned char>(64 * 1024);
     const unsigned char* entry_ = nullptr;
     BOOLEAN first_ = TRUE;
@@ -115,7 +120,8 @@ std::wstring own_module_path() {
 
 // Removes the entry `name` of `folder` (a file, or an empty folder when
 // `folder_entry`), or the link in its place; never what a link leads to.
-bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry) {
+// `listed_as_link`: the clean-up's search listed it as a link.
+bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry, bool listed_as_link) {
     ScopedHandle entry = open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
                                  folder_entry ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
     if (!entry) return false;
@@ -123,7 +129,7 @@ bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry) {
     // leads to, which must stay.
     FILE_ATTRIBUTE_TAG_INFO tag = {};
     if (!GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
-        (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && is_link(folder, name, entry.get())))
+        (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && listed_as_link))
         return false;
     FILE_DISPOSITION_INFO gone = {TRUE};
     return SetFileInformationByHandle(entry.get(), FileDispositionInfo, &gone, sizeof gone) != 0;
@@ -142,10 +148,9 @@ Win32Platform::~Win32Platform() {
 bool Win32Platform::create_directory(const std::string& path) {
     if (!staging_.holds(path)) return CreateDirectoryW(system_path(path).c_str(), nullptr) != 0;
     // Below the staging folder it inherits the staging folder's private DACL.
-    ScopedHandle folder;
     std::wstring name;
-    return staging_.locate(path, Walk::ours, folder, name) &&
-           open_in(folder.get(), name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+    const HANDLE folder = staging_.locate(path, Walk::ours, name);
+    return folder && open_in(folder, name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
                    FILE_DIRECTORY_FILE);
 }
 
@@ -199,7 +204,7 @@ std::unique_ptr<FolderSearch> Win32Platform::find_first(const std::string& patte
     if (staging_.holds(folder)) {
         ScopedHandle handle = staging_.open_folder(folder, Walk::any);
         if (!handle) return nullptr;
-        auto search = std::make_unique<HeldFolderSearch>(std::move(handle));
+        auto search = std::make_unique<HeldFolderSearch>(std::move(handle), staging_, folder);
         if (!search->next(first)) return nullptr;
         return search;
     }
@@ -221,17 +226,17 @@ std::string Win32Platform::full_path_name(const std::string& path) {
 
 bool Win32Platform::delete_file(const std::string& path) {
     if (!staging_.holds(path)) return DeleteFileA(path.c_str()) != 0;
-    ScopedHandle folder;
     std::wstring name;
-    return staging_.locate(path, Walk::any, folder, name) && remove_entry(folder.get(), name, false);
+    const HANDLE folder = staging_.locate(path, Walk::any, name);
+    return folder && remove_entry(folder, name, false, staging_.listed_as_link(path));
 }
 
 bool Win32Platform::remove_directory(const std::string& path) {
     if (!staging_.holds(path)) return RemoveDirectoryA(path.c_str()) != 0;
     staging_.forget_walks();
-    ScopedHandle folder;
     std::wstring name;
-    return staging_.locate(path, Walk::any, folder, name) && remove_entry(folder.get(), name, true);
+    const HANDLE folder = staging_.locate(path, Walk::any, name);
+    return folder && remove_entry(folder, name, true, staging_.listed_as_link(path));
 }
 
 std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) {
@@ -240,27 +245,27 @@ std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) 
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         return file == INVALID_HANDLE_VALUE ? nullptr : std::make_unique<Win32OutputFile>(file);
     }
-    ScopedHandle folder;
     std::wstring name;
-    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
+    const HANDLE folder = staging_.locate(path, Walk::ours, name);
+    if (!folder) return nullptr;
     // A file there is replaced by a new one, which takes the staging
     // folder's DACL, never rewritten in place; a link there, a read-only
     // file or one held open by another program make it fail, as they make
     // CREATE_ALWAYS fail.
+    constexpr ACCESS_MASK write_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    constexpr ULONG new_file = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY;
     long status = 0;
-    ScopedHandle old = open_in(folder.get(), name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
-                               FILE_NON_DIRECTORY_FILE, &status);
-    if (old) {
+    ScopedHandle file = open_in(folder, name, write_access, FILE_SHARE_READ, FILE_CREATE, new_file, &status);
+    if (!file && status == long(0xC0000035) /* STATUS_OBJECT_NAME_COLLISION */) {
+        ScopedHandle old = open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
+                                   FILE_NON_DIRECTORY_FILE);
         FILE_DISPOSITION_INFO gone = {TRUE};
-        if (is_link(folder.get(), name, old.get()) ||
+        if (!old || is_link(folder, name, old.get()) ||
             !SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone))
             return nullptr;
         old = ScopedHandle();
-    } else if (status != long(0xC0000034) /* STATUS_OBJECT_NAME_NOT_FOUND */) {
-        return nullptr;
+        file = open_in(folder, name, write_access, FILE_SHARE_READ, FILE_CREATE, new_file);
     }
-    ScopedHandle file = open_in(folder.get(), name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_CREATE,
-                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
     return file ? std::make_unique<Win32OutputFile>(file.release()) : nullptr;
 }
 
@@ -270,11 +275,11 @@ bool Win32Platform::path_exists(const std::string& path) {
 
 std::FILE* Win32Platform::open_for_reading(const std::string& path) {
     if (!staging_.holds(path)) return std::fopen(path.c_str(), "rb");
-    ScopedHandle folder;
     std::wstring name;
-    if (!staging_.locate(path, Walk::ours, folder, name)) return nullptr;
-    ScopedHandle file = open_in(folder.get(), name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
-    if (!file || is_link(folder.get(), name, file.get())) return nullptr;
+    const HANDLE folder = staging_.locate(path, Walk::ours, name);
+    if (!folder) return nullptr;
+    ScopedHandle file = open_in(folder, name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+    if (!file || is_link(folder, name, file.get())) return nullptr;
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
     if (descriptor < 0) return nullptr;
     file.release();

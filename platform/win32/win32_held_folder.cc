@@ -16,13 +16,6 @@ std::string without_trailing_separators(std::string path) {
     return path;
 }
 
-ScopedHandle duplicate(HANDLE handle) {
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return ScopedHandle();
-    return ScopedHandle(copy);
-}
-
 }  // namespace
 
 ScopedHandle& ScopedHandle::operator=(ScopedHandle&& other) noexcept {
@@ -86,6 +79,23 @@ void HeldFolder::set(const std::string& text, ScopedHandle folder, const TokenSi
     folder_ = std::move(folder);
     sids_ = sids;
     forget_walks();
+    listed_links_.clear();
+}
+
+void HeldFolder::note_listed_link(const std::string& folder, const std::string& name) {
+    std::string rest;
+    if (!below(folder, rest)) return;
+    for (char& c : rest)
+        if (c == '/') c = '\\';
+    listed_links_.insert(rest.empty() ? name : rest + '\\' + name);
+}
+
+bool HeldFolder::listed_as_link(const std::string& path) const {
+    std::string rest;
+    if (!below(path, rest)) return false;
+    for (char& c : rest)
+        if (c == '/') c = '\\';
+    return listed_links_.count(rest) > 0;
 }
 
 bool HeldFolder::below(const std::string& path, std::string& rest) const {
@@ -129,24 +139,20 @@ ScopedHandle HeldFolder::open_folder(const std::string& path, Walk walk) {
     return this->walk(rest, walk);
 }
 
-bool HeldFolder::locate(const std::string& path, Walk walk, ScopedHandle& folder, std::wstring& name) {
+HANDLE HeldFolder::locate(const std::string& path, Walk walk, std::wstring& name) {
     std::string rest;
-    if (!below(path, rest)) return false;
+    if (!below(path, rest)) return nullptr;
     const size_t cut = rest.find_last_of("\\/");
     const std::string leaf = cut == std::string::npos ? rest : rest.substr(cut + 1);
-    if (leaf.empty() || leaf == "." || leaf == "..") return false;  // the staging folder itself
+    if (leaf.empty() || leaf == "." || leaf == "..") return nullptr;  // the staging folder itself
     const std::string parent = cut == std::string::npos ? std::string() : rest.substr(0, cut);
     name = to_wide(leaf);
-    if (walked_ && parent == walked_rest_ && (walk == Walk::any || walked_for_ == Walk::ours)) {
-        folder = duplicate(walked_.get());
-        return bool(folder);
+    if (!walked_ || parent != walked_rest_ || (walk == Walk::ours && walked_for_ != Walk::ours)) {
+        walked_ = this->walk(parent, walk);
+        walked_rest_ = walked_ ? parent : std::string();
+        walked_for_ = walk;
     }
-    folder = this->walk(parent, walk);
-    if (!folder) return false;
-    walked_ = duplicate(folder.get());
-    walked_rest_ = parent;
-    walked_for_ = walk;
-    return true;
+    return walked_.get();
 }
 
 }  // namespace lumo

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <set>
 #include <string>
 
 #include "platform/win32/win32_folder_security.h"
@@ -69,17 +70,25 @@ public:
 
     // The folder `path` names, opened anew to be listed.
     ScopedHandle open_folder(const std::string& path, Walk walk);
-    // The folder that holds the last component of `path` (`folder`), and
-    // that component's name. False when there is none to be had.
-    bool locate(const std::string& path, Walk walk, ScopedHandle& folder, std::wstring& name);
+    // The folder that holds the last component of `path`, and that
+    // component's name; null when there is none to be had. The handle stays
+    // the held folder's, valid until the next call.
+    HANDLE locate(const std::string& path, Walk walk, std::wstring& name);
     // Before a folder is removed: the handle kept of the folder walked to
     // last would hold it, half removed, until it is closed.
     void forget_walks() { walked_ = ScopedHandle(), walked_rest_.clear(); }
+
+    // A search of `folder` listed `name` as a link. Wine opens what a link
+    // leads to even when asked not to follow it, so that the handle alone
+    // cannot tell; the listing the clean-up went by can.
+    void note_listed_link(const std::string& folder, const std::string& name);
+    bool listed_as_link(const std::string& path) const;
 
 private:
     bool below(const std::string& path, std::string& rest) const;
     ScopedHandle walk(const std::string& rest, Walk walk);
 
+    std::set<std::string> listed_links_;  // below the staging folder, folders joined by '\\'
     std::string text_;  // without the trailing separator; "" when nothing was checked
     ScopedHandle folder_;
     TokenSids sids_;
