@@ -83,7 +83,7 @@ public:
                 const Channel& v = channels[k];
                 history_[k] = v.history;
                 weights_[k] = v.weights;
-                twice_shared_weight_[k] = v.twice_shared_weight;
+                shared_weight_at_20_[k] = uint32_t(v.twice_shared_weight) << 20;
                 last_byte_[k] = uint8_t(v.last_byte);
                 slot_[k] = v.slot;
                 run_[k] = &p.runs_[k];
@@ -92,9 +92,17 @@ public:
 
         // Channel k's byte of the current round.
         [[gnu::always_inline]] uint8_t decode(int k, int32_t& channel_delta, uint8_t symbol) {
-            const int32_t rise = rise_of(history_[k], weights_[k], twice_shared_weight_[k], channel_delta);
-            // The low byte of rise - symbol as a signed value, in one step.
-            const int64_t own = int64_t(uint64_t(rise - symbol) << 56) >> 56;
+            // The byte's own delta is bits 4..11 of x = 2 D + 1 + 2 m4 cd -
+            // 16 symbol as a signed byte (see rise_of), and those depend on
+            // x's low 12 bits only: worked out at the top of a word, where
+            // the sign comes with the shift that takes them down. The step
+            // from one byte's delta to the next is then a multiplication,
+            // an addition and a shift. 2 D's low 12 bits are bits 47..58 of
+            // the product, taken to the top with bits below them that no
+            // other term reaches.
+            const uint32_t base = uint32_t((history_[k] * weights_[k]) >> 27) + (1u << 20) -
+                                  (uint32_t(symbol) << 24);
+            const int32_t own = int32_t(base + shared_weight_at_20_[k] * uint32_t(channel_delta)) >> 24;
             const uint8_t byte = uint8_t(last_byte_[k] + own);
             AudioRun& r = *run_[k];
             const uint32_t slot = slot_[k] + round_;
@@ -103,7 +111,7 @@ public:
             r.shared_delta[slot] = int16_t(channel_delta);
             history_[k] = (history_[k] << 16) + uint64_t(own);
             last_byte_[k] = byte;
-            channel_delta = int32_t(own);
+            channel_delta = own;
             return byte;
         }
         void next_round() { ++round_; }
@@ -122,7 +130,7 @@ public:
     private:
         uint64_t history_[C];
         uint64_t weights_[C];
-        int32_t twice_shared_weight_[C];
+        uint32_t shared_weight_at_20_[C];  // 2 m4, shifted up by 20
         uint8_t last_byte_[C];
         uint32_t slot_[C];
         AudioRun* run_[C];

@@ -165,7 +165,7 @@ template <size_t Slots>
 // together.
 using SymbolLookup = std::array<uint32_t, 1u << 10>;
 
-inline uint32_t symbol_entry_length(uint32_t entry) { return entry & 31; }
+inline uint32_t symbol_entry_length(uint32_t entry) { return entry & 63; }
 inline uint32_t symbol_entry_symbol(uint32_t entry) { return entry >> 8; }
 
 inline void build_symbol_lookup(const CodeTable& t, SymbolLookup& lookup) {
