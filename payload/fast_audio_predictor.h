@@ -84,14 +84,17 @@ public:
                 history_[k] = v.history;
                 weights_[k] = v.weights;
                 shared_weight_at_20_[k] = uint32_t(v.twice_shared_weight) << 20;
-                last_byte_[k] = uint8_t(v.last_byte);
                 slot_[k] = v.slot;
-                run_[k] = &p.runs_[k];
+                AudioRun& r = p.runs_[k];
+                delta_[k] = &r.delta[v.slot + 4];
+                symbol_[k] = &r.symbol[v.slot];
+                shared_delta_[k] = &r.shared_delta[v.slot];
             }
         }
 
-        // Channel k's byte of the current round.
-        [[gnu::always_inline]] uint8_t decode(int k, int32_t& channel_delta, uint8_t symbol) {
+        // Channel k's byte of the current round, after `last_byte`, the
+        // channel's byte a round before.
+        [[gnu::always_inline]] uint8_t decode(int k, int32_t& channel_delta, uint8_t symbol, uint8_t last_byte) {
             // The byte's own delta is bits 4..11 of x = 2 D + 1 + 2 m4 cd -
             // 16 symbol as a signed byte (see rise_of), and those depend on
             // x's low 12 bits only: worked out at the top of a word, where
@@ -103,26 +106,24 @@ public:
             const uint32_t base = uint32_t((history_[k] * weights_[k]) >> 27) + (1u << 20) -
                                   (uint32_t(symbol) << 24);
             const int32_t own = int32_t(base + shared_weight_at_20_[k] * uint32_t(channel_delta)) >> 24;
-            const uint8_t byte = uint8_t(last_byte_[k] + own);
-            AudioRun& r = *run_[k];
-            const uint32_t slot = slot_[k] + round_;
-            r.delta[slot + 4] = int16_t(own);
-            r.symbol[slot] = int8_t(symbol);
-            r.shared_delta[slot] = int16_t(channel_delta);
+            const uint8_t byte = uint8_t(last_byte + own);
+            delta_[k][round_] = int16_t(own);
+            symbol_[k][round_] = int8_t(symbol);
+            shared_delta_[k][round_] = int16_t(channel_delta);
             history_[k] = (history_[k] << 16) + uint64_t(own);
-            last_byte_[k] = byte;
             channel_delta = own;
             return byte;
         }
         void next_round() { ++round_; }
 
         // Back into `channels`, after the rounds made and, in the round
-        // under way, the bytes of channels 0 .. done - 1.
-        void finish(std::array<Channel, C>& channels, int done) const {
+        // under way, the bytes of channels 0 .. done - 1; `last_bytes` are
+        // the channels' last bytes.
+        void finish(std::array<Channel, C>& channels, int done, const uint8_t* last_bytes) const {
             for (int k = 0; k < C; ++k) {
                 Channel& v = channels[k];
                 v.history = history_[k];
-                v.last_byte = last_byte_[k];
+                v.last_byte = last_bytes[k];
                 v.slot = slot_[k] + round_ + (k < done ? 1 : 0);
             }
         }
@@ -131,10 +132,13 @@ public:
         uint64_t history_[C];
         uint64_t weights_[C];
         uint32_t shared_weight_at_20_[C];  // 2 m4, shifted up by 20
-        uint8_t last_byte_[C];
         uint32_t slot_[C];
-        AudioRun* run_[C];
-        uint32_t round_ = 0;
+        // Where each channel's run takes the bytes of the first round: one
+        // round count places them all.
+        int16_t* delta_[C];
+        int16_t* symbol_[C];
+        int16_t* shared_delta_[C];
+        size_t round_ = 0;
     };
 
     // The encoder's step: the symbol that codes `byte`.

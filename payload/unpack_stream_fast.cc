@@ -519,7 +519,12 @@ void FastDecoder::audio_run(uint64_t room, bool& table_switch) {
         uint64_t groups = std::min<uint64_t>(uint64_t(end - c.out), clear) / C;
         for (int j = 0; j < C; ++j)
             groups = std::min<uint64_t>(groups, FastAudioPredictor::bytes_before_pick(channels[j]));
-        if (groups > 0) {
+        // The rounds take each channel's last byte from a round back: so it
+        // is, in value, once a whole round has been made (as below).
+        bool last_bytes_behind = c.out - block_ >= C;
+        for (int j = 0; j < C && last_bytes_behind; ++j)
+            last_bytes_behind = c.out[j - C] == uint8_t(channels[j].last_byte);
+        if (groups > 0 && last_bytes_behind) {
             const int stop = audio_groups<C>(c, channels, groups);
             if (stop >= 0) {
                 table_switch = true;
@@ -537,7 +542,8 @@ void FastDecoder::audio_run(uint64_t room, bool& table_switch) {
 }
 
 // `groups` rounds of the C channels, none of which ends a channel's run or
-// reaches a check. Answers the channel whose symbol was a table switch
+// reaches a check, behind a round that holds the channels' last bytes.
+// Answers the channel whose symbol was a table switch
 // (consumed), or -1. Out of line and without calls, so that the stretch
 // keeps its state in registers.
 template <int C>
@@ -566,7 +572,8 @@ template <int C>
             entry = l.length | l.symbol << 8;
         }
         in.consume(symbol_entry_length(entry));
-        *out++ = rounds.decode(k, delta, uint8_t(symbol_entry_symbol(entry)));
+        *out = rounds.decode(k, delta, uint8_t(symbol_entry_symbol(entry)), out[-C]);
+        ++out;
         return true;
     };
     const auto group = [&]<int... K>(std::integer_sequence<int, K...>) { return (step(K) && ...); };
@@ -574,7 +581,12 @@ template <int C>
         if (!group(std::make_integer_sequence<int, C>{})) break;
         rounds.next_round();
     }
-    rounds.finish(channels, stop < 0 ? 0 : stop);
+    // Each channel's last byte: in the round under way for the channels
+    // that had theirs, else in the round before.
+    const int done = stop < 0 ? 0 : stop;
+    uint8_t last_bytes[C];
+    for (int k = 0; k < C; ++k) last_bytes[k] = out[k - done - (k < done ? 0 : C)];
+    rounds.finish(channels, done, last_bytes);
     cursor = {in, out, delta};
     return stop;
 }
