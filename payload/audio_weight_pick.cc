@@ -40,9 +40,6 @@ int weight_pick_portable(const AudioRun& r, int16_t symbol_31, int16_t shared_de
     return best;
 }
 
-WeightPick weight_pick() {
-    static const WeightPick chosen = weight_pick_avx2_available() ? weight_pick_avx2 : weight_pick_portable;
-    return chosen;
-}
+WeightPick weight_pick() { return weight_pick_avx2_available() ? weight_pick_avx2 : weight_pick_portable; }
 
 }  // namespace lumo

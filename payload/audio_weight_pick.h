@@ -32,7 +32,7 @@ struct AudioRun {
 // Every term is at most 8 * 128 + 255 = 1279, so a sum of 32 fits 16 bits.
 using WeightPick = int (*)(const AudioRun& run, int16_t symbol_31, int16_t shared_delta_31);
 
-// The pick for this processor, chosen once.
+// The pick for this processor (which is asked once).
 WeightPick weight_pick();
 
 // The paths behind it, for tests that hold them against each other.

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "payload/audio_weight_pick.h"
+#include "payload/x86_features.h"
 
 #define LUMO_AVX2 __attribute__((target("avx2")))
 
@@ -72,13 +73,7 @@ LUMO_AVX2 inline uint32_t smallest(__m128i sums) {
 
 }  // namespace
 
-bool weight_pick_avx2_available() {
-    static const bool available = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return available;
-}
+bool weight_pick_avx2_available() { return x86_has_avx2(); }
 
 LUMO_AVX2 int weight_pick_avx2(const AudioRun& r, int16_t symbol_31, int16_t shared_delta_31) {
     const Terms x = terms(r, 0, load(&r.symbol[0]), load(&r.shared_delta[0]));

@@ -12,6 +12,7 @@
 // the byte rule over its 16 bytes (from 0) gives its remainder, and the byte
 // rule goes on over the last bytes of the range.
 #include "payload/checksum_paths.h"
+#include "payload/x86_features.h"
 
 #include <immintrin.h>
 #include <wmmintrin.h>
@@ -61,13 +62,7 @@ __attribute__((target("pclmul,sse2"))) inline __m128i load(const uint8_t* p) {
 
 }  // namespace
 
-bool checksum_clmul_available() {
-    static const bool available = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
-    }();
-    return available;
-}
+bool checksum_clmul_available() { return x86_has_pclmul(); }
 
 __attribute__((target("pclmul,sse2"))) uint32_t container_checksum_clmul(const uint8_t* data, size_t size,
                                                                          uint32_t seed) {

@@ -1,9 +1,7 @@
 #include "setup_script/parse_setup_script.h"
 
 #include <array>
-#include <new>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -109,21 +107,23 @@ void set_defaults(SetupRecord& record) {
 }
 
 // One parse: the reader, the entries read so far and what the flag words
-// before the next entry have gathered.
+// before the next entry have gathered. Every step answers with the failure
+// that ends the parse, or std::nullopt.
 class Parser {
 public:
-    Parser(SetupRecord& record, ByteSource& source) : record_(record), reader_(source) {}
+    Parser(SetupRecord& record, ByteSource& source, StorageProbe probe)
+        : record_(record), reader_(source), probe_(probe) {}
 
-    void run() {
+    std::optional<ScriptError> run() {
         for (;;) {
-            bool quoted = false;
-            int line = 0;
-            auto token = next_token(reader_, quoted, &line);
+            std::optional<Token> token;
+            if (auto error = next_token(reader_, token, probe_)) return error;
             if (!token) break;
-            statement(std::move(*token), quoted, line);
+            if (auto error = statement(std::move(*token))) return error;
         }
-        if (pending_flags_ != 0) throw ScriptError{script_message::flags_without_filename, pending_line_};
+        if (pending_flags_ != 0) return ScriptError{script_message::flags_without_filename, pending_line_};
         record_.entries = std::move(entries_);
+        return std::nullopt;
     }
 
 private:
@@ -133,84 +133,98 @@ private:
         int line;
     };
 
-    void statement(std::string first, bool quoted, int line) {
-        last_ = {quoted, line};
-        keyword_line_ = line;
+    std::optional<ScriptError> statement(Token first) {
+        last_ = {first.quoted, first.line};
+        keyword_line_ = first.line;
         bool string_expected = false;
         bool flags_allowed = true;
-        if (auto keyword = find_keyword(first)) {
-            flags_allowed = record_statement(*keyword, string_expected);
-        } else if (auto bit = find_flag_word(first)) {
+        if (auto keyword = find_keyword(first.text)) {
+            if (auto error = record_statement(*keyword, string_expected, flags_allowed)) return error;
+        } else if (auto bit = find_flag_word(first.text)) {
             add_pending(*bit);
         } else {
-            add_file_entry(std::move(first));
+            if (auto error = add_file_entry(std::move(first.text))) return error;
             string_expected = true;
         }
         if (!flags_allowed && pending_flags_ != 0) {
-            throw ScriptError{script_message::flags_without_filename, keyword_line_};
+            return ScriptError{script_message::flags_without_filename, keyword_line_};
         }
-        if (last_.quoted && !string_expected) throw ScriptError{script_message::keyword_quoted, last_.line};
-        if (!last_.quoted && string_expected) throw ScriptError{script_message::string_not_quoted, last_.line};
+        if (last_.quoted && !string_expected) return ScriptError{script_message::keyword_quoted, last_.line};
+        if (!last_.quoted && string_expected) return ScriptError{script_message::string_not_quoted, last_.line};
+        return std::nullopt;
     }
 
-    // Carries out a keyword statement; answers whether pending flags may
-    // stand before it.
-    bool record_statement(Keyword keyword, bool& string_expected) {
+    // Carries out a keyword statement, and tells whether its last token must
+    // be quoted and whether pending flags may stand before it.
+    std::optional<ScriptError> record_statement(Keyword keyword, bool& string_expected, bool& flags_allowed) {
+        std::string text;
+        std::string second;
+        flags_allowed = false;
         switch (keyword) {
-        case Keyword::update_covereditor: record_.update_flags |= 2; return false;
-        case Keyword::check_language: record_.check_language = 1; return false;
-        case Keyword::no_reboot: record_.no_reboot = 1; return false;
-        case Keyword::mp3_install: record_.mp3_install = 1; return false;
-        case Keyword::mp3pro_install: record_.mp3pro_install = 1; return false;
-        case Keyword::mpeg2_install: record_.mpeg2_install = 1; return false;
-        case Keyword::no_regentries: record_.no_regentries = 1; return false;
+        case Keyword::update_covereditor: record_.update_flags |= 2; break;
+        case Keyword::check_language: record_.check_language = 1; break;
+        case Keyword::no_reboot: record_.no_reboot = 1; break;
+        case Keyword::mp3_install: record_.mp3_install = 1; break;
+        case Keyword::mp3pro_install: record_.mp3pro_install = 1; break;
+        case Keyword::mpeg2_install: record_.mpeg2_install = 1; break;
+        case Keyword::no_regentries: record_.no_regentries = 1; break;
         case Keyword::version_lo:
-            read_hex_number(argument(script_message::no_argument_version_lo), record_.version_lo);
-            return false;
+            if (auto error = argument(script_message::no_argument_version_lo, text)) return error;
+            read_hex_number(text, record_.version_lo);
+            break;
         case Keyword::version_hi:
-            read_hex_number(argument(script_message::no_argument_version_hi), record_.version_hi);
-            return false;
+            if (auto error = argument(script_message::no_argument_version_hi, text)) return error;
+            read_hex_number(text, record_.version_hi);
+            break;
         case Keyword::product_name:
-            record_.product_name = argument(script_message::no_argument_product_name);
+            if (auto error = argument(script_message::no_argument_product_name, text)) return error;
+            record_.product_name = std::move(text);
             string_expected = true;
-            return false;
+            break;
         case Keyword::product_title:
-            record_.product_title = argument(script_message::no_argument_product_title);
+            if (auto error = argument(script_message::no_argument_product_title, text)) return error;
+            record_.product_title = std::move(text);
             string_expected = true;
-            return false;
+            break;
         case Keyword::use_subdir:
-            pending_subdir_ = argument(script_message::no_argument_use_subdir);
+            if (auto error = argument(script_message::no_argument_use_subdir, text)) return error;
+            pending_subdir_ = std::move(text);
             add_pending(entry_flag::use_subdir);
             string_expected = true;
-            return true;
+            flags_allowed = true;
+            break;
         case Keyword::set_reg_str: {
+            if (auto error = argument(script_message::no_argument_set_reg_str, text)) return error;
+            if (auto error = argument(script_message::no_2nd_argument_set_reg_str, second)) return error;
             SetupEntry entry;
-            entry.name = argument(script_message::no_argument_set_reg_str);
-            entry.reg_string = argument(script_message::no_2nd_argument_set_reg_str);
-            add_registry_entry(std::move(entry), entry_flag::set_reg_str);
+            entry.name = std::move(text);
+            entry.reg_string = std::move(second);
             string_expected = true;
-            return true;
+            flags_allowed = true;
+            return add_registry_entry(std::move(entry), entry_flag::set_reg_str);
         }
         case Keyword::set_reg_dw: {
+            if (auto error = argument(script_message::no_argument_set_reg_dw, text)) return error;
+            if (auto error = argument(script_message::no_2nd_argument_set_reg_dw, second)) return error;
             SetupEntry entry;
-            entry.name = argument(script_message::no_argument_set_reg_dw);
+            entry.name = std::move(text);
             // Without a leading hexadecimal number the value stays 0.
-            read_hex_number(argument(script_message::no_2nd_argument_set_reg_dw), entry.reg_dword);
-            add_registry_entry(std::move(entry), entry_flag::set_reg_dw);
-            return true;
+            read_hex_number(second, entry.reg_dword);
+            flags_allowed = true;
+            return add_registry_entry(std::move(entry), entry_flag::set_reg_dw);
         }
         }
-        return true;
+        return std::nullopt;
     }
 
     // The next token, whatever it holds: an argument is never a keyword.
-    std::string argument(const char* missing_message) {
-        bool quoted = false;
-        int line = 0;
-        auto token = next_token(reader_, quoted, &line);
-        if (!token) throw ScriptError{missing_message, keyword_line_};
-        last_ = {quoted, line};
-        return std::move(*token);
+    std::optional<ScriptError> argument(const char* missing_message, std::string& text) {
+        std::optional<Token> token;
+        if (auto error = next_token(reader_, token, probe_)) return error;
+        if (!token) return ScriptError{missing_message, keyword_line_};
+        last_ = {token->quoted, token->line};
+        text = std::move(token->text);
+        return std::nullopt;
     }
 
     void add_pending(uint32_t bit) {
@@ -218,27 +232,34 @@ private:
         pending_line_ = keyword_line_;
     }
 
-    void add_file_entry(std::string name) {
+    std::optional<ScriptError> add_file_entry(std::string name) {
         SetupEntry entry;
         entry.flags = pending_flags_;
         entry.name = std::move(name);
         if (entry.flags & entry_flag::use_subdir) entry.subdir = std::move(pending_subdir_);
         pending_subdir_.clear();
-        entries_.push_back(std::move(entry));
         pending_flags_ = 0;
+        return add_entry(std::move(entry));
     }
 
     // A registry statement takes the pending flags, but not a pending
     // subdirectory: that text goes with the cleared flags.
-    void add_registry_entry(SetupEntry entry, uint32_t kind) {
+    std::optional<ScriptError> add_registry_entry(SetupEntry entry, uint32_t kind) {
         entry.flags = pending_flags_ | kind;
-        entries_.push_back(std::move(entry));
         pending_flags_ = 0;
         pending_subdir_.clear();
+        return add_entry(std::move(entry));
+    }
+
+    std::optional<ScriptError> add_entry(SetupEntry entry) {
+        if (!make_room_for_one_more(entries_, probe_)) return ScriptError{script_message::mem, keyword_line_};
+        entries_.push_back(std::move(entry));
+        return std::nullopt;
     }
 
     SetupRecord& record_;
     ScriptReader reader_;
+    StorageProbe probe_;
     std::vector<SetupEntry> entries_;  // in statement order, moved into the record at the end
     uint32_t pending_flags_ = 0;       // flag words and USE_SUBDIR since the last entry
     int pending_line_ = 0;             // where the last of them stood
@@ -249,19 +270,14 @@ private:
 
 }  // namespace
 
-ScriptOutcome read_setup_script(SetupRecord& record, ByteSource& script) {
+ScriptOutcome read_setup_script(SetupRecord& record, ByteSource& script, StorageProbe probe) {
     set_defaults(record);
     ScriptOutcome outcome;
-    try {
-        Parser(record, script).run();
+    if (auto error = Parser(record, script, probe).run()) {
+        outcome.message = error->message;
+        outcome.line = error->line;
+    } else {
         outcome.ok = true;
-    } catch (const ScriptError& error) {
-        outcome.message = error.message;
-        outcome.line = error.line;
-    } catch (const std::bad_alloc&) {
-        outcome.message = script_message::mem;
-    } catch (const std::length_error&) {
-        outcome.message = script_message::mem;
     }
     return outcome;
 }

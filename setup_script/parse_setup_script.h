@@ -5,6 +5,7 @@
 #include <string>
 
 #include "setup_script/script_reader.h"
+#include "setup_script/script_storage.h"
 #include "setup_script/setup_record.h"
 
 namespace lumo {
@@ -19,8 +20,9 @@ struct ScriptOutcome {
 // The parse with its result in hand and nothing written anywhere. Sets the
 // record's defaults, then changes fields statement by statement: a failed
 // parse keeps what the statements before the failing one set and leaves
-// `entries` as it was.
-ScriptOutcome read_setup_script(SetupRecord& record, ByteSource& script);
+// `entries` as it was. A parse that finds no storage for a token or an
+// entry (asked of `probe`) fails with "mem".
+ScriptOutcome read_setup_script(SetupRecord& record, ByteSource& script, StorageProbe probe = storage_available);
 // The same over a stream opened with mode "rb", which is closed here. A null
 // stream is a script that could not be opened.
 ScriptOutcome read_setup_script(SetupRecord& record, std::FILE* script);

@@ -24,7 +24,9 @@ inline constexpr const char* keyword_quoted =
 inline constexpr const char* string_not_quoted = "A string was not quoted: might be a misspelled keyword.";
 }  // namespace script_message
 
-// Raised inside the parser and its tokenizer, caught at the parser's edge.
+// The one kind of failure inside the parser and its tokenizer. Each step
+// that can fail answers with it (std::nullopt when it went well), and the
+// first one ends the parse: the parser's edge turns it into the outcome.
 // `line` is the script line of the token at fault (0 when there is none, as
 // for a file that cannot be opened).
 struct ScriptError {

@@ -1,7 +1,6 @@
 #include "setup_script/tokenizer.h"
 
-#include <new>
-#include <stdexcept>
+#include <utility>
 
 namespace lumo {
 namespace {
@@ -14,8 +13,11 @@ constexpr int quote = '"';
 // tolower of the "C" locale: only A-Z fold.
 char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::optional<std::string> read_token(ScriptReader& reader, bool& quoted, int& line) {
-    std::string text;
+}  // namespace
+
+std::optional<ScriptError> next_token(ScriptReader& reader, std::optional<Token>& token, StorageProbe probe) {
+    token.reset();
+    Token read;
     bool started = false;
     bool in_comment = false;
     for (;;) {
@@ -32,44 +34,31 @@ std::optional<std::string> read_token(ScriptReader& reader, bool& quoted, int& l
             in_comment = true;
             continue;
         }
-        if (is_script_whitespace(c)) {
+        if (is_script_whitespace(c) && !read.quoted) {
             if (!started) continue;
-            if (!quoted) return text;
-            text.push_back(static_cast<char>(c));
-            continue;
+            token = std::move(read);
+            return std::nullopt;
         }
         if (c == quote) {
             // Format note: a quote in the middle of a bare word opens quoting
             // there; the closing quote ends the token at once.
-            if (quoted) return text;
-            if (!started) line = reader.line();
-            quoted = true;
+            if (read.quoted) {
+                token = std::move(read);
+                return std::nullopt;
+            }
+            if (!started) read.line = reader.line();
+            read.quoted = true;
             started = true;
             continue;
         }
-        if (!started) line = reader.line();
-        text.push_back(static_cast<char>(c));
+        if (!started) read.line = reader.line();
+        if (!make_room_for_one_more(read.text, probe)) return ScriptError{script_message::mem, reader.line()};
+        read.text.push_back(static_cast<char>(c));
         started = true;
     }
-    if (quoted) throw ScriptError{script_message::unterminated_string, line};
-    if (started) return text;
+    if (read.quoted) return ScriptError{script_message::unterminated_string, read.line};
+    if (started) token = std::move(read);
     return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<std::string> next_token(ScriptReader& reader, bool& quoted, int* line) {
-    quoted = false;
-    int line_seen = 0;
-    try {
-        auto token = read_token(reader, quoted, line_seen);
-        if (line) *line = line_seen;
-        return token;
-    } catch (const std::bad_alloc&) {
-        throw ScriptError{script_message::mem, reader.line()};
-    } catch (const std::length_error&) {
-        throw ScriptError{script_message::mem, reader.line()};
-    }
 }
 
 bool keyword_equals(std::string_view text, std::string_view keyword) {

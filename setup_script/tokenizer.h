@@ -8,14 +8,21 @@
 
 #include "setup_script/script_error.h"
 #include "setup_script/script_reader.h"
+#include "setup_script/script_storage.h"
 
 namespace lumo {
 
-// One token, or nothing when the script has ended. `quoted` is set to false
-// on entry and to true when a quote character opened quoting anywhere in the
-// token. `line`, when given, receives the line on which the token began.
-// Raises ScriptError with "unterminated string" or "mem".
-std::optional<std::string> next_token(ScriptReader& reader, bool& quoted, int* line = nullptr);
+struct Token {
+    std::string text;
+    bool quoted = false;  // a quote character opened quoting anywhere in the token
+    int line = 0;         // the line on which the token began
+};
+
+// Reads the next token into `token`, or leaves `token` empty when the script
+// has ended. Fails with "unterminated string", or with "mem" when `probe`
+// finds no storage for the growing text.
+[[nodiscard]] std::optional<ScriptError> next_token(ScriptReader& reader, std::optional<Token>& token,
+                                                    StorageProbe probe = storage_available);
 
 // Same length and the same characters once A-Z are lowered ("C" locale).
 bool keyword_equals(std::string_view text, std::string_view keyword);

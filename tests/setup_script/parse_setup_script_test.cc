@@ -272,26 +272,35 @@ TEST_F(ScriptFile, AScriptThatCannotBeOpened) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "open config file");
 }
 
-// Storage running out while a token grows is reported as "mem", like any
-// other failure of the parse.
-class ExhaustedSource : public ByteSource {
-public:
-    int read_byte() override {
-        if (++reads_ > 5) throw std::bad_alloc();
-        return 'a';
-    }
-
-private:
-    int reads_ = 0;
-};
-
+// Storage running out is reported as "mem", like any other failure of the
+// parse: for a token that grows, and for the list of entries.
 TEST(ParseSetupScript, ReportsExhaustedStorageAsMem) {
-    SetupRecord record;
-    ExhaustedSource source;
-    ScriptOutcome outcome = read_setup_script(record, source);
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.message, "mem");
-    EXPECT_FALSE(record.entries);
+    std::string names;
+    for (int i = 0; i < 1000; ++i) names += "\"f" + std::to_string(i) + "\"\n";
+    struct Case {
+        const char* what;
+        std::string script;
+        StorageProbe probe;
+    };
+    const Case cases[] = {
+        {"a token longer than the storage", "PRODUCT_NAME \"Lumo\"\n\"" + std::string(300, 'a') + "\"",
+         [](std::size_t bytes) { return bytes <= 256; }},
+        {"more entries than the storage holds", "PRODUCT_NAME \"Lumo\"\n" + names,
+         [](std::size_t bytes) { return bytes <= 16384; }},
+    };
+    for (const auto& c : cases) {
+        SetupRecord record;
+        MemoryByteSource source(bytes_of(c.script));
+        ScriptOutcome outcome = read_setup_script(record, source, c.probe);
+        EXPECT_FALSE(outcome.ok) << c.what;
+        EXPECT_EQ(outcome.message, "mem") << c.what;
+        EXPECT_GE(outcome.line, 2) << c.what;
+        EXPECT_FALSE(record.entries) << c.what;
+        EXPECT_EQ(record.product_name, "Lumo") << c.what << ": the statements before the failure took effect";
+        // The same script with the storage there.
+        MemoryByteSource again(bytes_of(c.script));
+        EXPECT_TRUE(read_setup_script(record, again).ok) << c.what;
+    }
 }
 
 TEST(ReadHexNumber, ReadsAsPercentLxDoes) {

@@ -2,6 +2,7 @@
 // are behaviour the installer's scripts rely on.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,15 @@ std::vector<std::string> tokens_of(const std::string& script) {
     MemoryByteSource source(bytes_of(script));
     ScriptReader reader(source);
     std::vector<std::string> out;
-    try {
-        bool quoted = true;
-        while (auto token = next_token(reader, quoted)) out.push_back(quoted ? '"' + *token + '"' : *token);
-        EXPECT_FALSE(quoted) << "no token must leave the quoted mark clear";
-    } catch (const ScriptError& error) {
-        out.push_back("!"s + error.message);
+    for (;;) {
+        std::optional<Token> token = Token{"stale", true, 9};
+        if (auto error = next_token(reader, token)) {
+            EXPECT_FALSE(token) << "a failure yields no token";
+            out.push_back("!"s + error->message);
+            break;
+        }
+        if (!token) break;
+        out.push_back(token->quoted ? '"' + token->text + '"' : token->text);
     }
     return out;
 }
@@ -72,11 +76,28 @@ TEST(Tokenizer, ReportsTheLineOnWhichATokenBegins) {
     const std::string script = "a\n\n\"b\nc\" #x\nd\n";
     MemoryByteSource source(bytes_of(script));
     ScriptReader reader(source);
-    bool quoted = false;
-    int line = 0;
     std::vector<int> lines;
-    while (next_token(reader, quoted, &line)) lines.push_back(line);
+    std::optional<Token> token;
+    while (!next_token(reader, token) && token) lines.push_back(token->line);
     EXPECT_EQ(lines, (std::vector<int>{1, 3, 5}));
+}
+
+// A token that outgrows the storage there is fails with "mem", on the line
+// where the text stood when it ran out; tokens that fit are read as usual.
+TEST(Tokenizer, ReportsATokenThatOutgrowsStorageAsMem) {
+    const std::string script = "short\n" + std::string(100, 'x') + " after";
+    MemoryByteSource source(bytes_of(script));
+    ScriptReader reader(source);
+    auto at_most_64_bytes = [](std::size_t bytes) { return bytes <= 64; };
+    std::optional<Token> token;
+    ASSERT_FALSE(next_token(reader, token, at_most_64_bytes));
+    ASSERT_TRUE(token);
+    EXPECT_EQ(token->text, "short");
+    std::optional<ScriptError> error = next_token(reader, token, at_most_64_bytes);
+    ASSERT_TRUE(error);
+    EXPECT_STREQ(error->message, "mem");
+    EXPECT_EQ(error->line, 2);
+    EXPECT_FALSE(token);
 }
 
 TEST(KeywordEquals, FoldsOnlyAsciiLetters) {
