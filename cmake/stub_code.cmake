@@ -11,10 +11,17 @@
 #     COLD          the whole target is optimised for size
 #     COLD_SOURCES  these files of the target are
 #
+# The packer and the tests, which share these libraries, throw and catch as
+# they like in their own code; an exception that would pass through the
+# libraries' functions (only std::bad_alloc could) ends the program there.
 # Sanitizer builds keep their unwind tables and optimisation, for their
-# reports' sake, and 64-bit Windows keeps its unwind tables: there they are
-# part of the calling convention, which the system's own exception dispatch
-# and stack walks rely on.
+# reports' sake.
+#
+# On 64-bit Windows the unwind tables are also what the system walks the
+# stack with, for its own exceptions (a crash) and for debuggers: without
+# them a crash still ends the installer, but a crash dump's stack stops at
+# the first of its functions. Nothing in the installer raises or handles
+# such an exception, and the tables would be 7 KiB of every installer.
 function(lumo_stub_code)
   cmake_parse_arguments(arg "COLD" "TARGET" "COLD_SOURCES" ${ARGN})
   target_compile_options(${arg_TARGET} PRIVATE -fno-exceptions -fno-rtti)
@@ -22,9 +29,7 @@ function(lumo_stub_code)
     return()
   endif()
   set(optimised $<CONFIG:Release,MinSizeRel>)
-  if(NOT (WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8))
-    target_compile_options(${arg_TARGET} PRIVATE $<${optimised}:-fno-asynchronous-unwind-tables -fno-unwind-tables>)
-  endif()
+  target_compile_options(${arg_TARGET} PRIVATE $<${optimised}:-fno-asynchronous-unwind-tables -fno-unwind-tables>)
   if(arg_COLD)
     target_compile_options(${arg_TARGET} PRIVATE $<${optimised}:-Os>)
   endif()

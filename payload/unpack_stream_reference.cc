@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -177,8 +176,6 @@ void ReferenceDecoder::emit_output(const uint8_t* bytes, uint32_t n) {
 }
 
 }  // namespace
-
-Window allocate_window() { return Window(static_cast<uint8_t*>(std::calloc(window_size, 1))); }
 
 int32_t unpack_stream_reference(const uint8_t* packed_begin, const uint8_t* packed_end,
                                 uint8_t* output_begin, uint8_t* output_end,
