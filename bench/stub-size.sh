@@ -60,7 +60,8 @@ thousands() { printf '%d' "$1" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta'; }
 # name size, one line per section of the file, from the tools of its kind.
 file_sections() {
   case $2 in
-    posix) size -A "$1" | awk 'NR > 2 && $1 ~ /^\./ && $3 != 0 { print $1, $2 }';;
+    # Zero-filled sections (.bss, .tbss) take no room in the file.
+    posix) size -A "$1" | awk 'NR > 2 && $1 ~ /^\./ && $3 != 0 && $1 !~ /^\.t?bss$/ { print $1, $2 }';;
     i686|x86_64)
       local prefix=i686-w64-mingw32-
       [ "$2" = x86_64 ] && prefix=x86_64-w64-mingw32-
