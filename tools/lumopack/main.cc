@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/lumopack/commands.h"
+#include "tools/lumopack/memory_return.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/program_location.h"
 #include "tools/lumopack/stub_targets.h"
@@ -90,6 +91,7 @@ void print_help(const CommandContext& context) {
 
 int main(int argc, char** argv) {
     using namespace lumo;
+    return_large_blocks_when_freed();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         std::fprintf(stderr, "lumopack: no command given (see lumopack --help)\n");
