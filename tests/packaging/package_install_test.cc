@@ -109,7 +109,8 @@ TEST_F(PackageInstall, DebianPackageAloneMakesAWindowsInstallerThatLandsEveryFil
     const fs::path deb = scratch_ / "packages" / "lumopack_0.1.0_amd64.deb";
     ASSERT_TRUE(fs::exists(deb)) << packed.output;
     RunResult fields = sh("dpkg-deb -f " + shell_quote(deb.string()) + " Package Version Depends");
-    for (const char* field : {"Package: lumopack\n", "Version: 0.1.0\n", "Depends: libc6"})
+    // A sanitizer build's package depends on its runtime before the C library.
+    for (const char* field : {"Package: lumopack\n", "Version: 0.1.0\n", "Depends: ", "libc6 ("})
         EXPECT_NE(fields.output.find(field), std::string::npos) << fields.output;
 
     const fs::path root = scratch_ / "root";

@@ -20,6 +20,15 @@ struct JsonValue {
     std::vector<JsonValue> array;
     std::vector<std::pair<std::string, JsonValue>> object;  // in the text's order
 
+    // Defined below the class: the members' pairs need the whole type first,
+    // which clang asks for as soon as a destructor is defined in the class.
+    JsonValue() = default;
+    JsonValue(const JsonValue&) = default;
+    JsonValue(JsonValue&&) = default;
+    JsonValue& operator=(const JsonValue&) = default;
+    JsonValue& operator=(JsonValue&&) = default;
+    ~JsonValue();
+
     bool has(std::string_view key) const {
         for (const auto& [name, value] : object)
             if (name == key) return true;
@@ -37,6 +46,8 @@ struct JsonValue {
         return names;
     }
 };
+
+inline JsonValue::~JsonValue() = default;
 
 class JsonReader {
 public:

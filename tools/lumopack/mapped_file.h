@@ -25,7 +25,7 @@ public:
     void release_before(uint64_t offset);
 
 private:
-    void* handle_ = nullptr;  // the system's mapping object, where it has one
+    [[maybe_unused]] void* handle_ = nullptr;  // the system's mapping object, where it has one
     void* block_ = nullptr;   // the view, from a page boundary
     size_t block_size_ = 0;
     const uint8_t* bytes_ = nullptr;
