@@ -8,8 +8,9 @@
 #
 # OUT/copy-00, OUT/copy-01, ... each hold mixed.tar's files in name order until
 # the folder holds SIZE MB (the last copy stops part way). In copy k, every
-# 65536th byte of each file from byte 7k on is XORed with k + 1 (copy-00 is
-# changed too), so no two copies are equal; copies lie some 77 MB apart,
+# 65536th byte of each file from byte 4096 + 7k on is XORed with k + 1 (copy-00
+# is changed too, and files' headers are not, so that every copy's WAV files
+# are found as such), so no two copies are equal; copies lie some 77 MB apart,
 # beyond the packed stream's 1 MiB window, so each packs about as the corpus
 # does. The same SIZE always gives the same bytes.
 set -euo pipefail
@@ -34,7 +35,7 @@ while left > 0:
             break
         with open(os.path.join(stage, rel), "rb") as f:
             data = bytearray(f.read(left))
-        data[7 * k::65536] = bytes(b ^ ((k + 1) & 0xFF) for b in data[7 * k::65536])
+        data[4096 + 7 * k::65536] = bytes(b ^ ((k + 1) & 0xFF) for b in data[4096 + 7 * k::65536])
         path = os.path.join(out, "copy-%02d" % k, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
