@@ -22,8 +22,20 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace lumo {
+
+// The stored packed stream, handed over piece by piece, so that a reader
+// never needs the whole of it at once: the installer reads its own file a
+// piece at a time. Every piece but the last holds a multiple of four bytes,
+// so that no scrambled word is split between two pieces.
+class PackedFeed {
+public:
+    virtual ~PackedFeed() = default;
+    // The next piece, valid until the next call; empty at the stream's end.
+    virtual std::span<const uint8_t> next_piece() = 0;
+};
 
 inline constexpr uint32_t initial_key = 0x546F7669;
 inline constexpr uint32_t key_increment = 0x6B2D;  // next key = stored word + this
@@ -37,8 +49,10 @@ inline constexpr uint32_t block_refill_threshold = 8167;
 inline constexpr uint32_t length_refill_threshold = 8187;
 
 struct BitInput {
+    // The stored bytes at hand: the whole stream, or the feed's current piece.
     const uint8_t* read_position = nullptr;
     const uint8_t* stream_end = nullptr;
+    PackedFeed* feed = nullptr;  // the pieces after the current one; none when null
     uint32_t running_key = initial_key;
 
     // Zero at the start, as a fresh buffer is: a stream shorter than the
@@ -59,6 +73,11 @@ struct BitInput {
     void set_source(const uint8_t* begin, const uint8_t* end) {
         read_position = begin;
         stream_end = end;
+        feed = nullptr;
+    }
+    void set_source(PackedFeed& pieces) {
+        read_position = stream_end = nullptr;
+        feed = &pieces;
     }
 
     // Descrambles up to `count` bytes (a multiple of four) into `destination`;

@@ -2,7 +2,9 @@
 // the format step by step and is the oracle of the fast one, which must
 // produce the same bytes, the same progress reports and the same answer for
 // every input. Both take the window from the caller; nullptr stands for a
-// window that could not be allocated.
+// window that could not be allocated. The fast decoder reads the window only
+// for what stands before the image's first byte (a damaged stream reaches
+// back there); the installer streams with it (unpack_stream_to).
 //
 // Both answer 1 when the stored stream itself produced the whole output, and
 // 0 when decoding had to read past the stream's last stored byte to get
@@ -14,7 +16,10 @@
 #include <cstdlib>
 #include <memory>
 
+#include "payload/bit_input.h"
+#include "payload/image_output.h"
 #include "payload/progress_sink.h"
+#include "payload/unpack_stream.h"
 
 namespace lumo {
 
@@ -52,5 +57,17 @@ int32_t unpack_stream_reference(const uint8_t* packed_begin, const uint8_t* pack
 int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_end,
                            uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress,
                            uint8_t* window);
+
+// The fast decoder, streaming. `history` holds the window_size bytes that
+// stand before the image's first byte, or is null for zeros, as a fresh
+// window holds.
+StreamedImage unpack_stream_fast_to(PackedFeed& feed, uint64_t image_size, ImageOutput& output,
+                                    const uint8_t* history);
+
+// The decoder's buffer: the window of history, room for this many bytes of
+// blocks, and a pass's reach behind the last. Compacted when full: the
+// window's bytes move to the front, so that every match reads its source in
+// one piece.
+inline constexpr uint64_t stream_block_room = 4u << 20;
 
 }  // namespace lumo

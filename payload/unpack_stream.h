@@ -1,12 +1,38 @@
 // The packed stream decoder: turns a stored packed stream back into the
-// container image, in one call.
+// container image, in one call. The decoder works in a buffer of its own of
+// stream_buffer_size bytes, whatever the image's size: the 1 MiB window of
+// history and room for a few blocks behind it. unpack_stream_to hands each
+// block on as it is emitted; unpack_stream copies the blocks into an output
+// area that holds the whole image.
 #pragma once
 
 #include <cstdint>
 
+#include "payload/bit_input.h"
+#include "payload/image_output.h"
 #include "payload/progress_sink.h"
 
 namespace lumo {
+
+// What a streamed decoding came to.
+struct StreamedImage {
+    // The stored stream itself produced the whole image: decoding never read
+    // past its last stored byte to get there.
+    bool filled = false;
+    // Image bytes handed on, from the start. The image's other bytes are
+    // zeros: a last block that would run past the image's end is dropped
+    // whole, and decoding gives up on a stream long used up.
+    uint64_t emitted = 0;
+    // Decoding gave up on a used-up stream (or had no memory for its buffer).
+    bool gave_up = false;
+};
+
+// Decodes the packed stream that `feed` hands over into an image of
+// `image_size` bytes, handing every block to `output` (which may stop it).
+// Each call starts from fresh decoder state and the initial descrambling
+// key. Reads stay inside what the feed hands over, whatever it holds. When
+// memory for the buffer is short nothing is emitted.
+StreamedImage unpack_stream_to(PackedFeed& feed, uint64_t image_size, ImageOutput& output);
 
 // Decodes the packed stream [packed_begin, packed_end) until
 // output_end - output_begin bytes have been produced, writing them to the

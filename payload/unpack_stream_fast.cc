@@ -4,13 +4,13 @@
 // every input, valid or not. What it does differently:
 //
 // - Output. The reference decodes into a 1 MiB ring and copies each block
-//   out when the ring is about to wrap; here the bytes go straight to their
-//   place in the image, and a flush only reports them. The one block that
-//   may be refused, the last, is the exception: a block whose end can reach
-//   the end of the output (at most 1048566 bytes before it) is decoded into
-//   the caller's window, flat from its start, and copied out by the flush as
-//   the reference emits it, so that a refused block leaves the output as the
-//   caller gave it. Bytes before the image's start read the window's
+//   out when the ring is about to wrap; here the bytes go to a flat buffer
+//   that holds the window's 1 MiB of history before the block under way,
+//   and a flush hands the block on where it lies (payload/image_output.h).
+//   When the next block might not fit behind the last, the buffer is
+//   compacted: the history moves to the front. So every match reads its
+//   source in one piece, and the buffer's size does not depend on the
+//   image's. Before the image's first byte the buffer holds the window's
 //   starting contents, as the reference's untouched ring positions do.
 // - Input. A 64-bit buffer of stream bits (payload/bit_reader.h) is
 //   refilled from the input buffer without a branch, once a pass; the next
@@ -33,9 +33,9 @@
 //   read: it changes neither the output nor the reports.
 //
 // The fast loops run while no pass needs more than their checks: the pass
-// that starts at the stop position (the end of the output, a flush due, or
-// the last bytes before a boundary that word copies must not cross) is
-// made by careful_pass, with every check of the reference loop in its order.
+// that starts at the stop position (the last byte of the output or a flush
+// due) is made by careful_pass, with every check of the reference loop in
+// its order.
 
 #include <algorithm>
 #include <array>
@@ -63,14 +63,15 @@ namespace {
 constexpr uint64_t flush_span = window_size - flush_margin + 1;
 // No pass writes more than this many bytes.
 constexpr uint64_t longest_pass = 260;
-// A block is the last one when the output ends before the next flush;
-// decoding stops at the first pass that starts at or past the end, so a
-// block that starts this close to the end can be it.
-constexpr uint64_t last_block_reach = flush_span + longest_pass - 1;
-static_assert(last_block_reach < window_size);
-// Fast passes start only this far before a boundary that word copies must
-// not write across.
-constexpr uint64_t fast_pass_room = longest_pass + match_overrun;
+// The most a block writes from its start: its last pass starts before the
+// flush is due, and word copies write a little past a match's end.
+constexpr uint64_t block_reach = flush_span - 1 + longest_pass + match_overrun;
+constexpr uint64_t buffer_capacity = window_size + stream_block_room + block_reach;
+
+// The ring position a match reads from, counted back from the one it
+// writes: distance 0 reads the position itself, what was written there a
+// whole window before.
+constexpr uint32_t ring_distance(uint32_t distance) { return ((distance - 1) & window_mask) + 1; }
 
 // Past this offset of the next byte to load, the true byte offset may be
 // past the refill point and is worked out exactly.
@@ -86,12 +87,12 @@ struct AudioCursor {
 
 class FastDecoder {
 public:
-    FastDecoder(uint8_t* window, uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress)
-        : image_(output_begin), size_(uint64_t(output_end - output_begin)), window_(window),
-          progress_(progress) {}
+    // `buffer` holds `capacity` bytes, the first window_size of them the
+    // history before the image.
+    FastDecoder(uint8_t* buffer, uint64_t capacity, uint64_t size, ImageOutput& output)
+        : buffer_(buffer), capacity_(capacity), size_(size), block_(buffer + window_size), output_(output) {}
 
-    // True when the stored stream produced the whole output by itself.
-    bool run(const uint8_t* packed_begin, const uint8_t* packed_end);
+    StreamedImage run(PackedFeed& feed);
 
 private:
     BitInput in_;
@@ -102,30 +103,25 @@ private:
     std::array<SymbolLookup, max_audio_channels> audio_lookup_;
 
     // Output. Positions are counted in bytes decoded from the start.
-    uint8_t* const image_;
+    uint8_t* const buffer_;
+    const uint64_t capacity_;
     const uint64_t size_;
-    uint8_t* const window_;  // window_size bytes; its starting contents stand before the image
-    ProgressSink& progress_;
-    uint64_t emitted_ = 0;   // bytes of the image reported so far
+    // Position x lies at block_[x - block_start_]; the window_size bytes
+    // before block_ hold the positions before block_start_. block_ stays
+    // window_size bytes into the buffer; compacting moves block_start_ on.
+    uint8_t* const block_;
+    uint64_t block_start_ = 0;
+    // The block_start_ before the last compaction: the buffer's bytes from
+    // block_ on still held positions from there on, which may still be read.
+    uint64_t earlier_start_ = 0;
+    bool compacted_ = false;
+    ImageOutput& output_;
+    uint64_t emitted_ = 0;   // bytes of the image handed on so far
     uint64_t produced_ = 0;  // bytes decoded
     uint64_t flushed_ = 0;   // start of the current block
-    // Where the decoded bytes go: position x at block_[x - block_start_],
-    // for x from block_start_ on. The image itself (block_start_ 0), or for
-    // a block that may be the last the window (block_start_ = flushed_).
-    //
-    // Every pass starts less than flush_span bytes into its block and
-    // writes at most longest_pass bytes, so an image block, which starts
-    // more than last_block_reach bytes before the output's end, never
-    // reaches it, and a window block never passes the window's end.
-    uint8_t* block_ = nullptr;
-    uint64_t block_start_ = 0;
-    bool in_window_ = false;
-    // Word copies may write past a match's end; not in a window block that
-    // starts at 0, whose later positions still hold the window's starting
-    // contents.
-    bool overrun_ok_ = false;
     uint64_t stop_ = 0;  // the fast loops leave the pass that starts here to careful_pass
     bool done_ = false;
+    bool stopped_ = false;  // the output wants no more
     // At the end: the last pass wrote one byte (a literal or an audio byte)
     // and left the reference's write position unmasked.
     bool ended_on_single_byte_ = false;
@@ -150,15 +146,13 @@ private:
     void careful_pass();
     void careful_lz_symbol();
     void careful_audio_symbol();
-    uint8_t* copy_match_far(uint8_t* out, uint32_t distance, uint32_t length);
-    uint8_t byte_at(uint64_t position, uint32_t back) const;
     void put_byte(uint8_t byte);
     void flush(uint32_t write_position);
-    void emit(uint32_t from, uint32_t n);
+    void emit(uint64_t position, uint32_t n);
 };
 
-bool FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
-    in_.set_source(packed_begin, packed_end);
+StreamedImage FastDecoder::run(PackedFeed& feed) {
+    in_.set_source(feed);
     in_.fill_input();
     read_tables();
     start_block();
@@ -178,11 +172,9 @@ bool FastDecoder::run(const uint8_t* packed_begin, const uint8_t* packed_end) {
     const uint32_t write_position = ended_on_single_byte_
                                         ? uint32_t((produced_ - 1) & window_mask) + 1
                                         : uint32_t(produced_ & window_mask);
-    flush(write_position);
-    // Given up on a used-up stream: zeros behind the bytes decoded, also
-    // over what word copies wrote past them.
-    if (in_.stale_refills > max_stale_refills) std::fill(image_ + emitted_, image_ + size_, uint8_t(0));
-    return filled;
+    // Stopped by the output: nothing more is wanted.
+    if (!stopped_) flush(write_position);
+    return {filled, emitted_, in_.stale_refills > max_stale_refills};
 }
 
 void FastDecoder::read_tables() {
@@ -197,29 +189,24 @@ void FastDecoder::read_tables() {
     }
 }
 
-// Where the block that starts at flushed_ goes, and where the fast loops
-// stop in it.
+// Room for the block that starts at flushed_, and where the fast loops
+// stop in it. Set done_ when the output wants no more.
 void FastDecoder::start_block() {
-    const uint64_t flush_at = flushed_ + flush_span;
-    if (size_ - flushed_ <= last_block_reach) {
-        in_window_ = true;
-        block_ = window_;
+    if (window_size + (flushed_ - block_start_) + block_reach > capacity_) {
+        // The history moves to the front, and the block goes behind it.
+        std::memmove(buffer_, block_ + (flushed_ - block_start_) - window_size, window_size);
+        earlier_start_ = block_start_;
         block_start_ = flushed_;
-        overrun_ok_ = flushed_ > 0;
-        // The pass at the last byte is made carefully, so that the end
-        // knows whether it was a one-byte pass.
-        stop_ = std::min({std::max<uint64_t>(size_, 1) - 1, flush_at,
-                          overrun_ok_ ? flushed_ + window_size - fast_pass_room : flush_at});
-    } else {
-        in_window_ = false;
-        block_ = image_;
-        block_start_ = 0;
-        overrun_ok_ = true;
-        // Word copies must not write into a next block that goes to the
-        // window: the image keeps there what the caller put in it.
-        const bool next_may_be_last = size_ - flush_at <= last_block_reach + longest_pass;
-        stop_ = next_may_be_last ? flush_at - fast_pass_room : flush_at;
+        compacted_ = true;
     }
+    // The block's bytes go where earlier blocks lay, once they are read.
+    if (compacted_ && !output_.reuse(earlier_start_ + (flushed_ - block_start_) + block_reach)) {
+        stopped_ = done_ = true;
+        return;
+    }
+    // The pass at the last byte is made carefully, so that the end knows
+    // whether it was a one-byte pass.
+    stop_ = std::min(std::max<uint64_t>(size_, 1) - 1, flushed_ + flush_span);
 }
 
 // The LZ mode, until a pass needs care or a block switches to the audio mode.
@@ -230,7 +217,6 @@ void FastDecoder::lz_loop() {
     uint8_t* const block = block_;
     uint8_t* out = block + (produced_ - block_start_);
     uint8_t* const stop = block + (stop_ - block_start_);
-    const bool overrun_ok = overrun_ok_;
     auto old_distances = old_distances_;
     uint32_t ring_counter = ring_counter_;
     uint32_t last_distance = last_distance_, last_length = last_length_;
@@ -248,13 +234,7 @@ void FastDecoder::lz_loop() {
         old_distances[ring_counter & 3] = distance;
         ring_counter += 1;
         last_length = length;
-        // Within the block's bytes, or (distance 0 and before the block)
-        // the long way.
-        if (size_t(distance) - 1 < size_t(out - block)) [[likely]]
-            out = overrun_ok ? copy_match_overrun(out, distance, length)
-                             : copy_match_exact(out, distance, length);
-        else
-            out = copy_match_far(out, distance, length);
+        out = copy_match_overrun(out, ring_distance(distance), length);
     };
 
     // The entry of the next main symbol is looked up from the bits already
@@ -348,25 +328,6 @@ void FastDecoder::lz_loop() {
     save();
 }
 
-// A match whose source lies before the current block, or that the
-// reference reads from its ring position itself (distance 0, which reads
-// what was written a whole window before). Byte by byte.
-uint8_t* FastDecoder::copy_match_far(uint8_t* out, uint32_t distance, uint32_t length) {
-    const uint32_t back = distance == 0 ? window_size : distance;
-    const uint64_t position = block_start_ + uint64_t(out - block_);
-    for (uint32_t i = 0; i < length; ++i) out[i] = byte_at(position + i, back);
-    return out + length;
-}
-
-// The byte that the reference's ring holds `back` (1..window_size)
-// positions before the write position `position`.
-uint8_t FastDecoder::byte_at(uint64_t position, uint32_t back) const {
-    if (position >= block_start_ + back) return block_[position - back - block_start_];
-    if (position >= back) return image_[position - back];
-    // Before the first byte: the ring position has not been written yet.
-    return window_[position + window_size - back];
-}
-
 void FastDecoder::put_byte(uint8_t byte) {
     block_[produced_ - block_start_] = byte;
     produced_ += 1;
@@ -389,7 +350,8 @@ void FastDecoder::careful_pass() {
     }
     if (produced_ - flushed_ >= flush_span) {
         flush(uint32_t(produced_ & window_mask));
-        start_block();
+        if (!stopped_) start_block();
+        if (stopped_) return;
     }
     const uint64_t before = produced_;
     if (tables_.audio_mode)
@@ -408,7 +370,7 @@ void FastDecoder::careful_lz_symbol() {
         old_distances_[ring_counter_ & 3] = distance;
         ring_counter_ += 1;
         last_length_ = length;
-        copy_match_far(block_ + (produced_ - block_start_), distance, length);
+        copy_match_overrun(block_ + (produced_ - block_start_), ring_distance(distance), length);
         produced_ += length;
     };
     const uint32_t s = decode_symbol(in_, tables_.main);
@@ -596,41 +558,41 @@ template <int C>
 void FastDecoder::flush(uint32_t write_position) {
     const uint32_t flushed_position = uint32_t(flushed_ & window_mask);
     if (write_position < flushed_position) {
-        emit(0, window_size - flushed_position);
-        emit(window_size - flushed_position, write_position);
+        emit(flushed_, window_size - flushed_position);
+        emit(flushed_ + (window_size - flushed_position), write_position);
     } else {
-        emit(0, write_position - flushed_position);
+        emit(flushed_, write_position - flushed_position);
     }
     flushed_ = produced_;
 }
 
-// The reference's emit of the block's n bytes from `from` on: refused whole
-// when it would run past the output's end. Bytes decoded into the image are
-// in place already.
-void FastDecoder::emit(uint32_t from, uint32_t n) {
-    if (n > size_ - emitted_) return;
-    if (in_window_ && n != 0) std::memcpy(image_ + emitted_, window_ + from, n);
+// The reference's emit of the n bytes decoded from `position` on: refused
+// whole when it would run past the output's end. What is emitted becomes
+// the image's next bytes, whatever was refused before.
+void FastDecoder::emit(uint64_t position, uint32_t n) {
+    if (stopped_ || n > size_ - emitted_) return;
+    if (!output_.emit(block_ + (position - block_start_), n)) stopped_ = done_ = true;
     emitted_ += n;
-    progress_.report_progress(n);
 }
 
 }  // namespace
 
-int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_end,
-                           uint8_t* output_begin, uint8_t* output_end, ProgressSink& progress,
-                           uint8_t* window) {
-    // Reversed ranges count as empty ones.
-    if (packed_end < packed_begin) packed_end = packed_begin;
-    if (output_end < output_begin) output_end = output_begin;
+StreamedImage unpack_stream_fast_to(PackedFeed& feed, uint64_t image_size, ImageOutput& output,
+                                    const uint8_t* history) {
+    // A small image needs no room for more blocks than its own.
+    const uint64_t capacity = std::min(buffer_capacity, window_size + image_size + block_reach);
+    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(size_t(capacity), 1));
     std::unique_ptr<FastDecoder> decoder;
-    if (window != nullptr)
-        decoder.reset(new (std::nothrow) FastDecoder(window, output_begin, output_end, progress));
-    if (decoder == nullptr) {
-        // Out of memory: no image, and one that fails every check.
-        std::fill(output_begin, output_end, uint8_t(0));
-        return 0;
+    if (buffer != nullptr) decoder.reset(new (std::nothrow) FastDecoder(buffer, capacity, image_size, output));
+    StreamedImage result;
+    result.gave_up = true;
+    if (decoder != nullptr) {
+        if (history != nullptr) std::memcpy(buffer, history, window_size);
+        result = decoder->run(feed);
     }
-    return decoder->run(packed_begin, packed_end) ? 1 : 0;
+    decoder.reset();
+    std::free(buffer);
+    return result;
 }
 
 }  // namespace lumo

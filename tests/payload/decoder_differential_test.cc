@@ -188,11 +188,10 @@ TEST(DecoderDifferential, StructuredStreams) {
     }
 }
 
-// The fast decoder writes a block straight into the image unless the block
-// can reach the output's end, and then into the window: sizes on either
-// side of where a block's end can fall (a flush is due 1048307 bytes into a
-// block, a pass writes up to 260 bytes) and of the window size, for one
-// block and for several.
+// The last block is dropped whole when it runs past the output's end:
+// sizes on either side of where a block's end can fall (a flush is due
+// 1048307 bytes into a block, a pass writes up to 260 bytes) and of the
+// window size, for one block and for several.
 TEST(DecoderDifferential, OutputSizesAroundBlockEnds) {
     std::mt19937 rng(4);
     for (const size_t block : {size_t(0), size_t(1048307), size_t(2 * 1048307 + 130)}) {
@@ -216,6 +215,105 @@ TEST(DecoderDifferential, WindowContentsBeforeTheFirstByte) {
         for (int f = 0; f < i % 4; ++f) stored[rng() % stored.size()] ^= uint8_t(1 << (rng() % 8));
         expect_same(stored, size, "window " + std::to_string(i), 1000 + uint32_t(i));
     }
+}
+
+// Images longer than the decoder's buffer, which is compacted every few
+// blocks: matches reach back across the moved history, and the sizes fall
+// on either side of a compaction.
+TEST(DecoderDifferential, ImagesLongerThanTheBuffer) {
+    std::mt19937 rng(6);
+    for (int i = 0; i < 4; ++i) {
+        const size_t size = 9 * 1048307 + rng() % 5000000;
+        auto stored = structured_stream(rng, size + (i % 2 ? 0 : 30000));
+        if (i == 3) stored[stored.size() / 2] ^= 0x10;
+        expect_same(stored, size, "long " + std::to_string(i), i == 2 ? 77 : 0);
+    }
+}
+
+// A reader that holds on to every block until the decoder asks for its
+// place, as the installer's writer does: each block must still hold what
+// it held when it was emitted, until the reader lets go of it.
+class LaggingReader final : public ImageOutput {
+public:
+    struct Held {
+        const uint8_t* bytes;
+        uint64_t position;
+        std::vector<uint8_t> copy;
+    };
+    std::vector<uint8_t> image;
+    std::vector<Held> held;
+    int reuses = 0;
+
+    bool emit(const uint8_t* bytes, uint32_t n) override {
+        held.push_back({bytes, image.size(), std::vector<uint8_t>(bytes, bytes + n)});
+        image.insert(image.end(), bytes, bytes + n);
+        return true;
+    }
+    bool reuse(uint64_t position) override {
+        ++reuses;
+        expect_intact();
+        std::erase_if(held, [&](const Held& h) { return h.position + h.copy.size() <= position; });
+        return true;
+    }
+    void expect_intact() const {
+        for (const auto& h : held)
+            ASSERT_TRUE(std::equal(h.copy.begin(), h.copy.end(), h.bytes)) << "block at " << h.position << " overwritten";
+    }
+};
+
+class StoredFeed final : public PackedFeed {
+public:
+    // Pieces of `piece` bytes, as the installer reads its own file.
+    StoredFeed(const std::vector<uint8_t>& stored, size_t piece) : stored_(stored), piece_(piece) {}
+    std::span<const uint8_t> next_piece() override {
+        const size_t n = std::min(piece_, stored_.size() - at_);
+        std::span<const uint8_t> p(stored_.data() + at_, n);
+        at_ += n;
+        return p;
+    }
+
+private:
+    const std::vector<uint8_t>& stored_;
+    size_t piece_;
+    size_t at_ = 0;
+};
+
+TEST(DecoderDifferential, StreamedBlocksStayIntactUntilTheirPlaceIsAskedFor) {
+    std::mt19937 rng(7);
+    const size_t size = 14 * 1048576 + 12345;
+    const auto stored = structured_stream(rng, size + size / 2);
+    const Result slow = run(unpack_stream_reference, stored, size, 0);
+    for (const size_t piece : {size_t(1) << 20, size_t(8164), size_t(8), size_t(4)}) {
+        StoredFeed feed(stored, piece);
+        LaggingReader reader;
+        const StreamedImage streamed = unpack_stream_to(feed, size, reader);
+        EXPECT_GT(reader.reuses, 2) << "the buffer was compacted";
+        EXPECT_EQ(streamed.emitted, reader.image.size());
+        // The reference leaves a dropped block as the output was, and zeros
+        // behind a stream it gave up on.
+        reader.image.resize(size, streamed.gave_up ? 0 : 0xEE);
+        const auto differ = std::mismatch(reader.image.begin(), reader.image.end(), slow.bytes.begin());
+        ASSERT_TRUE(differ.first == reader.image.end())
+            << "pieces of " << piece << ": bytes differ from offset " << (differ.first - reader.image.begin())
+            << " of " << streamed.emitted << " emitted";
+        EXPECT_EQ(streamed.filled, slow.answer == 1);
+        EXPECT_GT(streamed.emitted, size_t(10) << 20);
+    }
+}
+
+// A reader that wants no more stops the decoding at once.
+TEST(DecoderDifferential, StreamStopsWhenTheReaderWantsNoMore) {
+    std::mt19937 rng(8);
+    const auto stored = structured_stream(rng, 8 * 1048576);
+    struct FirstBlockOnly final : ImageOutput {
+        int blocks = 0;
+        bool emit(const uint8_t*, uint32_t) override { return ++blocks < 1; }
+        bool reuse(uint64_t) override { return true; }
+    } reader;
+    StoredFeed feed(stored, 1 << 16);
+    const StreamedImage streamed = unpack_stream_to(feed, 8 * 1048576, reader);
+    EXPECT_EQ(reader.blocks, 1);
+    EXPECT_EQ(streamed.emitted, 1048307u);
 }
 
 TEST(DecoderDifferential, StructuredStreamsWithFlippedBits) {
