@@ -1,22 +1,18 @@
 #include "extraction/extraction_worker.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
-#include "extraction/file_writer.h"
+#include "extraction/image_walks.h"
+#include "extraction/installer_file.h"
 #include "extraction/progress_meter.h"
 #include "payload/container.h"
-#include "payload/entry_name.h"
 #include "payload/installer_layout.h"
 #include "resources/resource_ids.h"
 
 namespace lumo {
 namespace {
-
-struct FreeImage {
-    void operator()(uint8_t* image) const { std::free(image); }
-};
-using ImageBlock = std::unique_ptr<uint8_t, FreeImage>;
 
 // Both failures show their message owned by the dialog and wait for it to be
 // confirmed; only then is the status set and the dialog ended.
@@ -28,47 +24,95 @@ void fail(ExtractionRun& run, const std::string& message) {
 
 void fail_corrupt(ExtractionRun& run) { fail(run, run.platform.load_string(IDS_CORRUPT_PAYLOAD)); }
 
-void fail_copy(ExtractionRun& run, const std::string& full_path) {
-    fail(run, run.platform.load_string(IDS_COPY_ERROR_HEAD) + full_path +
-                  run.platform.load_string(IDS_COPY_ERROR_TAIL));
+struct StoredStream {
+    uint64_t offset = 0;  // of the packed stream in the installer
+    uint32_t packed_size = 0;
+    uint32_t unpacked_size = 0;
+};
+
+// The stored payload travels in the installer's own executable; without
+// one, or with its range outside the file, there is nothing sound to unpack.
+bool find_stored_stream(Platform& platform, StoredStream& stream) {
+    OwnInstallerFile file(platform);
+    const auto location = locate_stored_payload(file);
+    uint8_t sizes[stored_payload_header_size];
+    if (!location || !file.read(location->offset, sizes, sizeof sizes)) return false;
+    // The packed size agrees with the location's length, which lies inside the file.
+    const auto le32 = [&](int at) {
+        return uint32_t(sizes[at]) | uint32_t(sizes[at + 1]) << 8 | uint32_t(sizes[at + 2]) << 16 |
+               uint32_t(sizes[at + 3]) << 24;
+    };
+    stream = {location->offset + stored_payload_header_size, le32(0), le32(4)};
+    return true;
 }
 
-// The full path of an entry below the staging folder, or "" when its name is
-// one the installer never writes: a name that could leave the staging folder
-// or does not fit the path buffer makes the payload corrupt.
-std::string full_path_of(ExtractionRun& run, std::string_view entry_name) {
-    if (!is_safe_entry_name(entry_name)) return "";
-    std::string full_path = run.staging_folder + run.platform.native_entry_name(std::string(entry_name));
-    if (full_path.size() > max_full_path_length) return "";
-    return full_path;
-}
-
-// While the image is unpacked: the meter hears of every block, and every few
-// MiB of output the packed stream's pages go back to the system, so that a
-// run holds about the image and the decoder's window rather than the image
-// and the whole packed stream. Pages the decoder still reads come back from
-// the executable.
-class UnpackProgress final : public ProgressSink {
+// The decoding thread of a streamed run. Gone, it has stopped: the pipe is
+// stopped first, so that a decoder waiting for room never waits for long.
+class DecodingThread {
 public:
-    UnpackProgress(ProgressMeter& meter, Platform& platform, std::span<const uint8_t> packed)
-        : meter_(meter), platform_(platform), packed_(packed) {}
-
-    void report_progress(uint32_t bytes) override {
-        meter_.report_progress(bytes);
-        since_release_ += bytes;
-        if (since_release_ >= release_interval) {
-            platform_.release_image_pages(packed_);
-            since_release_ = 0;
-        }
+    DecodingThread(ExtractionRun& run, const StoredStream& stream, ImagePipe& pipe)
+        : pipe_(pipe), feed_(run.platform, stream.offset, stream.packed_size) {
+        thread_ = run.platform.start_joinable_thread([&run, &pipe, this, size = stream.unpacked_size] {
+            run.unpack(feed_, size, pipe);
+            pipe.close();
+        });
     }
+    ~DecodingThread() {
+        pipe_.stop();
+        thread_.reset();
+    }
+    bool started() const { return thread_ != nullptr; }
 
 private:
-    static constexpr uint64_t release_interval = 4u << 20;
-    ProgressMeter& meter_;
-    Platform& platform_;
-    std::span<const uint8_t> packed_;
-    uint64_t since_release_ = 0;
+    ImagePipe& pipe_;
+    InstallerFeed feed_;
+    std::unique_ptr<JoinableThread> thread_;
 };
+
+WalkOutcome extract_streamed(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter) {
+    ImagePipe pipe(run.platform);
+    if (!pipe.ready()) return {WalkOutcome::other_layout, ""};
+    DecodingThread decoding(run, stream, pipe);
+    if (!decoding.started()) return {WalkOutcome::other_layout, ""};
+    ImageStream image(pipe, stream.unpacked_size, meter);
+    return walk_streamed_image(run, image, stream.unpacked_size, meter);
+}
+
+// The whole image copied out of the decoder's blocks, each reported to the
+// meter as it comes.
+class ImageInMemory final : public ImageOutput {
+public:
+    ImageInMemory(uint8_t* image, ProgressSink& meter) : next_(image), meter_(meter) {}
+    bool emit(const uint8_t* bytes, uint32_t n) override {
+        std::memcpy(next_, bytes, n);
+        next_ += n;
+        meter_.report_progress(n);
+        return true;
+    }
+    bool reuse(uint64_t) override { return true; }
+
+private:
+    uint8_t* next_;
+    ProgressSink& meter_;
+};
+
+struct FreeImage {
+    void operator()(uint8_t* image) const { std::free(image); }
+};
+using ImageBlock = std::unique_ptr<uint8_t, FreeImage>;
+
+WalkOutcome extract_whole(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter) {
+    // No more than the stream can fill from its own bytes is reserved: an
+    // image that claims more is damaged, whatever it holds.
+    if (run.image_path == ImagePath::streamed && stream.unpacked_size > max_unpacked_size(stream.packed_size))
+        return {WalkOutcome::corrupt, ""};
+    ImageBlock image(static_cast<uint8_t*>(run.allocate(stream.unpacked_size)));
+    if (!image) return {WalkOutcome::no_memory, ""};
+    InstallerFeed feed(run.platform, stream.offset, stream.packed_size);
+    ImageInMemory output(image.get(), meter);
+    run.unpack(feed, stream.unpacked_size, output);
+    return walk_whole_image(run, std::span<const uint8_t>(image.get(), stream.unpacked_size), meter);
+}
 
 }  // namespace
 
@@ -79,53 +123,35 @@ void* zeroed_image(size_t size) { return std::calloc(size == 0 ? 1 : size, 1); }
 
 void run_extraction_worker(ExtractionRun& run) {
     Platform& platform = run.platform;
+    StoredStream stream;
+    if (!find_stored_stream(platform, stream)) return fail_corrupt(run);
 
-    // The stored payload travels in the installer's own executable; without
-    // one, or with its range outside the file, there is nothing sound to unpack.
-    StoredPayload stored;
-    auto stored_bytes = find_stored_payload(platform.installer_image());
-    if (!stored_bytes || !parse_stored_payload(*stored_bytes, stored)) return fail_corrupt(run);
+    ProgressMeter meter(platform, stream.unpacked_size);
+    WalkOutcome outcome{WalkOutcome::other_layout, ""};
+    if (run.image_path == ImagePath::streamed) outcome = extract_streamed(run, stream, meter);
+    if (outcome.kind == WalkOutcome::other_layout) {
+        // Read again from the start, into a whole image.
+        ProgressMeter whole_meter(platform, stream.unpacked_size);
+        outcome = extract_whole(run, stream, whole_meter);
+    }
 
-    ProgressMeter meter(platform, stored.unpacked_size);
-
-    ImageBlock image(static_cast<uint8_t*>(run.allocate(stored.unpacked_size)));
-    if (!image) return fail(run, platform.load_string(IDS_NO_MEMORY));
-    std::span<const uint8_t> image_bytes(image.get(), stored.unpacked_size);
-
-    const uint8_t* packed = stored.packed_stream.data();
-    UnpackProgress unpack_progress(meter, platform, stored.packed_stream);
-    run.unpack(packed, packed + stored.packed_stream.size(), image.get(), image.get() + stored.unpacked_size,
-               unpack_progress);
-    platform.release_image_pages(stored.packed_stream);
-
-    ImageHeader header;
-    if (!validate_image_header(image_bytes, header)) return fail_corrupt(run);
-
-    DirectoryWalker walker(image_bytes, header);
-    DirectoryEntry entry;
-    for (;;) {
-        DirectoryWalker::Step step = walker.next(entry);
-        if (step == DirectoryWalker::Step::corrupt) return fail_corrupt(run);
-        if (step == DirectoryWalker::Step::end) break;
-
-        std::string full_path = full_path_of(run, entry.name);
-        if (full_path.empty()) return fail_corrupt(run);
-        if (!check_entry_data(image_bytes, header, entry)) return fail_corrupt(run);
-        if (!write_file(platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter))
-            return fail_copy(run, full_path);
-
-        if (run.entry_hook.entry_written(std::string(entry.name), full_path) == AfterEntry::stop_early) {
+    switch (outcome.kind) {
+        case WalkOutcome::corrupt:
+        case WalkOutcome::other_layout: return fail_corrupt(run);
+        case WalkOutcome::no_memory: return fail(run, platform.load_string(IDS_NO_MEMORY));
+        case WalkOutcome::copy_error:
+            return fail(run, platform.load_string(IDS_COPY_ERROR_HEAD) + outcome.full_path +
+                                 platform.load_string(IDS_COPY_ERROR_TAIL));
+        case WalkOutcome::stopped_early:
             run.status.exchange(extraction_succeeded);
-            image.reset();
             platform.end_dialog();
             platform.post_close();
             return;
-        }
+        case WalkOutcome::all_written:
+            run.status.exchange(extraction_succeeded);
+            platform.post_close();
+            return;
     }
-
-    run.status.exchange(extraction_succeeded);
-    image.reset();
-    platform.post_close();
 }
 
 }  // namespace lumo

@@ -4,32 +4,52 @@
 
 namespace lumo {
 
-bool write_file(Platform& platform, const std::string& staging_folder, const std::string& full_path,
-                const uint8_t* data, uint32_t size, ProgressSink& meter) {
-    const char separator = platform.separator();
+EntryFileWriter::EntryFileWriter(Platform& platform, const std::string& staging_folder,
+                                 const std::string& full_path, ProgressSink& meter)
+    : platform_(platform), staging_folder_(staging_folder), full_path_(full_path), meter_(meter),
+      file_(platform.create_file(full_path)) {}
+
+bool EntryFileWriter::write(const uint8_t* data, size_t size) {
+    while (file_ && size > 0) {
+        const uint32_t chunk = uint32_t(std::min<size_t>(write_chunk_size, size));
+        uint32_t written = 0;
+        if (!file_->write(data, chunk, written) || written != chunk) {
+            file_.reset();
+            break;
+        }
+        meter_.report_progress(chunk);
+        data += chunk;
+        size -= chunk;
+    }
+    return file_ != nullptr;
+}
+
+bool EntryFileWriter::finish() {
+    if (!file_) return false;
+    const char separator = platform_.separator();
     // The staging folder ends in a separator; cutting there names the
     // staging folder itself, the outermost folder the writer may create.
-    const size_t shortest_cut = staging_folder.empty() ? 0 : staging_folder.size() - 1;
-
-    std::string working = full_path;
-    std::unique_ptr<OutputFile> file;
-    while (!(file = platform.create_file(full_path))) {
-        size_t cut = working.rfind(separator);
-        if (cut == std::string::npos || cut < shortest_cut) return false;
+    const size_t shortest_cut = staging_folder_.empty() ? 0 : staging_folder_.size() - 1;
+    std::string working = full_path_;
+    while (!file_->finish()) {
+        const size_t cut = working.rfind(separator);
+        if (cut == std::string::npos || cut < shortest_cut) {
+            file_.reset();
+            return false;
+        }
         working.resize(cut);
         // A folder created: try the file again from the full path. Not
         // created: it is missing its own parent, so go one level further out.
-        if (platform.create_directory(working)) working = full_path;
+        if (platform_.create_directory(working)) working = full_path_;
     }
-
-    for (uint32_t offset = 0; offset < size;) {
-        uint32_t chunk = std::min(write_chunk_size, size - offset);
-        uint32_t written = 0;
-        if (!file->write(data + offset, chunk, written) || written != chunk) return false;
-        meter.report_progress(chunk);
-        offset += chunk;
-    }
+    file_.reset();
     return true;
+}
+
+bool write_file(Platform& platform, const std::string& staging_folder, const std::string& full_path,
+                const uint8_t* data, uint32_t size, ProgressSink& meter) {
+    EntryFileWriter file(platform, staging_folder, full_path, meter);
+    return file.write(data, size) && file.finish();
 }
 
 }  // namespace lumo

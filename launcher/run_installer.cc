@@ -13,11 +13,7 @@ int run_installer(Platform& platform) {
     SetupRecord setup_record;
     InstalledProduct installed_product;
     SetupEntryHandling entry_hook(platform, setup_record, installed_product);
-    return run_installer(platform, entry_hook,
-                         [](const uint8_t* packed_begin, const uint8_t* packed_end, uint8_t* image_begin,
-                            uint8_t* image_end, ProgressSink& meter) {
-                             unpack_stream(packed_begin, packed_end, image_begin, image_end, meter);
-                         });
+    return run_installer(platform, entry_hook, unpack_stream_to);
 }
 
 }  // namespace lumo

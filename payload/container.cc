@@ -13,8 +13,12 @@ uint32_t load_le32(const uint8_t* p) {
 
 // Ranges are added up in 64 bits, so that no offset and size from the image
 // can wrap around and pass a bound.
+bool inside(uint64_t image_size, uint64_t offset, uint64_t size) {
+    return offset <= image_size && size <= image_size - offset;
+}
+
 bool inside(std::span<const uint8_t> image, uint64_t offset, uint64_t size) {
-    return offset <= image.size() && size <= image.size() - offset;
+    return inside(uint64_t(image.size()), offset, size);
 }
 
 }  // namespace
@@ -29,26 +33,38 @@ bool parse_stored_payload(std::span<const uint8_t> bytes, StoredPayload& payload
     return true;
 }
 
-bool validate_image_header(std::span<const uint8_t> image, ImageHeader& header) {
-    if (image.size() < image_header_size) return false;
-    const uint8_t* h = image.data();
+bool read_image_header(std::span<const uint8_t, image_header_size> bytes, uint64_t image_size,
+                       ImageHeader& header) {
+    const uint8_t* h = bytes.data();
     if (std::memcmp(h + image_signature_offset, image_signature, image_signature_size) != 0)
         return false;
     if (container_checksum(h + 4, image_header_size - 4) != load_le32(h)) return false;
 
     header.directory_length = load_le32(h + directory_length_offset);
     header.directory_offset = load_le32(h + directory_offset_offset);
+    header.directory_checksum = load_le32(h + directory_checksum_offset);
     header.data_end = load_le32(h + data_end_offset);
-    if (!inside(image, header.directory_offset, header.directory_length)) return false;
-    return container_checksum(h + header.directory_offset, header.directory_length) ==
-           load_le32(h + directory_checksum_offset);
+    return inside(image_size, header.directory_offset, header.directory_length);
+}
+
+bool directory_checksum_matches(std::span<const uint8_t> directory, const ImageHeader& header) {
+    return container_checksum(directory.data(), directory.size()) == header.directory_checksum;
+}
+
+bool validate_image_header(std::span<const uint8_t> image, ImageHeader& header) {
+    if (image.size() < image_header_size) return false;
+    if (!read_image_header(image.first<image_header_size>(), image.size(), header)) return false;
+    return directory_checksum_matches(image.subspan(header.directory_offset, header.directory_length), header);
+}
+
+bool entry_data_in_bounds(uint64_t image_size, const ImageHeader& header, const DirectoryEntry& entry) {
+    const uint64_t end = uint64_t(entry.data_offset) + entry.data_size;
+    return end <= header.data_end && inside(image_size, entry.data_offset, entry.data_size);
 }
 
 bool check_entry_data(std::span<const uint8_t> image, const ImageHeader& header,
                       DirectoryEntry& entry) {
-    const uint64_t end = uint64_t(entry.data_offset) + entry.data_size;
-    if (end > header.data_end) return false;
-    if (!inside(image, entry.data_offset, entry.data_size)) return false;
+    if (!entry_data_in_bounds(image.size(), header, entry)) return false;
     const auto data = image.subspan(entry.data_offset, entry.data_size);
     if (container_checksum(data.data(), data.size()) != entry.data_checksum) return false;
     entry.data = data;

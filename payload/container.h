@@ -65,6 +65,7 @@ bool parse_stored_payload(std::span<const uint8_t> bytes, StoredPayload& payload
 struct ImageHeader {
     uint32_t directory_length = 0;
     uint32_t directory_offset = 0;
+    uint32_t directory_checksum = 0;
     uint32_t data_end = 0;
 };
 
@@ -72,6 +73,14 @@ struct ImageHeader {
 // directory checksum. An image too short for its header, or whose directory
 // range leaves the image, fails too.
 bool validate_image_header(std::span<const uint8_t> image, ImageHeader& header);
+
+// The same checks a piece at a time, for a reader that has the image's
+// first image_header_size bytes before the rest: signature and header
+// checksum, and the directory's range inside an image of `image_size`
+// bytes; then the directory's checksum, once its bytes are there.
+bool read_image_header(std::span<const uint8_t, image_header_size> bytes, uint64_t image_size,
+                       ImageHeader& header);
+bool directory_checksum_matches(std::span<const uint8_t> directory, const ImageHeader& header);
 
 // One file of the directory.
 struct DirectoryEntry {
@@ -87,6 +96,10 @@ struct DirectoryEntry {
 bool check_entry_data(std::span<const uint8_t> image, const ImageHeader& header,
                       DirectoryEntry& entry);
 
+// The first of those checks alone: the entry's data range ends at or
+// before data end and inside an image of `image_size` bytes.
+bool entry_data_in_bounds(uint64_t image_size, const ImageHeader& header, const DirectoryEntry& entry);
+
 // Walks the directory entry by entry. Each entry's fixed part and name are
 // checked to lie inside the image just before they are read; its data is
 // left to check_entry_data, so that a caller can act on the name first.
@@ -95,6 +108,9 @@ public:
     enum class Step { entry, end, corrupt };
 
     DirectoryWalker(std::span<const uint8_t> image, const ImageHeader& header);
+    // Over the directory's bytes alone, from their start: an entry that
+    // leaves them counts as corrupt.
+    explicit DirectoryWalker(std::span<const uint8_t> directory) : image_(directory), position_(0) {}
 
     // `entry` on an entry (name and fields set, data not yet checked); `end`
     // at the terminating entry; `corrupt` when the entry leaves the image.

@@ -18,8 +18,9 @@ public:
     virtual bool emit(const uint8_t* bytes, uint32_t n) = 0;
 
     // The decoder is about to write over the bytes it emitted for image
-    // positions below `position`: returns once nobody reads them any more.
-    // False when no more of the image is wanted.
+    // positions below `position` (or, at its end, to free them): returns
+    // once nobody reads them any more. False when no more of the image is
+    // wanted.
     virtual bool reuse(uint64_t position) = 0;
 };
 

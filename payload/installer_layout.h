@@ -40,6 +40,15 @@ struct StoredPayloadLocation {
     uint64_t trailer_offset = 0;
 };
 
+// An installer file read at offsets, for readers that never hold the whole
+// of it: its size, and `n` bytes at `offset` (false unless all were read).
+class InstallerFile {
+public:
+    virtual ~InstallerFile() = default;
+    virtual uint64_t size() = 0;
+    virtual bool read(uint64_t offset, uint8_t* destination, size_t n) = 0;
+};
+
 // The certificate table of a signed PE file, as its security directory
 // (data directory 4) names it; the directory's "address" is a file offset.
 // Nothing for a file that is not a PE image, is not signed, or names a
@@ -50,12 +59,14 @@ struct CertificateTable {
     uint64_t directory_entry = 0;  // file offset of the security directory's 8 bytes
 };
 std::optional<CertificateTable> pe_certificate_table(std::span<const uint8_t> file);
+std::optional<CertificateTable> pe_certificate_table(InstallerFile& file);
 
 // Finds the trailer (right before a certificate table, when the file has
 // one) and checks that the stored payload it names lies inside the file,
 // ends at or before the trailer, and that its packed size field agrees with
 // its length. Nothing when the file carries no valid payload.
 std::optional<StoredPayloadLocation> locate_stored_payload(std::span<const uint8_t> file);
+std::optional<StoredPayloadLocation> locate_stored_payload(InstallerFile& file);
 
 // The stored payload (header and packed stream) of an installer file.
 std::optional<std::span<const uint8_t>> find_stored_payload(std::span<const uint8_t> file);

@@ -589,6 +589,8 @@ StreamedImage unpack_stream_fast_to(PackedFeed& feed, uint64_t image_size, Image
     if (decoder != nullptr) {
         if (history != nullptr) std::memcpy(buffer, history, window_size);
         result = decoder->run(feed);
+        // The buffer goes: whoever reads the blocks must be done with them.
+        output.reuse(result.emitted);
     }
     decoder.reset();
     std::free(buffer);

@@ -14,7 +14,9 @@
 //
 // Threads: the dialog calls (run_progress_dialog) run on the user-interface
 // thread; set_progress, message_box, end_dialog, post_close and the file and
-// product calls may come from the worker thread.
+// product calls may come from the worker thread. The worker reads the
+// installer's own file from a thread of its own that decodes beside it
+// (read_installer); signals pass between the two.
 #pragma once
 
 #include <cstdint>
@@ -42,14 +44,36 @@ public:
     virtual bool next(FoundEntry& entry) = 0;
 };
 
-// A file opened for writing (CreateFileA with CREATE_ALWAYS); closed when
-// destroyed.
+// A file being written for a path below the staging folder. Until it is
+// finished it lies in the staging folder under a name of its own, so that
+// nothing appears under the path before all of it is there and checked;
+// a file that is never finished is removed when destroyed.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;
     // WriteFile: false when the write failed; `written` holds the bytes that
     // went out either way.
     virtual bool write(const uint8_t* data, uint32_t size, uint32_t& written) = 0;
+    // Gives the file its path. A file already there is replaced, never
+    // written in place; a link, a folder or a read-only file in its place,
+    // or a missing folder on the way, make it fail (the writer then makes
+    // the folder and asks again).
+    virtual bool finish() = 0;
+};
+
+// A thread that can be waited for; waited for when destroyed.
+class JoinableThread {
+public:
+    virtual ~JoinableThread() = default;
+};
+
+// A signal that one thread gives and another waits for (an auto-reset
+// event): given before the wait, the wait returns at once.
+class Signal {
+public:
+    virtual ~Signal() = default;
+    virtual void give() = 0;
+    virtual void wait() = 0;
 };
 
 // What the update check needs of a file's version information.
@@ -92,13 +116,12 @@ public:
     // that was verified, whatever its path names later, and never through a
     // link inside it. Unless the answer is ready they all fail below it.
     virtual StagingCheck prepare_staging_folder(const std::string& folder) = 0;
-    // The installer's own executable, read-only; empty when it cannot be read.
-    virtual std::span<const uint8_t> installer_image() = 0;
-    // `bytes`, a part of installer_image() that has been read, may leave
-    // memory: touched again, it is read back from the executable. Lets the
-    // packed stream give way while the image is unpacked; platforms that
-    // keep the pages do nothing.
-    virtual void release_image_pages(std::span<const uint8_t> bytes) { (void)bytes; }
+    // The installer's own executable, opened for reading when first asked
+    // and read a piece at a time, never mapped or copied whole: its size (0
+    // when it cannot be read), and `size` bytes at `offset` (false unless
+    // all of them could be read).
+    virtual uint64_t installer_size() = 0;
+    virtual bool read_installer(uint64_t offset, uint8_t* destination, size_t size) = 0;
     // CreateProcessA: starts `command_line` (the quoted program path) shown
     // normally with `current_folder` as its current directory, not waited for.
     // `program_path` is the same program unquoted.
@@ -114,10 +137,8 @@ public:
     virtual bool remove_directory(const std::string& path) = 0;  // RemoveDirectoryA
 
     // --- Files ---------------------------------------------------------------
-    // CreateFileA for writing, CREATE_ALWAYS, sequential-scan hint; null on
-    // failure. A file already there is replaced by a new one, never written
-    // in place (another name of it elsewhere stays as it was); a link, a
-    // folder or a read-only file in its place make the call fail.
+    // A new file for `path`, below the staging folder, with the
+    // sequential-scan hint; null on failure. It gets its path when finished.
     virtual std::unique_ptr<OutputFile> create_file(const std::string& path) = 0;
     // GetFileAttributesA succeeds: the path names an existing file or folder.
     virtual bool path_exists(const std::string& path) = 0;
@@ -142,6 +163,10 @@ public:
     virtual void post_close() = 0;
     // CreateThread: runs `body` on a new thread; the handle is not kept.
     virtual void start_thread(std::function<void()> body) = 0;
+    // The same, kept to be waited for; null when no thread could be made.
+    virtual std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) = 0;
+    // CreateEvent (auto-reset); null when none could be made.
+    virtual std::unique_ptr<Signal> create_signal() = 0;
 
     // --- The installed product -------------------------------------------------
     // GetVersion: the lowest byte is the system's major version.

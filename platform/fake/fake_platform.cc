@@ -1,6 +1,8 @@
 #include "platform/fake/fake_platform.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <thread>
 
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
@@ -24,24 +26,78 @@ private:
 
 }  // namespace
 
+// A file's bytes are held apart until it is finished, as under a name of
+// its own; only then does it appear under its path.
 class FakeOutputFile final : public OutputFile {
 public:
     FakeOutputFile(FakePlatform& platform, std::string path) : platform_(platform), path_(std::move(path)) {}
-    ~FakeOutputFile() override { platform_.record("close " + path_); }
+    ~FakeOutputFile() override {
+        if (!finished_) platform_.disk_space += content_.size();  // the unfinished file is removed
+        platform_.record("close " + path_);
+    }
 
     bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
         uint32_t room = uint32_t(std::min<uint64_t>(size, platform_.disk_space));
-        platform_.files[path_].append(reinterpret_cast<const char*>(data), room);
+        content_.append(reinterpret_cast<const char*>(data), room);
         platform_.disk_space -= room;
         written = room;
         platform_.record("write " + path_ + " " + std::to_string(room));
         return room == size;
     }
 
+    bool finish() override {
+        // A link in the file's place is not written through.
+        const bool ok = platform_.directories.count(platform_.parent_of(path_)) && !platform_.directories.count(path_) &&
+                        !platform_.read_only.count(path_) && !platform_.links.count(path_) &&
+                        !platform_.beyond_reach(path_);
+        platform_.record("finish " + path_ + (ok ? "" : " failed"));
+        if (ok) {
+            platform_.files[path_] = std::move(content_);
+            finished_ = true;
+        }
+        return ok;
+    }
+
 private:
     FakePlatform& platform_;
     std::string path_;
+    std::string content_;
+    bool finished_ = false;
 };
+
+namespace {
+
+class FakeThread final : public JoinableThread {
+public:
+    explicit FakeThread(std::function<void()> body) : thread_(std::move(body)) {}
+    ~FakeThread() override { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+class FakeSignal final : public Signal {
+public:
+    void give() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            given_ = true;
+        }
+        wakeup_.notify_one();
+    }
+    void wait() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wakeup_.wait(lock, [this] { return given_; });
+        given_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wakeup_;
+    bool given_ = false;
+};
+
+}  // namespace
 
 FakePlatform::FakePlatform(char separator) : sep_(separator) { add_directory("/tmp"); }
 
@@ -155,14 +211,26 @@ bool FakePlatform::remove_directory(const std::string& path) {
 }
 
 std::unique_ptr<OutputFile> FakePlatform::create_file(const std::string& path) {
-    // A link in the file's place is not written through.
-    bool ok = directories.count(parent_of(path)) && !directories.count(path) && !read_only.count(path) &&
-              !links.count(path) && !beyond_reach(path);
+    // Made apart in the staging folder, which must be usable.
+    const bool ok = !beyond_reach(path);
     record(std::string("create_file ") + path + (ok ? "" : " failed"));
     if (!ok) return nullptr;
-    files[path].clear();
     return std::make_unique<FakeOutputFile>(*this, path);
 }
+
+uint64_t FakePlatform::installer_size() { return image.size(); }
+
+bool FakePlatform::read_installer(uint64_t offset, uint8_t* destination, size_t size) {
+    if (offset > image.size() || size > image.size() - offset) return false;
+    std::copy_n(image.data() + offset, size, destination);
+    return true;
+}
+
+std::unique_ptr<JoinableThread> FakePlatform::start_joinable_thread(std::function<void()> body) {
+    return std::make_unique<FakeThread>(std::move(body));
+}
+
+std::unique_ptr<Signal> FakePlatform::create_signal() { return std::make_unique<FakeSignal>(); }
 
 bool FakePlatform::path_exists(const std::string& path) {
     return files.count(path) || directories.count(trimmed(path)) || existing_paths.count(path);

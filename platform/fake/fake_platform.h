@@ -53,7 +53,8 @@ public:
     std::string temp_folder() override { return temp; }
     bool create_directory(const std::string& path) override;
     StagingCheck prepare_staging_folder(const std::string& folder) override;
-    std::span<const uint8_t> installer_image() override { return image; }
+    uint64_t installer_size() override;
+    bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override;
     void start_program(const std::string& command_line, const std::string& program_path,
                        const std::string& current_folder) override;
     std::unique_ptr<FolderSearch> find_first(const std::string& pattern, FoundEntry& first) override;
@@ -70,6 +71,8 @@ public:
     void end_dialog() override;
     void post_close() override;
     void start_thread(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override;
+    std::unique_ptr<Signal> create_signal() override;
     uint32_t system_version() override { return version; }
     std::string read_profile_string(const std::string& section, const std::string& key, uint32_t capacity,
                                     const std::string& file) override;

@@ -3,7 +3,6 @@
 // folder every call goes through the folder that the check holds.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,10 +48,20 @@ private:
     DIR* dir_;
 };
 
+}  // namespace
+
+// A file written under a name of its own in the staging folder, renamed
+// into its place when finished; the staging folder is closed to others, so
+// the name need not be hidden, only new.
 class PosixOutputFile final : public OutputFile {
 public:
-    explicit PosixOutputFile(int fd) : fd_(fd) {}
-    ~PosixOutputFile() override { close(fd_); }
+    PosixOutputFile(HeldFolder& staging, UniqueFd folder, int fd, std::string temporary, std::string path)
+        : staging_(staging), folder_(std::move(folder)), fd_(fd), temporary_(std::move(temporary)),
+          path_(std::move(path)) {}
+    ~PosixOutputFile() override {
+        close(fd_);
+        if (!finished_) unlinkat(folder_.get(), temporary_.c_str(), 0);
+    }
 
     bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
         written = 0;
@@ -65,11 +74,29 @@ public:
         return true;
     }
 
-private:
-    int fd_;
-};
+    bool finish() override {
+        std::string name;
+        const int folder = staging_.locate(path_, Walk::ours, name);
+        if (folder < 0) return false;
+        // A link is replaced by nothing, nor a folder or a read-only file;
+        // a file there is replaced whole, so that another (hard) link to it
+        // never changes.
+        struct stat st;
+        if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode) || is_read_only_file(st)))
+            return false;
+        finished_ = renameat(folder_.get(), temporary_.c_str(), folder, name.c_str()) == 0;
+        return finished_;
+    }
 
-}  // namespace
+private:
+    HeldFolder& staging_;
+    UniqueFd folder_;  // where the file was made: the staging folder
+    int fd_;
+    std::string temporary_;
+    std::string path_;
+    bool finished_ = false;
+};
 
 std::string PosixPlatform::native_entry_name(const std::string& entry_name) const {
     std::string name = cp1252_to_utf8(entry_name);
@@ -96,33 +123,32 @@ bool PosixPlatform::create_directory(const std::string& path) {
     return folder >= 0 && mkdirat(folder, name.c_str(), 0700) == 0;
 }
 
-std::span<const uint8_t> PosixPlatform::installer_image() {
-    if (image_) return {image_, image_size_};
-    int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > 0) {
-        void* mapped = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped != MAP_FAILED) {
-            image_ = static_cast<const uint8_t*>(mapped);
-            image_size_ = size_t(st.st_size);
+uint64_t PosixPlatform::installer_size() {
+    if (!image_opened_) {
+        image_opened_ = true;
+        image_ = UniqueFd(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+        struct stat st;
+        if (image_ && fstat(image_.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            image_size_ = uint64_t(st.st_size);
+            posix_fadvise(image_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         }
     }
-    close(fd);
-    return {image_, image_size_};
+    return image_size_;
 }
 
-void PosixPlatform::release_image_pages(std::span<const uint8_t> bytes) {
-    const uint8_t* begin = bytes.data();
-    const uint8_t* end = begin + bytes.size();
-    if (!image_ || begin < image_ || end > image_ + image_size_ || begin >= end) return;
-    // Whole pages only, and only those inside the range: the executable is
-    // mapped private and never written, so a dropped page is read back from
-    // the file unchanged when it is touched again.
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    uintptr_t first = (uintptr_t(begin) + page - 1) & ~(page - 1);
-    uintptr_t last = uintptr_t(end) & ~(page - 1);
-    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+// Read, not mapped: a file cut short while it is read ends the stream
+// there, where a mapped page would end the process.
+bool PosixPlatform::read_installer(uint64_t offset, uint8_t* destination, size_t size) {
+    if (offset > installer_size() || size > image_size_ - offset) return false;
+    while (size > 0) {
+        const ssize_t n = pread(image_.get(), destination, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        destination += n;
+        offset += uint64_t(n);
+        size -= size_t(n);
+    }
+    return true;
 }
 
 std::unique_ptr<FolderSearch> PosixPlatform::find_first(const std::string& pattern, FoundEntry& first) {
@@ -170,21 +196,29 @@ bool PosixPlatform::remove_directory(const std::string& path) {
 }
 
 std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) {
-    std::string name;
-    const int folder = staging_.locate(path, Walk::ours, name);
-    if (folder < 0) return nullptr;
-    constexpr int create_new = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = openat(folder, name.c_str(), create_new, 0666);
-    struct stat st;
-    if (fd < 0 && errno == EEXIST && fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        // A link is never written through; a file there is replaced by a
-        // new one, so that another (hard) link to it never changes.
-        if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode) || is_read_only_file(st)) return nullptr;
-        if (unlinkat(folder, name.c_str(), 0) == 0) fd = openat(folder, name.c_str(), create_new, 0666);
+    // Made in the staging folder, so that no folder on the file's way is
+    // made before the file is finished; a path outside it (the platform's
+    // tests write there) beside its place.
+    int place = staging_.fd();
+    if (!staging_.holds(path)) {
+        std::string name;
+        place = staging_.locate(path, Walk::ours, name);
     }
-    if (fd < 0) return nullptr;
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<PosixOutputFile>(fd);
+    if (place < 0) return nullptr;
+    UniqueFd folder(fcntl(place, F_DUPFD_CLOEXEC, 0));
+    constexpr int create_new = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    // A name of its own: one that no entry written so far has taken.
+    static unsigned counter = 0;
+    for (int tries = 0; folder && tries < 100; ++tries) {
+        std::string temporary = ".Lumo-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".partial";
+        const int fd = openat(folder.get(), temporary.c_str(), create_new, 0666);
+        if (fd >= 0) {
+            posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+            return std::make_unique<PosixOutputFile>(staging_, std::move(folder), fd, std::move(temporary), path);
+        }
+        if (errno != EEXIST) return nullptr;
+    }
+    return nullptr;
 }
 
 bool PosixPlatform::path_exists(const std::string& path) {

@@ -8,6 +8,7 @@
 //   held_folder.cc      the held staging folder and the walk below it
 //   posix_files.cc      files and folders, own executable
 //   posix_process.cc    threads and starting the setup program
+//   posix_threads.cc    threads waited for, and signals between them
 //   posix_terminal.cc   the progress dialog and message boxes on the terminal
 //   posix_strings.cc    the string table and the user's language
 //   posix_product.cc    registry, profile and version information of a Wine prefix
@@ -35,8 +36,8 @@ public:
     std::string temp_folder() override;
     bool create_directory(const std::string& path) override;
     StagingCheck prepare_staging_folder(const std::string& folder) override;
-    std::span<const uint8_t> installer_image() override;
-    void release_image_pages(std::span<const uint8_t> bytes) override;
+    uint64_t installer_size() override;
+    bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override;
     void start_program(const std::string& command_line, const std::string& program_path,
                        const std::string& current_folder) override;
 
@@ -56,6 +57,8 @@ public:
     void end_dialog() override;
     void post_close() override;
     void start_thread(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override;
+    std::unique_ptr<Signal> create_signal() override;
 
     uint32_t system_version() override;
     std::string read_profile_string(const std::string& section, const std::string& key, uint32_t capacity,
@@ -69,9 +72,12 @@ private:
     // The staging folder as checked, for the rest of the run (posix_staging.cc).
     HeldFolder staging_;
 
-    // The own executable, mapped read-only (posix_files.cc).
-    const uint8_t* image_ = nullptr;
-    size_t image_size_ = 0;
+    // The own executable, open for reading (posix_files.cc).
+    UniqueFd image_;
+    uint64_t image_size_ = 0;
+    bool image_opened_ = false;
+
+    friend class PosixOutputFile;
 
     // The dialog's state, shared by the UI thread and the worker (posix_terminal.cc).
     std::mutex dialog_mutex_;

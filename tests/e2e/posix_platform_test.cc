@@ -76,8 +76,25 @@ TEST(PosixFiles, SearchReportsLinksAsLinks) {
     EXPECT_FALSE(platform.find_first((dir / "folder_link" / "*.*").string(), entry)) << "never searched through a link";
 }
 
+std::unique_ptr<OutputFile> written_file(PosixPlatform& platform, const fs::path& path, const std::string& content) {
+    auto file = platform.create_file(path.string());
+    uint32_t written = 0;
+    if (file) {
+        EXPECT_TRUE(file->write(reinterpret_cast<const uint8_t*>(content.data()), uint32_t(content.size()), written));
+    }
+    return file;
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A file without write permission plays the read-only file: neither replaced
-// nor deleted, even for root; a link in a file's place is never written through.
+// nor deleted, even for root; a link in a file's place is never written
+// through. A file that cannot be given its path leaves nothing behind.
 TEST(PosixFiles, ReadOnlyFilesAndLinksAreNotWrittenThrough) {
     ScratchFolder scratch;
     fs::path dir = scratch.path();
@@ -85,20 +102,25 @@ TEST(PosixFiles, ReadOnlyFilesAndLinksAreNotWrittenThrough) {
     write_file(dir / "target", "target");
     fs::create_symlink(dir / "target", dir / "link");
     PosixPlatform platform;
-    EXPECT_FALSE(platform.create_file((dir / "locked").string()));
+    EXPECT_FALSE(written_file(platform, dir / "locked", "new")->finish());
     EXPECT_FALSE(platform.delete_file((dir / "locked").string()));
-    EXPECT_FALSE(platform.create_file((dir / "link").string()));
+    EXPECT_FALSE(written_file(platform, dir / "link", "new")->finish());
     EXPECT_EQ(read_file(dir / "target"), "target");
+    EXPECT_EQ(read_file(dir / "locked"), "old");
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"link", "locked", "target"}));
     EXPECT_TRUE(platform.delete_file((dir / "link").string()));
     EXPECT_TRUE(fs::exists(dir / "target"));
 
-    auto file = platform.create_file((dir / "new").string());
+    auto file = written_file(platform, dir / "new", "abc");
     ASSERT_TRUE(file);
-    uint32_t written = 0;
-    EXPECT_TRUE(file->write(reinterpret_cast<const uint8_t*>("abc"), 3, written));
-    EXPECT_EQ(written, 3u);
+    EXPECT_FALSE(fs::exists(dir / "new")) << "nothing under the path before the file is finished";
+    EXPECT_TRUE(file->finish());
     file.reset();
     EXPECT_EQ(read_file(dir / "new"), "abc");
+
+    // Never finished: removed.
+    written_file(platform, dir / "dropped", "abc").reset();
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"locked", "new", "target"}));
 }
 
 TEST(PosixFiles, StagingFolderIsCreatedPrivateAndRefusedWhenNotOurs) {
@@ -166,10 +188,9 @@ TEST(PosixFiles, StagingFolderIsHeldWhateverItsPathNamesLater) {
     fs::create_directory_symlink(elsewhere, staging);
 
     ASSERT_TRUE(platform.create_directory((staging / "sub").string()));
-    auto file = platform.create_file((staging / "sub" / "a.txt").string());
+    auto file = written_file(platform, staging / "sub" / "a.txt", "new");
     ASSERT_TRUE(file);
-    uint32_t written = 0;
-    EXPECT_TRUE(file->write(reinterpret_cast<const uint8_t*>("new"), 3, written));
+    EXPECT_TRUE(file->finish());
     file.reset();
     EXPECT_EQ(read_file(held / "sub" / "a.txt"), "new");
     EXPECT_TRUE(fs::is_empty(elsewhere));
@@ -186,9 +207,10 @@ TEST(PosixFiles, StagingFolderIsHeldWhateverItsPathNamesLater) {
 
     // Below the held folder a link is never walked through, for a file or a search.
     fs::create_directory_symlink(elsewhere, held / "inner");
-    EXPECT_FALSE(platform.create_file((staging / "inner" / "b.txt").string()));
+    EXPECT_FALSE(written_file(platform, staging / "inner" / "b.txt", "b")->finish());
     EXPECT_FALSE(platform.find_first((staging / "inner" / "*.*").string(), entry));
     EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_EQ(names_in(held), std::vector<std::string>{"inner"}) << "the unfinished file is gone";
 }
 
 // A file that is there is replaced, never written in place: another name of
@@ -200,10 +222,9 @@ TEST(PosixFiles, ExistingFileIsReplacedNotRewritten) {
     fs::create_hard_link(scratch.path() / "outside.txt", scratch.path() / "Lumo.40" / "a.txt");
     PosixPlatform platform;
     ASSERT_EQ(platform.prepare_staging_folder((scratch.path() / "Lumo.40/").string()), StagingCheck::ready);
-    auto file = platform.create_file((scratch.path() / "Lumo.40" / "a.txt").string());
+    auto file = written_file(platform, scratch.path() / "Lumo.40" / "a.txt", "new");
     ASSERT_TRUE(file);
-    uint32_t written = 0;
-    file->write(reinterpret_cast<const uint8_t*>("new"), 3, written);
+    EXPECT_TRUE(file->finish());
     file.reset();
     EXPECT_EQ(read_file(scratch.path() / "Lumo.40" / "a.txt"), "new");
     EXPECT_EQ(read_file(scratch.path() / "outside.txt"), "outside");
@@ -316,20 +337,18 @@ TEST(PosixProcess, WineIsFoundOnlyInAbsoluteFoldersOfPath) {
     setenv("PATH", path.c_str(), 1);
 }
 
-TEST(PosixProcess, InstallerImageIsTheOwnExecutable) {
+TEST(PosixProcess, InstallerFileIsTheOwnExecutableReadAtOffsets) {
     PosixPlatform platform;
-    auto image = platform.installer_image();
-    ASSERT_GE(image.size(), 4u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data()), 4), "\x7f" "ELF");
-    EXPECT_EQ(platform.installer_image().data(), image.data()) << "mapped once";
-
-    // Pages given back are read again from the file, unchanged.
-    std::vector<uint8_t> before(image.begin(), image.end());
-    platform.release_image_pages(image.subspan(1000, image.size() - 2000));
-    platform.release_image_pages(image);
-    EXPECT_TRUE(std::equal(before.begin(), before.end(), image.begin()));
-    uint8_t outside[16] = {};
-    platform.release_image_pages(std::span<const uint8_t>(outside));  // not ours: left alone
+    const std::string own = read_file("/proc/self/exe");
+    ASSERT_EQ(platform.installer_size(), own.size());
+    uint8_t start[4] = {};
+    ASSERT_TRUE(platform.read_installer(0, start, 4));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(start), 4), "\x7f" "ELF");
+    std::vector<uint8_t> tail(100);
+    ASSERT_TRUE(platform.read_installer(own.size() - 100, tail.data(), 100));
+    EXPECT_EQ(std::string(tail.begin(), tail.end()), own.substr(own.size() - 100));
+    EXPECT_FALSE(platform.read_installer(own.size() - 99, tail.data(), 100)) << "past the end";
+    EXPECT_FALSE(platform.read_installer(uint64_t(1) << 40, tail.data(), 1));
 }
 
 }  // namespace

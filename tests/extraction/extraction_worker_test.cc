@@ -35,8 +35,11 @@ public:
         FakePlatform::end_dialog();
     }
 
-    std::vector<std::span<const uint8_t>> released;
-    void release_image_pages(std::span<const uint8_t> bytes) override { released.push_back(bytes); }
+    std::vector<std::pair<uint64_t, size_t>> reads;  // offset and size of every read of the installer
+    bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override {
+        reads.emplace_back(offset, size);
+        return FakePlatform::read_installer(offset, destination, size);
+    }
 };
 
 class StopAfter final : public EntryHook {
@@ -52,11 +55,14 @@ private:
     std::string name_;
 };
 
-class WorkerTest : public ::testing::Test {
+// Every case runs both ways the worker reads the image: streamed, and
+// whole, which must give the same files, messages and order of effects.
+class WorkerTest : public ::testing::TestWithParam<ImagePath> {
 protected:
     int32_t run_worker(EntryHook& hook) {
         ExtractionRun run{*fake, staging, hook, test::copy_as_decoder};
         if (allocate) run.allocate = allocate;
+        run.image_path = GetParam();
         fake->status = &run.status;
         run_extraction_worker(run);
         return run.status.load();
@@ -68,6 +74,10 @@ protected:
     int32_t run_with_files(const std::vector<ImageFile>& files) {
         fake->image = test::installer_with_image(build_image(files).bytes);
         return run_worker();
+    }
+    int line_index(const std::string& line) const {
+        const auto at = std::find(fake->log.begin(), fake->log.end(), line);
+        return at == fake->log.end() ? -1 : int(at - fake->log.begin());
     }
     int count(const std::string& prefix) const {
         int n = 0;
@@ -94,20 +104,35 @@ protected:
     AllocateFunction allocate = nullptr;
 };
 
-TEST_F(WorkerTest, WritesEveryFileCreatingTheStagingFolderWithTheFirstAndClosesTheDialog) {
+TEST_P(WorkerTest, WritesEveryFileCreatingTheStagingFolderWithTheFirstAndClosesTheDialog) {
     int32_t status = run_with_files({{"a.txt", "alpha"}, {"b.txt", std::string(200000, 'b')}, {"empty", ""}});
     EXPECT_EQ(status, extraction_succeeded);
     EXPECT_EQ(fake->files[staging + "a.txt"], "alpha");
     EXPECT_EQ(fake->files[staging + "b.txt"], std::string(200000, 'b'));
     EXPECT_TRUE(fake->files.count(staging + "empty"));
 
-    // The first file finds no staging folder: one failed try, the folder, the file.
-    EXPECT_EQ(fake->log_index("create_file " + staging + "a.txt failed"), fake->log_index("create_file"));
-    EXPECT_LT(fake->log_index("create_directory /tmp/Lumo.40"), fake->log_index("write " + staging + "a.txt"));
+    // The first file finds no staging folder: written apart, it cannot be
+    // given its path; the folder is made, then the file named.
+    EXPECT_LT(fake->log_index("write " + staging + "a.txt"), fake->log_index("finish " + staging + "a.txt failed"));
+    EXPECT_LT(fake->log_index("finish " + staging + "a.txt failed"), fake->log_index("create_directory /tmp/Lumo.40"));
+    EXPECT_LT(fake->log_index("create_directory /tmp/Lumo.40"), line_index("finish " + staging + "a.txt"));
 
-    // 200000 bytes go out in chunks of at most 64 KiB: three full, one rest.
-    EXPECT_EQ(count("write " + staging + "b.txt 65536"), 3);
-    EXPECT_TRUE(fake->logged("write " + staging + "b.txt " + std::to_string(200000 - 3 * 65536)));
+    // 200000 bytes go out in chunks of at most 64 KiB: from a whole image
+    // three full and one rest; streamed, a chunk also ends where a block
+    // of the decoder's output does.
+    uint64_t written = 0;
+    for (const auto& line : fake->log) {
+        const std::string prefix = "write " + staging + "b.txt ";
+        if (line.compare(0, prefix.size(), prefix) != 0) continue;
+        const uint64_t chunk = std::stoull(line.substr(prefix.size()));
+        EXPECT_LE(chunk, 65536u);
+        written += chunk;
+    }
+    EXPECT_EQ(written, 200000u);
+    if (GetParam() == ImagePath::whole) {
+        EXPECT_EQ(count("write " + staging + "b.txt 65536"), 3);
+        EXPECT_TRUE(fake->logged("write " + staging + "b.txt " + std::to_string(200000 - 3 * 65536)));
+    }
     EXPECT_EQ(count("write " + staging + "empty"), 0);  // an empty file gets no write
 
     // Success: status 1 and a posted close, no EndDialog from the worker.
@@ -116,34 +141,41 @@ TEST_F(WorkerTest, WritesEveryFileCreatingTheStagingFolderWithTheFirstAndClosesT
     EXPECT_EQ(count("message_box"), 0);
 }
 
-// The packed stream is given back while the image fills, every 4 MiB of
-// output and once at the end, and nothing but the packed stream.
-TEST_F(WorkerTest, PackedStreamPagesAreReleasedAsTheImageFills) {
+// The installer's own file is read a piece at a time, never whole: its
+// layout from a few small reads, then the packed stream in order.
+TEST_P(WorkerTest, TheInstallerIsReadInPiecesNeverWhole) {
     ASSERT_EQ(run_with_files({{"big", std::string(9u << 20, 'b')}}), extraction_succeeded);
-    const auto installer = std::span<const uint8_t>(fake->image);
-    const size_t packed_offset = 100 + 8;  // the stub's bytes, then the stored payload header
-    ASSERT_EQ(fake->released.size(), 3u);
-    for (const auto& range : fake->released) {
-        EXPECT_EQ(range.data(), installer.data() + packed_offset);
-        EXPECT_EQ(range.size(), test::get_le32(fake->image, 100));
+    EXPECT_EQ(fake->files[staging + "big"], std::string(9u << 20, 'b'));
+    const uint64_t packed_offset = 100 + 8;  // the stub's bytes, then the stored payload header
+    const uint64_t packed_size = test::get_le32(fake->image, 100);
+    uint64_t next = packed_offset, largest = 0;
+    for (const auto& [offset, size] : fake->reads) {
+        largest = std::max<uint64_t>(largest, size);
+        if (offset < packed_offset || offset >= packed_offset + packed_size) continue;
+        EXPECT_EQ(offset, next) << "the stream is read in order";
+        next = offset + size;
     }
+    EXPECT_EQ(next, packed_offset + packed_size);
+    EXPECT_LE(largest, 256u * 1024);
 }
 
-TEST_F(WorkerTest, CreatesNestedFoldersOutermostFirst) {
+TEST_P(WorkerTest, CreatesNestedFoldersOutermostFirst) {
     fake->add_directory("/tmp/Lumo.40");
     ASSERT_EQ(run_with_files({{"outer\\inner\\file.txt", "x"}}), extraction_succeeded);
     EXPECT_EQ(fake->files[staging + "outer/inner/file.txt"], "x");
-    // Each pass tries the file, then one folder further out, until a folder
-    // can be created; then it starts again from the full path.
+    // The file is written apart first. Each pass then tries to give it its
+    // path, then makes one folder further out, until a folder can be
+    // created; then it starts again from the full path.
     const std::vector<std::string> expected = {
-        "create_file /tmp/Lumo.40/outer/inner/file.txt failed",
-        "create_directory /tmp/Lumo.40/outer/inner failed",
-        "create_file /tmp/Lumo.40/outer/inner/file.txt failed",
-        "create_directory /tmp/Lumo.40/outer",
-        "create_file /tmp/Lumo.40/outer/inner/file.txt failed",
-        "create_directory /tmp/Lumo.40/outer/inner",
         "create_file /tmp/Lumo.40/outer/inner/file.txt",
         "write /tmp/Lumo.40/outer/inner/file.txt 1",
+        "finish /tmp/Lumo.40/outer/inner/file.txt failed",
+        "create_directory /tmp/Lumo.40/outer/inner failed",
+        "finish /tmp/Lumo.40/outer/inner/file.txt failed",
+        "create_directory /tmp/Lumo.40/outer",
+        "finish /tmp/Lumo.40/outer/inner/file.txt failed",
+        "create_directory /tmp/Lumo.40/outer/inner",
+        "finish /tmp/Lumo.40/outer/inner/file.txt",
     };
     std::vector<std::string> effects;
     for (const auto& line : fake->log)
@@ -152,14 +184,14 @@ TEST_F(WorkerTest, CreatesNestedFoldersOutermostFirst) {
     EXPECT_EQ(effects, expected);
 }
 
-TEST_F(WorkerTest, EmptyDirectoryGivesSuccessAndNoFiles) {
+TEST_P(WorkerTest, EmptyDirectoryGivesSuccessAndNoFiles) {
     EXPECT_EQ(run_with_files({}), extraction_succeeded);
     EXPECT_FALSE(has_file_below(staging));
     EXPECT_EQ(count("create_file"), 0);
     EXPECT_EQ(fake->log.back(), "post_close");
 }
 
-TEST_F(WorkerTest, CorruptEntryInTheMiddleKeepsTheEarlierFiles) {
+TEST_P(WorkerTest, CorruptEntryInTheMiddleKeepsTheEarlierFiles) {
     auto image = build_image({{"1", "one"}, {"2", "two"}, {"3", "three"}, {"4", "four"}, {"5", "five"}});
     image.bytes[image.data_offsets[2]] ^= 0x01;  // entry 3's data no longer matches its checksum
     fake->image = test::installer_with_image(image.bytes);
@@ -171,7 +203,7 @@ TEST_F(WorkerTest, CorruptEntryInTheMiddleKeepsTheEarlierFiles) {
     EXPECT_FALSE(fake->files.count(staging + "4"));
 }
 
-TEST_F(WorkerTest, DamagedHeaderOrDirectoryIsACorruptPayloadBeforeAnyFileIsWritten) {
+TEST_P(WorkerTest, DamagedHeaderOrDirectoryIsACorruptPayloadBeforeAnyFileIsWritten) {
     struct Case {
         const char* what;
         size_t (*offset)(const test::BuiltImage&);
@@ -192,7 +224,7 @@ TEST_F(WorkerTest, DamagedHeaderOrDirectoryIsACorruptPayloadBeforeAnyFileIsWritt
     }
 }
 
-TEST_F(WorkerTest, DataEndingOnePastDataEndIsCorrupt) {
+TEST_P(WorkerTest, DataEndingOnePastDataEndIsCorrupt) {
     auto image = build_image({{"a", "aaaa"}, {"b", "bbbb"}});
     // The last entry's data ended exactly at data end; now one byte past it.
     test::put_le32(image.bytes, data_end_offset, test::get_le32(image.bytes, data_end_offset) - 1);
@@ -203,7 +235,7 @@ TEST_F(WorkerTest, DataEndingOnePastDataEndIsCorrupt) {
     EXPECT_FALSE(fake->files.count(staging + "b"));
 }
 
-TEST_F(WorkerTest, InstallersWithoutASoundStoredPayloadAreCorrupt) {
+TEST_P(WorkerTest, InstallersWithoutASoundStoredPayloadAreCorrupt) {
     auto image = build_image({{"a", "aaaa"}}).bytes;
     auto whole = test::installer_with_image(image);
     struct Case {
@@ -225,7 +257,7 @@ TEST_F(WorkerTest, InstallersWithoutASoundStoredPayloadAreCorrupt) {
     }
 }
 
-TEST_F(WorkerTest, CopyErrorNamesTheFullPathInQuotes) {
+TEST_P(WorkerTest, CopyErrorNamesTheFullPathInQuotes) {
     fake->add_directory("/tmp/Lumo.40/sub");
     fake->files[staging + "sub/locked.txt"] = "old";
     fake->read_only.insert(staging + "sub/locked.txt");
@@ -236,26 +268,33 @@ TEST_F(WorkerTest, CopyErrorNamesTheFullPathInQuotes) {
     EXPECT_FALSE(fake->files.count(staging + "last.txt"));
 }
 
-TEST_F(WorkerTest, ShortWriteIsACopyError) {
+TEST_P(WorkerTest, ShortWriteIsACopyError) {
     fake->disk_space = 70000;
     int32_t status = run_with_files({{"big", std::string(100000, 'x')}});
     expect_failed_with(status, std::string(LUMO_STR3_EN) + staging + "big" + LUMO_STR4_EN);
 }
 
-TEST_F(WorkerTest, GermanMessages) {
+TEST_P(WorkerTest, GermanMessages) {
     fake->german = true;
     fake->image = std::vector<uint8_t>(64, 0);
     expect_failed_with(run_worker(), LUMO_STR2_DE);
 }
 
-TEST_F(WorkerTest, ImageThatCannotBeAllocatedIsReportedNotACrash) {
+// A whole image, which the layouts that cannot be streamed need, may not be
+// had; a streamed run reserves none.
+TEST_P(WorkerTest, ImageThatCannotBeAllocatedIsReportedNotACrash) {
     allocate = [](size_t) -> void* { return nullptr; };
     fake->image = test::installer_with_image(build_image({{"a", "a"}}).bytes);
+    if (GetParam() == ImagePath::streamed) {
+        EXPECT_EQ(run_worker(), extraction_succeeded);
+        EXPECT_EQ(fake->files[staging + "a"], "a");
+        return;
+    }
     expect_failed_with(run_worker(), LUMO_STR8_EN);
     EXPECT_EQ(count("create_file"), 0);
 }
 
-TEST_F(WorkerTest, EarlyStopEndsTheDialogAndPostsTheClose) {
+TEST_P(WorkerTest, EarlyStopEndsTheDialogAndPostsTheClose) {
     StopAfter stop("setup.exe");
     fake->image = test::installer_with_image(
         build_image({{"Setup.cfg", "cfg"}, {"setup.exe", "MZ"}, {"later.txt", "not written"}}).bytes);
@@ -271,7 +310,7 @@ TEST_F(WorkerTest, EarlyStopEndsTheDialogAndPostsTheClose) {
 
 // Entry names come from the payload and are not trusted: none of these may
 // be written, and each makes the payload corrupt. The entry before stays.
-TEST_F(WorkerTest, HostileNamesAreCorruptPayloadsAndNothingLeavesTheStagingFolder) {
+TEST_P(WorkerTest, HostileNamesAreCorruptPayloadsAndNothingLeavesTheStagingFolder) {
     const char* names[] = {
         "..\\escaped.txt", "sub\\..\\..\\escaped.txt", "\\absolute.txt", "/absolute.txt",
         "C:\\escaped.txt", "C:escaped.txt", "a\\\\b", "trailing\\", "..", ".\\x",
@@ -289,7 +328,7 @@ TEST_F(WorkerTest, HostileNamesAreCorruptPayloadsAndNothingLeavesTheStagingFolde
     }
 }
 
-TEST_F(WorkerTest, FullPathsBeyondThePathBufferAreNeverWritten) {
+TEST_P(WorkerTest, FullPathsBeyondThePathBufferAreNeverWritten) {
     // A 300-byte temporary folder leaves 202 bytes of the 511 for a name.
     const std::string long_staging = "/tmp/" + std::string(290, 't') + "/Lumo.40/";
     fake->add_directory(long_staging);
@@ -310,11 +349,14 @@ TEST_F(WorkerTest, FullPathsBeyondThePathBufferAreNeverWritten) {
     }
 }
 
-TEST_F(WorkerTest, WindowsNamesBecomeNativePaths) {
+TEST_P(WorkerTest, WindowsNamesBecomeNativePaths) {
     fake->add_directory("/tmp/Lumo.40");
     ASSERT_EQ(run_with_files({{"Daten\\M\xe4rz.txt", "1252"}}), extraction_succeeded);
     EXPECT_EQ(fake->files[staging + "Daten/M\xe4rz.txt"], "1252");  // the fake keeps the bytes
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, WorkerTest, ::testing::Values(ImagePath::streamed, ImagePath::whole),
+                         [](const auto& info) { return info.param == ImagePath::streamed ? "streamed" : "whole"; });
 
 }  // namespace
 }  // namespace lumo

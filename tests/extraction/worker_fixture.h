@@ -12,6 +12,7 @@
 #include "extraction/extraction_worker.h"
 #include "image_builder.h"
 #include "payload/installer_layout.h"
+#include "payload/unpack_stream.h"
 
 namespace lumo::test {
 
@@ -29,17 +30,24 @@ inline std::vector<uint8_t> installer_with_image(const std::vector<uint8_t>& ima
     return installer_with_image(image, uint32_t(image.size()));
 }
 
-inline void copy_as_decoder(const uint8_t* packed_begin, const uint8_t* packed_end, uint8_t* image_begin,
-                            uint8_t* image_end, ProgressSink& meter) {
-    constexpr size_t block = 4096;
-    while (image_begin < image_end) {
-        size_t n = std::min<size_t>(block, size_t(image_end - image_begin));
-        size_t available = std::min<size_t>(n, size_t(packed_end - packed_begin));
-        std::copy(packed_begin, packed_begin + available, image_begin);
-        packed_begin += available;
-        image_begin += n;
-        meter.report_progress(uint32_t(n));
+// The stand-in decoder: the packed stream is the image itself, handed on
+// in blocks of 4 KiB, zeros where the stream is short. The blocks stay
+// until the worker lets go of them, as the decoder's buffer does.
+inline StreamedImage copy_as_decoder(PackedFeed& feed, uint64_t image_size, ImageOutput& output) {
+    std::vector<uint8_t> image;
+    for (auto piece = feed.next_piece(); !piece.empty(); piece = feed.next_piece())
+        image.insert(image.end(), piece.begin(), piece.end());
+    image.resize(std::max<uint64_t>(image.size(), image_size), 0);
+    constexpr uint64_t block = 4096;
+    StreamedImage result;
+    result.filled = true;
+    while (result.emitted < image_size) {
+        const uint64_t n = std::min(block, image_size - result.emitted);
+        if (!output.emit(image.data() + result.emitted, uint32_t(n))) break;
+        result.emitted += n;
     }
+    output.reuse(result.emitted);
+    return result;
 }
 
 }  // namespace lumo::test

@@ -46,7 +46,12 @@ public:
     std::vector<std::string> messages;
     int programs_started = 0;
 
-    std::span<const uint8_t> installer_image() override { return image_; }
+    uint64_t installer_size() override { return image_.size(); }
+    bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override {
+        if (offset > image_.size() || size > image_.size() - offset) return false;
+        std::copy_n(image_.data() + offset, size, destination);
+        return true;
+    }
     void start_program(const std::string&, const std::string&, const std::string&) override { ++programs_started; }
     void message_box(const std::string& text, bool) override { messages.push_back(text); }
 
@@ -74,6 +79,10 @@ public:
     void end_dialog() override { real_.end_dialog(); }
     void post_close() override { real_.post_close(); }
     void start_thread(std::function<void()> body) override { real_.start_thread(std::move(body)); }
+    std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override {
+        return real_.start_joinable_thread(std::move(body));
+    }
+    std::unique_ptr<Signal> create_signal() override { return real_.create_signal(); }
     uint32_t system_version() override { return real_.system_version(); }
     std::string read_profile_string(const std::string& section, const std::string& key, uint32_t capacity,
                                     const std::string& file) override {
