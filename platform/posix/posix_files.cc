@@ -207,10 +207,13 @@ std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) 
     if (place < 0) return nullptr;
     UniqueFd folder(fcntl(place, F_DUPFD_CLOEXEC, 0));
     constexpr int create_new = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    // A name of its own: one that no entry written so far has taken.
-    static unsigned counter = 0;
+    // A name of its own, ".Lumo-<count>.partial" with the count in
+    // hexadecimal: one that no entry written so far has taken.
+    static uint32_t counter = 0;
     for (int tries = 0; folder && tries < 100; ++tries) {
-        std::string temporary = ".Lumo-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".partial";
+        std::string temporary = ".Lumo-00000000.partial";
+        for (uint32_t value = ++counter, at = 13; value != 0; value >>= 4, --at)
+            temporary[at] = "0123456789abcdef"[value & 15];
         const int fd = openat(folder.get(), temporary.c_str(), create_new, 0666);
         if (fd >= 0) {
             posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -89,10 +89,44 @@ private:
     BOOLEAN first_ = TRUE;
 };
 
+// The rename of an open file, as ntdll takes it: the new name relative to
+// a folder handle. (The kernel32 call makes a DOS path of the name first,
+// which Wine then resolves against the current folder.)
+struct RenameInformation {
+    BOOLEAN replace_if_exists;
+    HANDLE root_directory;
+    ULONG file_name_length;  // in bytes
+    WCHAR file_name[1];
+};
+
+// Removes `name` in `folder` for a file to take its place: the file there,
+// never a link (only the link itself would be replaced) or a folder, and
+// not a read-only file. True when nothing is in the way any more.
+bool clear_place(HANDLE folder, const std::wstring& name) {
+    long status = 0;
+    ScopedHandle old = open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE, &status);
+    if (!old) return status == long(0xC0000034);  // STATUS_OBJECT_NAME_NOT_FOUND
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    return !is_link(folder, name, old.get()) &&
+           SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone);
+}
+
+// A file below the staging folder is made in the staging folder under a
+// name of its own and renamed into its place through its handle when
+// finished; one outside it (only tests write there) is made in place.
 class Win32OutputFile final : public OutputFile {
 public:
-    explicit Win32OutputFile(HANDLE file) : file_(file) {}
-    ~Win32OutputFile() override { CloseHandle(file_); }
+    explicit Win32OutputFile(HANDLE file) : file_(file), finished_(true) {}
+    Win32OutputFile(ScopedHandle file, HeldFolder& staging, std::string path)
+        : file_(file.release()), staging_(&staging), path_(std::move(path)) {}
+    ~Win32OutputFile() override {
+        if (!finished_) {
+            FILE_DISPOSITION_INFO gone = {TRUE};
+            SetFileInformationByHandle(file_, FileDispositionInfo, &gone, sizeof gone);
+        }
+        CloseHandle(file_);
+    }
 
     bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
         DWORD done = 0;
@@ -101,8 +135,28 @@ public:
         return ok != 0;
     }
 
+    bool finish() override {
+        if (finished_) return true;
+        std::wstring name;
+        const HANDLE folder = staging_->locate(path_, Walk::ours, name);
+        if (!folder || name.size() > 32767 || !clear_place(folder, name)) return false;
+        std::vector<unsigned char> buffer(sizeof(RenameInformation) + name.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<RenameInformation*>(buffer.data());
+        rename->replace_if_exists = FALSE;
+        rename->root_directory = folder;
+        rename->file_name_length = ULONG(name.size() * sizeof(wchar_t));
+        std::memcpy(rename->file_name, name.data(), name.size() * sizeof(wchar_t));
+        IO_STATUS_BLOCK io;
+        finished_ = NT_SUCCESS(NtSetInformationFile(file_, &io, rename, ULONG(buffer.size()),
+                                                    FILE_INFORMATION_CLASS(10) /* FileRenameInformation */));
+        return finished_;
+    }
+
 private:
     HANDLE file_;
+    HeldFolder* staging_ = nullptr;
+    std::string path_;
+    bool finished_ = false;
 };
 
 // The full path of the running executable, however long it is and whatever
@@ -140,8 +194,6 @@ bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry, bo
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {}
 
 Win32Platform::~Win32Platform() {
-    if (image_) UnmapViewOfFile(image_);
-    if (image_mapping_) CloseHandle(image_mapping_);
     if (image_file_ != INVALID_HANDLE_VALUE) CloseHandle(image_file_);
 }
 
@@ -154,23 +206,35 @@ bool Win32Platform::create_directory(const std::string& path) {
                    FILE_DIRECTORY_FILE);
 }
 
-std::span<const uint8_t> Win32Platform::installer_image() {
-    if (image_) return {image_, image_size_};
+uint64_t Win32Platform::installer_size() {
+    if (image_opened_) return image_size_;
+    image_opened_ = true;
     const std::wstring path = own_module_path();
-    if (path.empty()) return {};
+    if (path.empty()) return 0;
+    // Read, not mapped: a view of the whole file would need as much address
+    // space as the add-on, which a 32-bit installer does not have.
     image_file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (image_file_ == INVALID_HANDLE_VALUE) return {};
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(image_file_, &size) || size.QuadPart == 0 ||
-        static_cast<uint64_t>(size.QuadPart) > SIZE_MAX)
-        return {};
-    image_mapping_ = CreateFileMappingW(image_file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!image_mapping_) return {};
-    image_ = static_cast<const uint8_t*>(MapViewOfFile(image_mapping_, FILE_MAP_READ, 0, 0, 0));
-    if (!image_) return {};
-    image_size_ = static_cast<size_t>(size.QuadPart);
-    return {image_, image_size_};
+    if (image_file_ != INVALID_HANDLE_VALUE && GetFileSizeEx(image_file_, &size) && size.QuadPart > 0)
+        image_size_ = uint64_t(size.QuadPart);
+    return image_size_;
+}
+
+bool Win32Platform::read_installer(uint64_t offset, uint8_t* destination, size_t size) {
+    if (offset > installer_size() || size > image_size_ - offset) return false;
+    while (size > 0) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        const DWORD wanted = DWORD(size < (1u << 30) ? size : (1u << 30));
+        DWORD done = 0;
+        if (!ReadFile(image_file_, destination, wanted, &done, &at) || done == 0) return false;
+        destination += done;
+        offset += done;
+        size -= done;
+    }
+    return true;
 }
 
 void Win32Platform::start_program(const std::string& command_line, const std::string& program_path,
@@ -245,28 +309,31 @@ std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) 
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         return file == INVALID_HANDLE_VALUE ? nullptr : std::make_unique<Win32OutputFile>(file);
     }
-    std::wstring name;
-    const HANDLE folder = staging_.locate(path, Walk::ours, name);
-    if (!folder) return nullptr;
-    // A file there is replaced by a new one, which takes the staging
-    // folder's DACL, never rewritten in place; a link there, a read-only
-    // file or one held open by another program make it fail, as they make
-    // CREATE_ALWAYS fail.
-    constexpr ACCESS_MASK write_access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    if (!staging_.handle()) return nullptr;
+    // Made in the staging folder, so that no folder on the file's way is made
+    // before the file is finished, and with the staging folder's DACL. When
+    // finished, a file in its place is replaced by it, never rewritten; a
+    // link there, a read-only file or one held open by another program make
+    // the rename fail, as they make CREATE_ALWAYS fail.
+    constexpr ACCESS_MASK write_access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
     constexpr ULONG new_file = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY;
-    long status = 0;
-    ScopedHandle file = open_in(folder, name, write_access, FILE_SHARE_READ, FILE_CREATE, new_file, &status);
-    if (!file && status == long(0xC0000035) /* STATUS_OBJECT_NAME_COLLISION */) {
-        ScopedHandle old = open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
-                                   FILE_NON_DIRECTORY_FILE);
-        FILE_DISPOSITION_INFO gone = {TRUE};
-        if (!old || is_link(folder, name, old.get()) ||
-            !SetFileInformationByHandle(old.get(), FileDispositionInfo, &gone, sizeof gone))
-            return nullptr;
-        old = ScopedHandle();
-        file = open_in(folder, name, write_access, FILE_SHARE_READ, FILE_CREATE, new_file);
+    static unsigned counter = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        // ".Lumo-<process>-<count>.partial", the numbers in hexadecimal.
+        std::wstring name = L".Lumo-";
+        const auto put_hex = [&name](uint32_t value) {
+            for (int shift = 28; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(value >> shift) & 15];
+        };
+        put_hex(GetCurrentProcessId());
+        name += L'-';
+        put_hex(++counter);
+        name += L".partial";
+        long status = 0;
+        ScopedHandle file = open_in(staging_.handle(), name, write_access, FILE_SHARE_READ, FILE_CREATE, new_file, &status);
+        if (file) return std::make_unique<Win32OutputFile>(std::move(file), staging_, path);
+        if (status != long(0xC0000035) /* STATUS_OBJECT_NAME_COLLISION */) return nullptr;
     }
-    return file ? std::make_unique<Win32OutputFile>(file.release()) : nullptr;
+    return nullptr;
 }
 
 bool Win32Platform::path_exists(const std::string& path) {

@@ -9,6 +9,7 @@
 //   win32_folder_security.cc  who may own and change the staging folder
 //   win32_files.cc     files, folders, own executable, process start
 //   win32_dialog.cc    dialog 103, its procedure, message boxes, threads, strings
+//   win32_threads.cc   threads waited for, and events between them
 //   win32_product.cc   registry, profile and version information
 //   win32_user_calls.cc  user32 and gdi32, loaded from System32 at start-up
 #pragma once
@@ -33,7 +34,8 @@ public:
     std::string temp_folder() override;
     bool create_directory(const std::string& path) override;
     StagingCheck prepare_staging_folder(const std::string& folder) override;
-    std::span<const uint8_t> installer_image() override;
+    uint64_t installer_size() override;
+    bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override;
     void start_program(const std::string& command_line, const std::string& program_path,
                        const std::string& current_folder) override;
 
@@ -53,6 +55,8 @@ public:
     void end_dialog() override;
     void post_close() override;
     void start_thread(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override;
+    std::unique_ptr<Signal> create_signal() override;
 
     uint32_t system_version() override;
     std::string read_profile_string(const std::string& section, const std::string& key, uint32_t capacity,
@@ -78,10 +82,10 @@ private:
     HWND dialog_ = nullptr;  // stored before the worker starts
     std::string staging_folder_;
     const std::function<void()>* on_open_ = nullptr;
+    // The own executable, open for reading (win32_files.cc).
     HANDLE image_file_ = INVALID_HANDLE_VALUE;
-    HANDLE image_mapping_ = nullptr;
-    const uint8_t* image_ = nullptr;
-    size_t image_size_ = 0;
+    uint64_t image_size_ = 0;
+    bool image_opened_ = false;
 };
 
 }  // namespace lumo

@@ -1,0 +1,56 @@
+// Threads that are waited for, and the events the worker and its decoding
+// thread pass between them, on Windows.
+#include "platform/win32/win32_platform.h"
+
+namespace lumo {
+namespace {
+
+DWORD WINAPI run_body(LPVOID parameter) {
+    (*static_cast<std::function<void()>*>(parameter))();
+    return 0;
+}
+
+class Win32Thread final : public JoinableThread {
+public:
+    explicit Win32Thread(std::function<void()> body) : body_(std::move(body)) {
+        thread_ = CreateThread(nullptr, 0, run_body, &body_, 0, nullptr);
+    }
+    ~Win32Thread() override {
+        if (!thread_) return;
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+    }
+    bool started() const { return thread_ != nullptr; }
+
+private:
+    std::function<void()> body_;  // lives as long as the thread may run it
+    HANDLE thread_ = nullptr;
+};
+
+class Win32Signal final : public Signal {
+public:
+    explicit Win32Signal(HANDLE event) : event_(event) {}
+    ~Win32Signal() override { CloseHandle(event_); }
+    void give() override { SetEvent(event_); }
+    void wait() override { WaitForSingleObject(event_, INFINITE); }
+
+private:
+    HANDLE event_;
+};
+
+}  // namespace
+
+std::unique_ptr<JoinableThread> Win32Platform::start_joinable_thread(std::function<void()> body) {
+    auto thread = std::make_unique<Win32Thread>(std::move(body));
+    if (!thread->started()) return nullptr;
+    return thread;
+}
+
+std::unique_ptr<Signal> Win32Platform::create_signal() {
+    // Auto-reset: a wait takes the signal, and one given before the wait is kept.
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!event) return nullptr;
+    return std::make_unique<Win32Signal>(event);
+}
+
+}  // namespace lumo
