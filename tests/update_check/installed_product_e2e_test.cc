@@ -152,6 +152,7 @@ TEST_F(InstalledProductRuns, WindowsInstallerUnderWine) {
     const std::string setup = wine::read_file(windows_setup);
     const fs::path staging = session_->temp_folder() / "Lumo.40";
     for (const auto& [build, stub] : {std::pair{"x86_64", windows_stub}, std::pair{"i686", windows32_stub}}) {
+        if (std::string(build) == "i686" && !wine::runs_32bit_programs()) continue;  // the x86_64 one still ran
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(build) + ", " + c.name);
             fs::remove_all(staging);

@@ -52,6 +52,11 @@ int wait_for_process(int pid, double seconds) {
 
 }  // namespace
 
+bool runs_32bit_programs() {
+    static const bool runs = std::system("/lib/ld-linux.so.2 --version >/dev/null 2>&1") == 0;
+    return runs;
+}
+
 std::string shell_quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -14,6 +14,13 @@ struct RunResult {
     std::string output;  // standard output
 };
 
+// Whether this system's kernel runs 32-bit x86 programs, as Wine's 32-bit
+// half (the i686 installer, 32-bit helper programs) needs. Some kernels are
+// built or booted without it; scripts/install-deps.sh then leaves Wine with
+// its 64-bit half only, and what needs the other cannot run there.
+bool runs_32bit_programs();
+inline constexpr const char* no_32bit_programs = "this kernel runs no 32-bit programs (no IA-32 emulation)";
+
 class WineSession {
 public:
     // Starts Xvfb and boots a new prefix below a fresh temporary folder.
