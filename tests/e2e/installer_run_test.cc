@@ -128,6 +128,29 @@ TEST_F(InstallerRun, NormalRunWritesEveryFileAndStartsTheSetupProgramInTheStagin
 
 // With a setup script and no installed product (an empty Wine prefix),
 // nothing is written after the setup program, which starts all the same.
+// The installer streams its add-on: one of 300 MB installs whole in an
+// address space of 128 MiB, less than half of it, where holding the image
+// would need all of it (the former installer said it had not enough memory).
+TEST_F(InstallerRun, LargeAddOnInstallsInAnAddressSpaceFarBelowItsSize) {
+    add("Setup.exe", recording_setup, 0755);
+    // Zeros pack to almost nothing, so that packing costs little.
+    const std::string block(100u << 20, '\0');
+    for (const char* name : {"Sounds-a.bin", "Sounds-b.bin", "Sounds-c.bin"}) add(name, block);
+    ProcessResult packed = run_process(LUMOPACK_PATH, {"build", addon().string(), "-o", installer().string(),
+                                                        "--stub", LUMO_STUB_PATH, "--level", "1"},
+                                       {});
+    ASSERT_EQ(packed.exit_code, 0) << packed.output;
+    ProcessResult run = run_process("/bin/sh", {"-c", "ulimit -v 131072 && exec \"$0\"", installer().string()},
+                                    {{"TMPDIR", tmp().string()}, {"LANG", "C"}});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(terminal(run.output).find("memory"), std::string::npos) << run.output;
+    for (const char* name : {"Sounds-a.bin", "Sounds-b.bin", "Sounds-c.bin"}) {
+        EXPECT_EQ(fs::file_size(staging() / name), block.size()) << name;
+        EXPECT_TRUE(read_file(staging() / name) == block) << name;
+    }
+    EXPECT_EQ(setup_ran().size(), 3u);
+}
+
 TEST_F(InstallerRun, SetupScriptWithoutTheProductStopsRightAfterTheSetupProgram) {
     add("Setup.cfg", read_file(fs::path(LUMO_SOURCE_DIR) / "examples" / "addon" / "Setup.cfg"));
     add("Setup.exe", recording_setup);
