@@ -9,6 +9,7 @@
 #               run beside this build's (default: none)
 #     --no-wine leave out the Windows x86_64 installer under Wine
 #     --work    where the add-ons and installers go (default /var/tmp/lumo-stream-bench)
+#     --stop-only  only the early stop (on the second size, or the only one)
 #   CORPUS=/tmp/corpus (built with ../shared/bench/make-corpus.sh when missing)
 #
 # Each add-on is the bench corpus's mixed set repeated (bench/make-large-addon.sh) with a
@@ -26,6 +27,7 @@ RUNS=3
 OLD=
 WINE=1
 WORK=/var/tmp/lumo-stream-bench
+STOP_ONLY=0
 while [ $# -gt 0 ]; do
   case $1 in
     --sizes) SIZES=$2; shift 2;;
@@ -33,6 +35,7 @@ while [ $# -gt 0 ]; do
     --old) OLD=$(cd "$2" && pwd); shift 2;;
     --no-wine) WINE=0; shift;;
     --work) WORK=$2; shift 2;;
+    --stop-only) STOP_ONLY=1; shift;;
     -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0;;
     *) echo "stream-bench: unknown argument $1" >&2; exit 2;;
   esac
@@ -123,7 +126,8 @@ if [ $WINE = 1 ]; then
 fi
 echo "stub      add-on    script    staging  median wall  peak resident"
 IFS=, read -ra sizes <<< "$SIZES"
-for size in 0 "${sizes[@]}"; do
+[ $STOP_ONLY = 1 ] && sizes_run=() || sizes_run=(0 "${sizes[@]}")
+for size in "${sizes_run[@]}"; do
   measure "$size" posix none
   [ $WINE = 1 ] && measure "$size" windows none
 done
