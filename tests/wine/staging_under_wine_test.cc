@@ -251,11 +251,11 @@ TEST_F(InstallerUnderWine, TempFallbackKeepsWhatLinksInTheStagingFolderLeadTo) {
 }
 
 // The temporary folder is reached through a host link (the way a junction
-// of someone else's would lead there on Windows). The moment the staging
-// folder appears behind it, someone turns the link to a folder of theirs
-// with a Lumo.40\Setup.exe of their own. The installer writes into the
-// folder it holds and starts the setup program from there, not from the
-// path the link now gives.
+// of someone else's would lead there on Windows). Once the installer writes
+// into the staging folder behind it, someone turns the link to a folder of
+// theirs with a Lumo.40\Setup.exe of their own. The installer starts the
+// setup program from the folder it holds, not from the path the link now
+// gives.
 TEST_F(InstallerUnderWine, SetupProgramStartsFromTheHeldFolderWhateverThePathNowNames) {
     const fs::path installer = build_installer("heldstart", {{"readme.txt", "held"}});
     const fs::path real = session_->scratch_folder("heldstart-real");
@@ -275,13 +275,20 @@ TEST_F(InstallerUnderWine, SetupProgramStartsFromTheHeldFolderWhateverThePathNow
         std::thread turner([&] {
             alignas(struct inotify_event) char events[4096];
             while (!done && read(watch, events, sizeof events) <= 0) usleep(200);
+            // The staging folder is there; the first file written in it
+            // shows that the installer holds it.
+            inotify_add_watch(watch, (real / "Lumo.40").c_str(), IN_CLOSE_WRITE);
+            while (!done && read(watch, events, sizeof events) <= 0 && !fs::exists(real / "Lumo.40" / "Setup.exe"))
+                usleep(200);
             if (done) return;
             const fs::path spare = link.parent_path() / "spare";
             fs::create_directory_symlink(theirs, spare);
             fs::rename(spare, link);
             turned = true;
         });
-        const int process = session_->start(probe, {"temp", session_->windows_path(link), session_->windows_path(installer)});
+        // Named through the link (windows_path would resolve it).
+        const std::string through_link = session_->windows_path(link.parent_path()) + "\\tmp";
+        const int process = session_->start(probe, {"temp", through_link, session_->windows_path(installer)});
         const std::string said = finish_and_confirm(process);
         done = true;
         turner.join();
