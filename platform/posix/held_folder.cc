@@ -5,7 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <vector>
+#include <string>
 
 namespace lumo {
 namespace {
@@ -18,17 +18,16 @@ bool own_group_is_private() {
     static const bool is_private = [] {
         const uid_t user = geteuid();
         const gid_t group = getegid();
+        const struct passwd* account = getpwuid(user);
+        if (!account) return false;
+        const std::string name = account->pw_name;
         const struct group* entry = getgrgid(group);
         if (!entry) return false;
-        std::vector<std::string> members;
-        for (char** member = entry->gr_mem; member && *member; ++member) members.emplace_back(*member);
-        for (const auto& member : members) {
-            const struct passwd* account = getpwnam(member.c_str());
-            if (!account || account->pw_uid != user) return false;
-        }
+        for (char** member = entry->gr_mem; *member; ++member)
+            if (name != *member) return false;
         bool shared = false;
         setpwent();
-        while (const struct passwd* account = getpwent())
+        while ((account = getpwent()))
             if (account->pw_gid == group && account->pw_uid != user) shared = true;
         endpwent();
         return !shared;
