@@ -1,12 +1,39 @@
 #include "platform/posix/held_folder.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace lumo {
 namespace {
 
 constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Whether the effective group is the effective user's alone (held_folder.h
+// gives the rule). Asked once, when a folder writable by it is first met.
+bool own_group_is_private() {
+    static const bool is_private = [] {
+        const uid_t user = geteuid();
+        const gid_t group = getegid();
+        const struct passwd* account = getpwuid(user);
+        if (!account) return false;
+        const std::string name = account->pw_name;
+        const struct group* entry = getgrgid(group);
+        if (!entry) return false;
+        for (char** member = entry->gr_mem; *member; ++member)
+            if (name != *member) return false;
+        bool shared = false;
+        setpwent();
+        while ((account = getpwent()))
+            if (account->pw_gid == group && account->pw_uid != user) shared = true;
+        endpwent();
+        return !shared;
+    }();
+    return is_private;
+}
 
 }  // namespace
 
@@ -31,7 +58,7 @@ int UniqueFd::release() {
 UniqueFd reopen_folder(int folder) { return UniqueFd(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)); }
 
 bool others_may_write(const struct stat& st) {
-    return (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != getegid());
+    return (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && (st.st_gid != getegid() || !own_group_is_private()));
 }
 
 void HeldFolder::set(const std::string& path, UniqueFd fd) {

@@ -37,7 +37,11 @@ UniqueFd reopen_folder(int folder);
 
 // Whether users other than the effective one may add, remove or rename
 // entries in the folder `st` describes: it is writable by others, or by a
-// group that is not the user's own.
+// group that is not the user's private group. The user's group (the
+// effective one) is private when the group database lists it with no
+// member but the user and no other account of the user database has it as
+// its primary group; a group shared with anyone, or one the databases do
+// not know, is open to others.
 bool others_may_write(const struct stat& st);
 
 // A file without any write permission plays the part of a file with the
@@ -63,6 +67,9 @@ public:
         std::string_view rest;
         return below(path, rest);
     }
+    // The part of `path` below the staging folder, without separators around
+    // it ("" for the folder itself); false for a path outside it.
+    bool below(std::string_view path, std::string_view& rest) const;
 
     // The folder `path` names, opened for reading, never a link in its place.
     UniqueFd open_folder(const std::string& path, Walk walk) const;
@@ -77,9 +84,6 @@ public:
     }
 
 private:
-    // The part of `path` below the staging folder, without separators around
-    // it ("" for the folder itself); false for a path outside it.
-    bool below(std::string_view path, std::string_view& rest) const;
     // Opens the components of `rest` one by one from the staging folder.
     UniqueFd walk_from_staging(std::string_view rest, Walk walk) const;
 

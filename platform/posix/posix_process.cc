@@ -35,11 +35,15 @@ std::string find_on_path(const std::string& program) {
     return "";
 }
 
-// Opens the setup program (below the staging folder through the held
-// folder, never through a link), adds the execute permission wherever it may
-// be read (the payload carries no permission bits), and tells whether it is
-// a Windows program ("MZ"), which Wine runs. False when there is no such file.
-bool prepare_program(HeldFolder& staging, const std::string& path, bool& windows_program) {
+// Opens the setup program below the held staging folder (never through a
+// link), adds the execute permission wherever it may be read (the payload
+// carries no permission bits), and tells whether it is a Windows program
+// ("MZ"), which Wine runs, and its path from the held folder ("./Setup.exe").
+// False when there is no such file: a program outside the held folder is
+// never started.
+bool prepare_program(HeldFolder& staging, const std::string& path, bool& windows_program, std::string& relative) {
+    std::string_view rest;
+    if (staging.fd() < 0 || !staging.below(path, rest) || rest.empty()) return false;
     std::string name;
     const int folder = staging.locate(path, Walk::ours, name);
     if (folder < 0) return false;
@@ -51,6 +55,7 @@ bool prepare_program(HeldFolder& staging, const std::string& path, bool& windows
     fchmod(file.get(), mode);
     char magic[2] = {};
     windows_program = pread(file.get(), magic, 2, 0) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    relative = "./" + std::string(rest);
     return true;
 }
 
@@ -65,14 +70,20 @@ void PosixPlatform::start_thread(std::function<void()> body) {
 
 void PosixPlatform::start_program(const std::string&, const std::string& program_path,
                                   const std::string& current_folder) {
+    // The program is started from the held staging folder as the current
+    // folder, by its path from there: no one who moves the folder, or a
+    // folder on the way to it, away and puts another in its place can have
+    // theirs started, natively or through Wine.
+    if (!staging_.is_staging_folder(current_folder)) return;  // like a failed CreateProcessA
     bool windows_program = false;
-    if (!prepare_program(staging_, program_path, windows_program)) return;  // like a failed CreateProcessA
+    std::string relative;
+    if (!prepare_program(staging_, program_path, windows_program, relative)) return;
     std::vector<std::string> arguments;
     if (windows_program) {
         std::string wine = find_on_path("wine");
         if (!wine.empty()) arguments.push_back(wine);
     }
-    arguments.push_back(program_path);
+    arguments.push_back(relative);
 
     // Everything the child needs is prepared before fork: between fork and
     // exec only async-signal-safe calls are allowed.
@@ -83,7 +94,7 @@ void PosixPlatform::start_program(const std::string&, const std::string& program
     std::vector<char*> shell_argv = {shell.data()};
     shell_argv.insert(shell_argv.end(), argv.begin(), argv.end());
     // The staging folder becomes the current folder as held, not as named.
-    const int held_folder = staging_.is_staging_folder(current_folder) ? staging_.fd() : -1;
+    const int held_folder = staging_.fd();
 
     pid_t child = fork();
     if (child < 0) return;  // like a failed CreateProcessA: not reported
@@ -95,7 +106,7 @@ void PosixPlatform::start_program(const std::string&, const std::string& program
         if (fork() != 0) _exit(0);
         // The installer ignores SIGPIPE; the program starts with the default.
         signal(SIGPIPE, SIG_DFL);
-        if (held_folder >= 0 ? fchdir(held_folder) != 0 : chdir(current_folder.c_str()) != 0) _exit(127);
+        if (fchdir(held_folder) != 0) _exit(127);
         // execv does not fall back to the shell; a script without "#!" is
         // run by /bin/sh, as execvp would. A Windows program without Wine is
         // never handed to the shell.

@@ -45,11 +45,9 @@ private:
 };
 
 // A search of a folder below the staging folder, through a handle of it.
-// The links it lists are noted with the held folder.
 class HeldFolderSearch final : public FolderSearch {
 public:
-    HeldFolderSearch(ScopedHandle folder, HeldFolder& staging, std::string folder_text)
-        : folder_(std::move(folder)), staging_(staging), folder_text_(std::move(folder_text)) {}
+    explicit HeldFolderSearch(ScopedHandle folder) : folder_(std::move(folder)) {}
 
     bool next(FoundEntry& entry) override {
         if (!entry_ && !fill()) return false;
@@ -64,7 +62,6 @@ public:
                 name = short_name;
         }
         entry = entry_of(name, info->FileAttributes);
-        if (entry.is_link) staging_.note_listed_link(folder_text_, name);
         entry_ = info->NextEntryOffset ? entry_ + info->NextEntryOffset : nullptr;
         return true;
     }
@@ -82,8 +79,6 @@ private:
     }
 
     ScopedHandle folder_;
-    HeldFolder& staging_;
-    std::string folder_text_;
     std::vector<unsigned char> buffer_ = std::vector<unsigned char>(64 * 1024);
     const unsigned char* entry_ = nullptr;
     BOOLEAN first_ = TRUE;
@@ -172,23 +167,6 @@ std::wstring own_module_path() {
     }
 }
 
-// Removes the entry `name` of `folder` (a file, or an empty folder when
-// `folder_entry`), or the link in its place; never what a link leads to.
-// `listed_as_link`: the clean-up's search listed it as a link.
-bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry, bool listed_as_link) {
-    ScopedHandle entry = open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
-                                 folder_entry ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
-    if (!entry) return false;
-    // Windows opens the link itself, which then goes; Wine opens what it
-    // leads to, which must stay.
-    FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (!GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
-        (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && listed_as_link))
-        return false;
-    FILE_DISPOSITION_INFO gone = {TRUE};
-    return SetFileInformationByHandle(entry.get(), FileDispositionInfo, &gone, sizeof gone) != 0;
-}
-
 }  // namespace
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {}
@@ -239,14 +217,28 @@ bool Win32Platform::read_installer(uint64_t offset, uint8_t* destination, size_t
 
 void Win32Platform::start_program(const std::string& command_line, const std::string& program_path,
                                   const std::string& current_folder) {
-    // The command line names the program by the text the core built; the
-    // system gets its own form of the temporary folder in it.
+    // Only a plain file directly in the held staging folder is started, held
+    // open so that it can be neither changed, renamed nor removed, and named
+    // by the path the system gives the held folder, which no link on the way
+    // to it can turn elsewhere. The setup program starts in that folder.
+    std::string rest;
+    std::wstring name;
+    const HANDLE folder = staging_.locate(program_path, Walk::ours, name);
+    if (!folder) return;
+    if (!staging_.below(current_folder, rest) || !rest.empty() || !staging_.below(program_path, rest) ||
+        rest.find_first_of("\\/") != std::string::npos)
+        return;
+    ScopedHandle program = open_in(folder, name, FILE_READ_DATA | FILE_EXECUTE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+    const std::wstring held = staging_.final_path();
+    if (!program || is_link(folder, name, program.get()) || held.empty())
+        return;  // like a failed CreateProcessA: not reported
+    const std::wstring path = held + L"\\" + name;
+    // The command line names the program by the same path.
     std::wstring line = to_wide(command_line);
     if (const size_t at = command_line.find(program_path); at != std::string::npos && !program_path.empty())
-        line = to_wide(command_line.substr(0, at)) + system_path(program_path) +
-               to_wide(command_line.substr(at + program_path.size()));
+        line = to_wide(command_line.substr(0, at)) + path + to_wide(command_line.substr(at + program_path.size()));
     line.push_back(L'\0');  // CreateProcessW may write into it
-    const std::wstring folder = system_path(current_folder);
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -254,8 +246,8 @@ void Win32Platform::start_program(const std::string& command_line, const std::st
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
-                       folder.c_str(), &startup, &process)) {
+    if (CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                       held.c_str(), &startup, &process)) {
         // Not waited for: the installer exits while the setup program runs.
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
@@ -268,7 +260,7 @@ std::unique_ptr<FolderSearch> Win32Platform::find_first(const std::string& patte
     if (staging_.holds(folder)) {
         ScopedHandle handle = staging_.open_folder(folder, Walk::any);
         if (!handle) return nullptr;
-        auto search = std::make_unique<HeldFolderSearch>(std::move(handle), staging_, folder);
+        auto search = std::make_unique<HeldFolderSearch>(std::move(handle));
         if (!search->next(first)) return nullptr;
         return search;
     }
@@ -292,7 +284,7 @@ bool Win32Platform::delete_file(const std::string& path) {
     if (!staging_.holds(path)) return DeleteFileA(path.c_str()) != 0;
     std::wstring name;
     const HANDLE folder = staging_.locate(path, Walk::any, name);
-    return folder && remove_entry(folder, name, false, staging_.listed_as_link(path));
+    return folder && remove_entry(folder, name, false);
 }
 
 bool Win32Platform::remove_directory(const std::string& path) {
@@ -300,7 +292,7 @@ bool Win32Platform::remove_directory(const std::string& path) {
     staging_.forget_walks();
     std::wstring name;
     const HANDLE folder = staging_.locate(path, Walk::any, name);
-    return folder && remove_entry(folder, name, true, staging_.listed_as_link(path));
+    return folder && remove_entry(folder, name, true);
 }
 
 std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) {

@@ -5,9 +5,11 @@
 namespace lumo {
 namespace {
 
-// What lets someone add, remove, rename or re-secure what a folder holds.
-constexpr ACCESS_MASK write_rights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                     WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// What lets someone add, remove, rename or re-secure what a folder holds, or
+// change the folder itself: its attributes are enough to make it, once
+// emptied, a junction to elsewhere.
+constexpr ACCESS_MASK write_rights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
+                                     DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 // A well-known SID in a buffer of its own.
 struct WellKnownSid {

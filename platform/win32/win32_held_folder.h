@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include <set>
 #include <string>
 
 #include "platform/win32/win32_folder_security.h"
@@ -47,11 +46,24 @@ private:
 ScopedHandle open_in(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
                      ULONG options, long* status = nullptr);
 
+// Whether `entry`, opened in `folder` as `name`, is that folder's own entry
+// by the name the system gives it. Wine opens what a host link leads to even
+// when asked not to follow it, and shows a link to a file as a plain file, in
+// the listing and on the handle alike, with the target's file ID; but it
+// names the handle by the target's path.
+bool is_named_in(HANDLE folder, const std::wstring& name, HANDLE entry);
+
 // Whether `entry`, opened in `folder` as `name`, is a junction, a link or
-// another reparse point. Asked of the handle (Windows opens the link itself)
-// and of the folder's listing (Wine opens what a link leads to, but lists
-// the link as one).
+// another reparse point (Windows opens the link itself), or what one leads
+// to (Wine): it is not the folder's own entry by its name.
 bool is_link(HANDLE folder, const std::wstring& name, HANDLE entry);
+
+// Removes the entry `name` of `folder` (a file, or an empty folder when
+// `folder_entry`), or the link in its place; never what a link leads to.
+bool remove_entry(HANDLE folder, const std::wstring& name, bool folder_entry);
+
+// Removes what it can below `folder`, never through a link. What stays, stays.
+void remove_contents(HANDLE folder, int depth = 0);
 
 // What the walk asks of each folder it enters below the staging folder.
 enum class Walk {
@@ -65,8 +77,17 @@ public:
     // used, null when not (every call below it then fails).
     void set(const std::string& text, ScopedHandle folder, const TokenSids& sids);
     HANDLE handle() const { return folder_.get(); }
-    // `path` is the staging folder or lies below it.
+    // `path` is the staging folder or lies below it, named by the text it
+    // was checked as or by its full path (the `\temp\` fallback is
+    // relative to the drive; the clean-up names what it finds by full paths).
     bool holds(const std::string& path) const;
+    // The path the system gives the held folder, without a link on the way
+    // (in its short form where the long one does not fit the code page);
+    // "" when there is none.
+    std::wstring final_path() const;
+    // The part of `path` below the staging folder ("" for the folder itself);
+    // false for a path outside it.
+    bool below(const std::string& path, std::string& rest) const;
 
     // The folder `path` names, opened anew to be listed.
     ScopedHandle open_folder(const std::string& path, Walk walk);
@@ -78,18 +99,11 @@ public:
     // last would hold it, half removed, until it is closed.
     void forget_walks() { walked_ = ScopedHandle(), walked_rest_.clear(); }
 
-    // A search of `folder` listed `name` as a link. Wine opens what a link
-    // leads to even when asked not to follow it, so that the handle alone
-    // cannot tell; the listing the clean-up went by can.
-    void note_listed_link(const std::string& folder, const std::string& name);
-    bool listed_as_link(const std::string& path) const;
-
 private:
-    bool below(const std::string& path, std::string& rest) const;
     ScopedHandle walk(const std::string& rest, Walk walk);
 
-    std::set<std::string> listed_links_;  // below the staging folder, folders joined by '\\'
     std::string text_;  // without the trailing separator; "" when nothing was checked
+    std::string full_text_;  // text_ made absolute
     ScopedHandle folder_;
     TokenSids sids_;
     // The folder walked to last, and what it was verified for: the files of

@@ -1,8 +1,11 @@
 // The temporary folder and the check of the staging folder on Windows. The
 // folder is made here with a private DACL, or the one that is there is
-// verified (and closed again when it is ours but open); either way it is
-// then held (win32_held_folder.h) for the rest of the run.
+// verified (and moved aside and made anew when it is ours but open); either
+// way it is then held (win32_held_folder.h) for the rest of the run.
 #include <aclapi.h>
+#include <ntsecapi.h>
+
+#include <cstring>
 
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_text.h"
@@ -13,6 +16,52 @@ namespace {
 // How often the folder is made or opened again when it vanishes in between
 // (someone keeps removing it) before the run gives up.
 constexpr int attempts = 16;
+
+// Moves the folder at `path`, checked as `opened`, out of the way under a
+// fresh name ("<name>.old-" and twelve hexadecimal digits nobody can
+// guess), and removes what it can of it.
+bool move_aside(const std::wstring& path, ScopedHandle opened) {
+    BY_HANDLE_FILE_INFORMATION checked, found;
+    if (!GetFileInformationByHandle(opened.get(), &checked)) return false;
+    // The held handle shares no deletion, so that it would refuse the one
+    // that renames: that one is opened by the path, and must be the same.
+    opened = ScopedHandle();
+    ScopedHandle folder(CreateFileW(path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder || !GetFileInformationByHandle(folder.get(), &found) ||
+        found.dwVolumeSerialNumber != checked.dwVolumeSerialNumber || found.nFileIndexHigh != checked.nFileIndexHigh ||
+        found.nFileIndexLow != checked.nFileIndexLow || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    // The new name in full, as NT takes it: "\\??\\C:\\...\\Lumo.40.old-0123456789ab".
+    struct {
+        FILE_RENAME_INFO info;
+        wchar_t name[MAX_PATH * 2];
+    } rename = {};
+    wchar_t* const name = rename.info.FileName;
+    std::memcpy(name, L"\\?" L"?\\", 4 * sizeof(wchar_t));
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2 - 40, name + 4, nullptr);
+    if (length == 0 || length >= MAX_PATH * 2 - 40) return false;
+    std::memcpy(name + 4 + length, L".old-", 5 * sizeof(wchar_t));
+    rename.info.FileNameLength = (4 + length + 5 + 12) * sizeof(wchar_t);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        unsigned char bytes[6];
+        if (!RtlGenRandom(bytes, sizeof bytes)) return false;
+        for (int digit = 0; digit < 12; ++digit)
+            name[4 + length + 5 + digit] = L"0123456789abcdef"[(bytes[digit / 2] >> (digit % 2 ? 0 : 4)) & 15];
+        IO_STATUS_BLOCK io;
+        const NTSTATUS status = NtSetInformationFile(folder.get(), &io, &rename, sizeof rename,
+                                                     FILE_INFORMATION_CLASS(10) /* FileRenameInformation */);
+        if (NT_SUCCESS(status)) {
+            remove_contents(folder.get());
+            FILE_DISPOSITION_INFO gone = {TRUE};
+            SetFileInformationByHandle(folder.get(), FileDispositionInfo, &gone, sizeof gone);  // once empty
+            return true;
+        }
+        if (status != NTSTATUS(0xC0000035) /* STATUS_OBJECT_NAME_COLLISION */) return false;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -107,11 +156,13 @@ StagingCheck Win32Platform::prepare_staging_folder(const std::string& folder) {
         if (judged == FolderSecurity::foreign) return StagingCheck::unsafe;
         // A file of the user's in the way: the writer reports the first file.
         if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return StagingCheck::unavailable;
-        if (judged == FolderSecurity::open &&
-            (SetSecurityInfo(opened.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                             nullptr, nullptr, private_acl, nullptr) != ERROR_SUCCESS ||
-             judge_open_folder(opened.get(), sids) != FolderSecurity::closed))
-            return StagingCheck::unsafe;  // ours, but it cannot be closed to others
+        if (judged == FolderSecurity::open) {
+            // Others may have put entries of theirs in it, which could stay
+            // theirs to change whatever its DACL becomes: it is never used
+            // again, but moved aside and made anew.
+            if (!move_aside(path, std::move(opened))) return StagingCheck::unsafe;
+            continue;
+        }
         staging_.set(folder, std::move(opened), sids);
         return StagingCheck::ready;
     }

@@ -254,8 +254,8 @@ TEST(PosixCleanup, RealTreeWithLinksAndAReadOnlyFile) {
     EXPECT_TRUE(fs::is_empty(staging));
 }
 
-// The setup program: made executable, started in the staging folder with its
-// full path, a Windows program through wine, and not waited for.
+// The setup program: made executable, started in the held staging folder by
+// its path from there, a Windows program through wine, and not waited for.
 TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
     ScratchFolder scratch;
     fs::path folder = scratch.path() / "Lumo.40";
@@ -270,9 +270,9 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
     fs::path wine_folder = scratch.path() / "bin";
     write_file(wine_folder / "wine", "#!/bin/sh\n" + recorder, 0755);
     const Case cases[] = {
-        {"script with #!", "#!/bin/sh\n" + recorder, {folder.string(), (folder / "Setup.exe").string(), ""}},
-        {"script without #!", recorder, {folder.string(), (folder / "Setup.exe").string(), ""}},
-        {"Windows program", "MZ\x90\n" + recorder, {folder.string(), (wine_folder / "wine").string(), (folder / "Setup.exe").string()}},
+        {"script with #!", "#!/bin/sh\n" + recorder, {folder.string(), "./Setup.exe", ""}},
+        {"script without #!", recorder, {folder.string(), "./Setup.exe", ""}},
+        {"Windows program", "MZ\x90\n" + recorder, {folder.string(), (wine_folder / "wine").string(), "./Setup.exe"}},
     };
     std::string path = getenv("PATH");
     setenv("PATH", (wine_folder.string() + ":" + path).c_str(), 1);
@@ -281,6 +281,7 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
         fs::remove(record);
         write_file(folder / "Setup.exe", c.content, 0644);
         PosixPlatform platform;
+        ASSERT_EQ(platform.prepare_staging_folder(folder.string() + "/"), StagingCheck::ready);
         std::string program = (folder / "Setup.exe").string();
         platform.start_program("\"" + program + "\"", program, folder.string() + "/");
         ASSERT_TRUE(wait_for_file(record, 10));
@@ -296,8 +297,16 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
     fs::remove(record);
     write_file(folder / "Setup.exe", "MZ\n" + recorder, 0755);
     PosixPlatform platform;
+    ASSERT_EQ(platform.prepare_staging_folder(folder.string() + "/"), StagingCheck::ready);
     const std::string program = (folder / "Setup.exe").string();
     platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+    EXPECT_FALSE(wait_for_file(record, 0.5));
+
+    // Nothing is started but from the folder the platform holds.
+    setenv("PATH", path.c_str(), 1);
+    write_file(folder / "Setup.exe", "#!/bin/sh\n" + recorder, 0755);
+    PosixPlatform unchecked;
+    unchecked.start_program("\"" + program + "\"", program, folder.string() + "/");
     EXPECT_FALSE(wait_for_file(record, 0.5));
     setenv("PATH", path.c_str(), 1);
 }
@@ -327,6 +336,7 @@ TEST(PosixProcess, WineIsFoundOnlyInAbsoluteFoldersOfPath) {
         fs::remove(record);
         setenv("PATH", entries.c_str(), 1);
         PosixPlatform platform;
+        ASSERT_EQ(platform.prepare_staging_folder(folder.string() + "/"), StagingCheck::ready);
         const std::string program = (folder / "Setup.exe").string();
         platform.start_program("\"" + program + "\"", program, folder.string() + "/");
         EXPECT_TRUE(wait_for_file(record, 10));

@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -17,19 +18,23 @@
 namespace lumo::test {
 namespace {
 
-// A user id that belongs to no account and to no process of the machine's.
-uid_t unused_user_id() {
-    for (uid_t id = 61000 + getpid() % 1000;; ++id)
+// A user id that belongs to no account and to no process of the machine's
+// (above `after`, for a second one).
+uid_t unused_user_id(uid_t after = 0) {
+    for (uid_t id = std::max<uid_t>(61000 + getpid() % 1000, after + 1);; ++id)
         if (!getpwuid(id) && !getgrgid(id)) return id;
 }
 
-// A process of another user that runs `body` until it is stopped.
+// A process of another user that runs `body` until it is stopped; its group
+// is one of its own unless given.
 class OtherUser {
 public:
-    explicit OtherUser(const std::function<void()>& body) : id_(unused_user_id()) {
+    explicit OtherUser(const std::function<void()>& body, uid_t id = unused_user_id(), gid_t group = gid_t(-1))
+        : id_(id) {
+        if (group == gid_t(-1)) group = id;
         pid_ = fork();
         if (pid_ == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(id_) != 0 || setuid(id_) != 0) _exit(1);
+            if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(id_) != 0) _exit(1);
             umask(0);
             body();
             _exit(0);
@@ -228,6 +233,132 @@ TEST_F(StagingAttack, FolderOfAnotherUserInsideOneOfOursIsNeverWrittenInto) {
         EXPECT_EQ(lines_of(starts()), std::vector<std::string>{"0 700 0 700"});
         ASSERT_EQ(lstat(staging().c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+}
+
+// Runs the installer as `user` of `group`, with the user and group databases
+// of the run (/etc/passwd, /etc/group) replaced by `passwd` and `groups`, in
+// a mount namespace of its own: the machine's stay as they are.
+ProcessResult run_as(const fs::path& installer, uid_t user, gid_t group, const std::string& passwd,
+                     const std::string& groups, const fs::path& scratch, std::map<std::string, std::string> environment) {
+    write_file(scratch / "passwd", passwd);
+    write_file(scratch / "group", groups);
+    environment.emplace("LC_ALL", "");
+    environment.emplace("LC_MESSAGES", "");
+    environment.emplace("LANG", "C");
+    const std::string script = "mount --bind " + (scratch / "passwd").string() + " /etc/passwd && mount --bind " +
+                               (scratch / "group").string() + " /etc/group && exec setpriv --reuid=" +
+                               std::to_string(user) + " --regid=" + std::to_string(group) + " --clear-groups " +
+                               installer.string();
+    return run_process("/usr/bin/unshare", {"--mount", "--propagation", "private", "/bin/sh", "-c", script},
+                       environment);
+}
+
+// The victim's temporary folder is writable by the victim's primary group,
+// which another user shares. That user watches the folder and, the moment
+// the staging folder appears, moves it aside and puts a folder of theirs
+// with a setup program of theirs in its place; the installer has held the
+// first folder by then and fills it. A shared group is open to others: the
+// run refuses that temporary folder. Where the databases show the group as
+// the victim's alone (the other user's process has it all the same, as a
+// user the databases do not show would), the run goes on, and the setup
+// program starts from the folder the run holds, never from the path the
+// other user took: natively, and as a Windows program through a "wine" that
+// reads the program by the path it is given. Both users are made here; the
+// installer runs as the victim.
+TEST_F(StagingAttack, UserSharingThePrimaryGroupNeverHasTheirSetupProgramRun) {
+    const uid_t victim = unused_user_id(), other = unused_user_id(victim);
+    const gid_t group = victim;
+    const fs::path temporary = root() / "victim-tmp", staging = temporary / "Lumo.40";
+    const std::string victim_passwd = "victim:x:" + std::to_string(victim) + ":" + std::to_string(group) + "::/:/bin/sh\n";
+    const std::string other_passwd = "other:x:" + std::to_string(other) + ":" + std::to_string(group) + "::/:/bin/sh\n";
+    const std::string groups = "victim:x:" + std::to_string(group) + ":\n";
+    // A stand-in for Wine: it runs the program behind its "MZ" line, read by
+    // the path it is given, as Wine reads it.
+    const fs::path wine_folder = root() / "bin";
+    write_file(wine_folder / "wine", "#!/bin/sh\nexec /bin/sh -c \"$(tail -n +2 \"$1\")\" \"$1\"\n", 0755);
+    chmod(wine_folder.c_str(), 0755);
+    chmod((root() / "marks").c_str(), 0777);
+    const std::string evil = evil_setup();
+    const std::string noted = std::to_string(victim) + " 700 " + std::to_string(victim) + " 700";
+
+    struct Case {
+        const char* what;
+        std::string passwd;
+        bool windows_program;
+        bool refused;  // every run
+    } cases[] = {
+        {"the group is shared", victim_passwd + other_passwd, false, true},
+        {"the group is the victim's alone", victim_passwd, false, false},
+        {"the group is the victim's alone, a Windows program", victim_passwd, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(addon());
+        std::error_code ignored;
+        fs::remove(starts(), ignored);
+        add("Setup.exe", (c.windows_program ? "MZ\n" : "") + noting_setup());
+        write_file(installer(), pack_addon(), 0755);
+        fs::remove_all(temporary);
+        fs::create_directories(temporary);
+        chown(temporary.c_str(), victim, group);
+        chmod(temporary.c_str(), 0770);
+
+        const std::string folder = temporary.string(), name = staging.string();
+        const std::string planted = (c.windows_program ? "MZ\n" : "") + evil;
+        OtherUser attacker(
+            [&] {
+                const int watch = inotify_init();
+                if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_CREATE) < 0) _exit(1);
+                alignas(struct inotify_event) char events[4096];
+                for (unsigned count = 0;;) {
+                    if (read(watch, events, sizeof events) <= 0) continue;
+                    struct stat st;
+                    if (lstat(name.c_str(), &st) != 0 || st.st_uid != victim) continue;
+                    const std::string aside = folder + "/aside-" + std::to_string(++count);
+                    if (rename(name.c_str(), aside.c_str()) != 0 || mkdir(name.c_str(), 0777) != 0) continue;
+                    put(name + "/Setup.exe", planted, 0777);
+                }
+            },
+            other, group);
+        usleep(100 * 1000);  // the watch is set
+
+        int installed = 0, refusals = 0, moved = 0;
+        const std::string refused = message(LUMO_STR6_EN + staging.string() + "/" + LUMO_STR7_POSIX_EN);
+        for (int run = 1; run <= 30; ++run) {
+            for (const auto& entry : fs::directory_iterator(temporary)) fs::remove_all(entry.path());
+            ProcessResult result = run_as(installer(), victim, group, c.passwd, groups, root(),
+                                          {{"TMPDIR", folder}, {"PATH", wine_folder.string() + ":/usr/bin:/bin"}});
+            bool started = true;
+            if (result.output.empty()) started = starts_noted(++installed);
+            else ++refusals;
+            usleep(50 * 1000);  // time for any program started to leave its mark
+            ASSERT_FALSE(fs::exists(evil_mark())) << "run " << run << ": the other user's setup program ran";
+            ASSERT_TRUE(started) << "run " << run << ": the setup program did not start";
+            if (!result.output.empty()) {
+                ASSERT_EQ(result.output, refused) << "run " << run;
+            }
+            for (const auto& entry : fs::directory_iterator(temporary)) moved += entry.path().filename().string().starts_with("aside-");
+            // Nothing of the victim's was written into a folder of the other user's.
+            for (const auto& entry : fs::recursive_directory_iterator(temporary)) {
+                struct stat st, parent;
+                ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+                ASSERT_EQ(lstat(entry.path().parent_path().c_str(), &parent), 0);
+                if (parent.st_uid == other) {
+                    EXPECT_NE(st.st_uid, victim) << entry.path();
+                }
+            }
+        }
+        attacker.stop();
+        std::cout << c.what << ": " << installed << " runs installed, " << refusals << " refused, the folder moved in "
+                  << moved << "\n";
+        for (const auto& line : lines_of(starts())) EXPECT_EQ(line, noted) << "started from a folder not the victim's alone";
+        if (c.refused) {
+            EXPECT_EQ(installed, 0) << "a temporary folder of a shared group was used";
+        } else {
+            EXPECT_GT(installed, 0) << "the installer never got through: the test shows nothing";
+            EXPECT_GT(moved, 0) << "the other user never moved the folder: the race was not run";
+        }
     }
 }
 

@@ -79,6 +79,20 @@ int judge_cases() {
         {L"open to the users for what is made below", L"O:{user}D:(A;OICI;FA;;;{user})(A;OICIIO;FA;;;BU)",
          FolderSecurity::open},
         {L"no DACL at all", L"O:{user}", FolderSecurity::open},
+        // Each right that lets someone else change the folder or what it
+        // holds, alone: its attributes (a junction, once it is empty), its
+        // DACL, its owner, the folder itself, its entries, and the generic
+        // rights as they map, for what is made below too.
+        {L"its attributes writable by everyone", L"O:{user}D:(A;;FA;;;{user})(A;;0x100;;;WD)", FolderSecurity::open},
+        {L"its DACL writable by the users", L"O:{user}D:(A;;FA;;;{user})(A;;WD;;;BU)", FolderSecurity::open},
+        {L"its owner writable by the users", L"O:{user}D:(A;;FA;;;{user})(A;;WO;;;BU)", FolderSecurity::open},
+        {L"deletable by everyone", L"O:{user}D:(A;;FA;;;{user})(A;;SD;;;WD)", FolderSecurity::open},
+        {L"its entries deletable by everyone", L"O:{user}D:(A;;FA;;;{user})(A;;0x40;;;WD)", FolderSecurity::open},
+        {L"files addable by everyone", L"O:{user}D:(A;;FA;;;{user})(A;;0x2;;;WD)", FolderSecurity::open},
+        {L"folders addable by everyone", L"O:{user}D:(A;;FA;;;{user})(A;;0x4;;;WD)", FolderSecurity::open},
+        {L"generic write for what is made below", L"O:{user}D:(A;;FA;;;{user})(A;OICIIO;GW;;;BU)", FolderSecurity::open},
+        {L"generic all to everyone", L"O:{user}D:(A;;FA;;;{user})(A;;GA;;;WD)", FolderSecurity::open},
+        {L"read and traverse for everyone", L"O:{user}D:(A;;FA;;;{user})(A;;0x1200a9;;;WD)", FolderSecurity::closed},
         {L"owned by another user", L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;S-1-5-21-1-2-3-1001)", FolderSecurity::foreign},
         {L"owned by everyone", L"O:WDD:P(A;OICI;FA;;;{user})", FolderSecurity::foreign},
     };
