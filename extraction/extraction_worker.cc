@@ -69,13 +69,14 @@ private:
     std::unique_ptr<JoinableThread> thread_;
 };
 
-WalkOutcome extract_streamed(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter) {
+WalkOutcome extract_streamed(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter,
+                             std::string& failed_path) {
     ImagePipe pipe(run.platform);
-    if (!pipe.ready()) return {WalkOutcome::other_layout, ""};
+    if (!pipe.ready()) return WalkOutcome::other_layout;
     DecodingThread decoding(run, stream, pipe);
-    if (!decoding.started()) return {WalkOutcome::other_layout, ""};
+    if (!decoding.started()) return WalkOutcome::other_layout;
     ImageStream image(pipe, stream.unpacked_size, meter);
-    return walk_streamed_image(run, image, stream.unpacked_size, meter);
+    return walk_streamed_image(run, image, stream.unpacked_size, meter, failed_path);
 }
 
 // The whole image copied out of the decoder's blocks, each reported to the
@@ -101,17 +102,29 @@ struct FreeImage {
 };
 using ImageBlock = std::unique_ptr<uint8_t, FreeImage>;
 
-WalkOutcome extract_whole(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter) {
+WalkOutcome extract_whole(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter,
+                          std::string& failed_path) {
     // No more than the stream can fill from its own bytes is reserved: an
     // image that claims more is damaged, whatever it holds.
     if (run.image_path == ImagePath::streamed && stream.unpacked_size > max_unpacked_size(stream.packed_size))
-        return {WalkOutcome::corrupt, ""};
+        return WalkOutcome::corrupt;
     ImageBlock image(static_cast<uint8_t*>(run.allocate(stream.unpacked_size)));
-    if (!image) return {WalkOutcome::no_memory, ""};
+    if (!image) return WalkOutcome::no_memory;
     InstallerFeed feed(run.platform, stream.offset, stream.packed_size);
     ImageInMemory output(image.get(), meter);
     run.unpack(feed, stream.unpacked_size, output);
-    return walk_whole_image(run, std::span<const uint8_t>(image.get(), stream.unpacked_size), meter);
+    return walk_whole_image(run, std::span<const uint8_t>(image.get(), stream.unpacked_size), meter, failed_path);
+}
+
+WalkOutcome extract(ExtractionRun& run, const StoredStream& stream, std::string& failed_path) {
+    if (run.image_path == ImagePath::streamed) {
+        ProgressMeter meter(run.platform, stream.unpacked_size);
+        const WalkOutcome streamed = extract_streamed(run, stream, meter, failed_path);
+        if (streamed != WalkOutcome::other_layout) return streamed;
+    }
+    // Read again from the start, into a whole image.
+    ProgressMeter meter(run.platform, stream.unpacked_size);
+    return extract_whole(run, stream, meter, failed_path);
 }
 
 }  // namespace
@@ -126,21 +139,13 @@ void run_extraction_worker(ExtractionRun& run) {
     StoredStream stream;
     if (!find_stored_stream(platform, stream)) return fail_corrupt(run);
 
-    ProgressMeter meter(platform, stream.unpacked_size);
-    WalkOutcome outcome{WalkOutcome::other_layout, ""};
-    if (run.image_path == ImagePath::streamed) outcome = extract_streamed(run, stream, meter);
-    if (outcome.kind == WalkOutcome::other_layout) {
-        // Read again from the start, into a whole image.
-        ProgressMeter whole_meter(platform, stream.unpacked_size);
-        outcome = extract_whole(run, stream, whole_meter);
-    }
-
-    switch (outcome.kind) {
+    std::string failed_path;
+    switch (extract(run, stream, failed_path)) {
         case WalkOutcome::corrupt:
         case WalkOutcome::other_layout: return fail_corrupt(run);
         case WalkOutcome::no_memory: return fail(run, platform.load_string(IDS_NO_MEMORY));
         case WalkOutcome::copy_error:
-            return fail(run, platform.load_string(IDS_COPY_ERROR_HEAD) + outcome.full_path +
+            return fail(run, platform.load_string(IDS_COPY_ERROR_HEAD) + failed_path +
                                  platform.load_string(IDS_COPY_ERROR_TAIL));
         case WalkOutcome::stopped_early:
             run.status.exchange(extraction_succeeded);

@@ -91,10 +91,9 @@ bool entries_in_order(ExtractionRun& run, std::span<const uint8_t> directory, co
     }
 }
 
-WalkOutcome after_written(ExtractionRun& run, const DirectoryEntry& entry, const std::string& full_path) {
-    if (run.entry_hook.entry_written(std::string(entry.name), full_path) == AfterEntry::stop_early)
-        return {WalkOutcome::stopped_early, ""};
-    return {WalkOutcome::all_written, ""};
+// The entry hook's answer for a file just written.
+bool stop_after(ExtractionRun& run, const DirectoryEntry& entry, const std::string& full_path) {
+    return run.entry_hook.entry_written(std::string(entry.name), full_path) == AfterEntry::stop_early;
 }
 
 }  // namespace
@@ -106,32 +105,33 @@ std::string full_path_of(ExtractionRun& run, std::string_view entry_name) {
     return full_path;
 }
 
-WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter) {
+WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter,
+                                std::string& failed_path) {
     uint8_t header_bytes[image_header_size];
     ImageHeader header;
     if (!image.read(header_bytes, image_header_size) ||
         !read_image_header(std::span<const uint8_t, image_header_size>(header_bytes), image_size, header))
-        return {WalkOutcome::corrupt, ""};
-    if (header.directory_offset < image_header_size) return {WalkOutcome::other_layout, ""};
+        return WalkOutcome::corrupt;
+    if (header.directory_offset < image_header_size) return WalkOutcome::other_layout;
 
     HeldDirectory directory;
     image.skip_to(header.directory_offset);
     switch (read_directory(image, header, directory)) {
         case ReadDirectory::read: break;
-        case ReadDirectory::corrupt: return {WalkOutcome::corrupt, ""};
-        case ReadDirectory::no_memory: return {WalkOutcome::no_memory, ""};
+        case ReadDirectory::corrupt: return WalkOutcome::corrupt;
+        case ReadDirectory::no_memory: return WalkOutcome::no_memory;
     }
-    if (!entries_in_order(run, directory.bytes(), header, image_size)) return {WalkOutcome::other_layout, ""};
+    if (!entries_in_order(run, directory.bytes(), header, image_size)) return WalkOutcome::other_layout;
 
     DirectoryWalker walker(directory.bytes());
     DirectoryEntry entry;
     for (;;) {
         const DirectoryWalker::Step step = walker.next(entry);
-        if (step == DirectoryWalker::Step::corrupt) return {WalkOutcome::corrupt, ""};
-        if (step == DirectoryWalker::Step::end) return {WalkOutcome::all_written, ""};
+        if (step == DirectoryWalker::Step::corrupt) return WalkOutcome::corrupt;
+        if (step == DirectoryWalker::Step::end) return WalkOutcome::all_written;
 
         const std::string full_path = full_path_of(run, entry.name);
-        if (full_path.empty() || !entry_data_in_bounds(image_size, header, entry)) return {WalkOutcome::corrupt, ""};
+        if (full_path.empty() || !entry_data_in_bounds(image_size, header, entry)) return WalkOutcome::corrupt;
         if (entry.data_size > 0) image.skip_to(entry.data_offset);
 
         // Written as it comes, and checked before it gets its name. A write
@@ -146,30 +146,34 @@ WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t
             file.write(piece.data(), piece.size());
             left -= piece.size();
         }
-        if (checksum != entry.data_checksum) return {WalkOutcome::corrupt, ""};
-        if (!file.finish()) return {WalkOutcome::copy_error, full_path};
-        if (WalkOutcome after = after_written(run, entry, full_path); after.kind != WalkOutcome::all_written)
-            return after;
+        if (checksum != entry.data_checksum) return WalkOutcome::corrupt;
+        if (!file.finish()) {
+            failed_path = full_path;
+            return WalkOutcome::copy_error;
+        }
+        if (stop_after(run, entry, full_path)) return WalkOutcome::stopped_early;
     }
 }
 
-WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image, ProgressMeter& meter) {
+WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image, ProgressMeter& meter,
+                             std::string& failed_path) {
     ImageHeader header;
-    if (!validate_image_header(image, header)) return {WalkOutcome::corrupt, ""};
+    if (!validate_image_header(image, header)) return WalkOutcome::corrupt;
 
     DirectoryWalker walker(image, header);
     DirectoryEntry entry;
     for (;;) {
         const DirectoryWalker::Step step = walker.next(entry);
-        if (step == DirectoryWalker::Step::corrupt) return {WalkOutcome::corrupt, ""};
-        if (step == DirectoryWalker::Step::end) return {WalkOutcome::all_written, ""};
+        if (step == DirectoryWalker::Step::corrupt) return WalkOutcome::corrupt;
+        if (step == DirectoryWalker::Step::end) return WalkOutcome::all_written;
 
         const std::string full_path = full_path_of(run, entry.name);
-        if (full_path.empty() || !check_entry_data(image, header, entry)) return {WalkOutcome::corrupt, ""};
-        if (!write_file(run.platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter))
-            return {WalkOutcome::copy_error, full_path};
-        if (WalkOutcome after = after_written(run, entry, full_path); after.kind != WalkOutcome::all_written)
-            return after;
+        if (full_path.empty() || !check_entry_data(image, header, entry)) return WalkOutcome::corrupt;
+        if (!write_file(run.platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter)) {
+            failed_path = full_path;
+            return WalkOutcome::copy_error;
+        }
+        if (stop_after(run, entry, full_path)) return WalkOutcome::stopped_early;
     }
 }
 

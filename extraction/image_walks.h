@@ -23,21 +23,19 @@
 
 namespace lumo {
 
-struct WalkOutcome {
-    enum Kind {
-        all_written,   // the terminating entry was reached
-        stopped_early, // the entry hook asked for it
-        corrupt,       // a check failed
-        copy_error,    // `full_path` could not be written
-        no_memory,     // the directory or the image could not be held
-        other_layout,  // not streamed: the whole image must be read
-    };
-    Kind kind;
-    std::string full_path;
+enum class WalkOutcome {
+    all_written,    // the terminating entry was reached
+    stopped_early,  // the entry hook asked for it
+    corrupt,        // a check failed
+    copy_error,     // the file `failed_path` names could not be written
+    no_memory,      // the directory or the image could not be held
+    other_layout,   // not streamed: the whole image must be read
 };
 
-WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter);
-WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image, ProgressMeter& meter);
+WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter,
+                                std::string& failed_path);
+WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image, ProgressMeter& meter,
+                             std::string& failed_path);
 
 // The full path of an entry below the staging folder, or "" when its name is
 // one the installer never writes: a name that could leave the staging folder
