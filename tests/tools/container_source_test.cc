@@ -46,13 +46,14 @@ protected:
         image_.size = layout->image_size;
         std::vector<uint32_t> checksums;
         for (size_t i = 0; i < contents_.size(); ++i) {
-            PlannedFile file{layout->data_offset[i], contents_[i].size(), folder_ / names[i], names[i], {}, {}};
+            PlannedFile file{layout->data_offset[i], contents_[i].size(), nullptr, names[i], {}, {}};
             if (i == 3) {
                 file.bytes = contents_[i];
                 file.digest = digest_bytes(contents_[i]);
             } else {
-                write(file.path, contents_[i]);
-                file.digest = digest_file(file.path, file.size, file.shown);
+                write(folder_ / names[i], contents_[i]);
+                file.file = std::make_shared<HeldFile>(open_to_read(folder_ / names[i]));
+                file.digest = digest_file(*file.file, file.size, file.shown);
             }
             checksums.push_back(file.digest.whole);
             image_.files.push_back(std::move(file));
@@ -97,7 +98,7 @@ TEST_F(PlannedImageTest, FileChangedAfterTheFirstPassIsNamedWhereverItIsRead) {
     const Case cases[] = {{"one bit", flipped}, {"a byte shorter", shorter}, {"a byte longer", longer}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write(image_.files[2].path, c.content);
+        write(folder_ / "b.bin", c.content);
         // A read of the first byte alone still checks the piece it lies in,
         // and a read of the end finds the size changed.
         for (auto [at, n] : {std::pair<uint64_t, size_t>{image_.files[2].data_offset + 65536, 1},
@@ -111,7 +112,7 @@ TEST_F(PlannedImageTest, FileChangedAfterTheFirstPassIsNamedWhereverItIsRead) {
             }
         }
     }
-    write(image_.files[2].path, contents_[2]);
+    write(folder_ / "b.bin", contents_[2]);
     Bytes out(whole_.size());
     source.read(0, out);
     EXPECT_TRUE(out == whole_);

@@ -6,8 +6,9 @@
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/packer.h"
 #include "tools/lumopack/progress_bar.h"
+#include "tools/lumopack/sha256.h"
 #include "tools/lumopack/stub_targets.h"
-#include "tools/lumopack/terminal.h"
+#include "tools/lumopack/system/system.h"
 #include "tools/lumopack/work_report.h"
 
 namespace lumo {
@@ -54,25 +55,38 @@ AudioMode parse_audio(const std::string& text) {
     throw UsageError("--audio takes auto or off, not '" + text + "'");
 }
 
+// The stub a build takes, read once through the file that was opened (and,
+// for an installed stub, checked): what is packed and what is named are the
+// same bytes.
+struct LoadedStub {
+    fs::path path;
+    std::vector<uint8_t> bytes;
+    uint32_t permissions = 0;
+};
+
+LoadedStub load_stub(const fs::path& path, const HeldFile& file) {
+    return {path, read_held_file(file, shown(path)), file.permissions()};
+}
+
 // The stub of the target named `name` that this lumopack finds, checked to
 // be a program of the target's kind.
-fs::path target_stub(const std::string& name, const CommandContext& context) {
+LoadedStub target_stub(const std::string& name, const CommandContext& context) {
     const StubTarget* target = find_stub_target(name);
     if (!target) {
         std::string names;
         for (const auto& known : stub_targets()) names += (names.empty() ? "" : ", ") + std::string(known.name);
         throw UsageError("--target takes one of " + names + ", not '" + name + "'");
     }
-    const fs::path stub = find_stub(*target, context.program);
-    if (stub.empty()) {
-        std::string looked;
-        for (const auto& candidate : stub_candidates(*target, context.program))
-            looked += (looked.empty() ? "" : ", ") + shown(candidate);
-        throw PackError("no stub for the target " + name +
-                        (looked.empty() ? std::string(" here") : " (looked for " + looked + ")") +
+    const FoundStub found = find_stub(*target, context.program);
+    if (!found.refusal.empty())
+        throw PackError("the stub for the target " + name + " is not taken: " + found.refusal +
                         "; name one with --stub PATH");
-    }
-    check_stub_kind(*target, read_whole_file<std::vector<uint8_t>>(stub), shown(stub));
+    if (!found.file)
+        throw PackError("no stub for the target " + name +
+                        (found.path.empty() ? std::string(" here") : " (looked for " + shown(found.path) + ")") +
+                        "; name one with --stub PATH");
+    LoadedStub stub = load_stub(found.path, found.file);
+    check_stub_kind(*target, stub.bytes, shown(stub.path));
     return stub;
 }
 
@@ -114,7 +128,12 @@ int build_command(CommandArguments args, const CommandContext& context) {
     if (folder.empty()) throw UsageError("no folder given");
     if (output.empty()) throw UsageError("no output given: -o OUT");
     if (!stub.empty() && !target.empty()) throw UsageError("--stub and --target exclude each other");
-    options.stub = !stub.empty() ? fs::path(stub) : target_stub(target.empty() ? std::string(default_stub_target) : target, context);
+    LoadedStub used = !stub.empty() ? load_stub(stub, open_to_read(stub))
+                                    : target_stub(target.empty() ? std::string(default_stub_target) : target, context);
+    options.stub_shown = shown(used.path);
+    options.stub_permissions = used.permissions;
+    const std::string digest = sha256_hex(used.bytes);
+    options.stub = std::move(used.bytes);
 
     ProgressBar progress("", 0, standard_error_is_terminal());
     const PackSummary summary = pack_folder(folder, output, options, progress);
@@ -125,6 +144,7 @@ int build_command(CommandArguments args, const CommandContext& context) {
                 output.c_str(), summary.files, summary.file_bytes, summary.image_size, summary.packed_size,
                 summary.image_size ? 100.0 * double(summary.packed_size) / double(summary.image_size) : 0.0,
                 summary.installer_size);
+    std::printf("stub: %s, SHA-256 %s\n", options.stub_shown.c_str(), digest.c_str());
     if (report) print_work_report(stdout, summary);
     return 0;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 #include "payload/checksum.h"
 #include "tools/lumopack/pack_error.h"
@@ -21,9 +20,8 @@ size_t file_at(const std::vector<PlannedFile>& files, uint64_t at) {
     return i;
 }
 
-void read_exactly(std::ifstream& in, std::span<uint8_t> out, const PlannedFile& file) {
-    in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));
-    if (size_t(in.gcount()) != out.size()) throw PackError(file.shown + ": changed size while it was packed");
+void read_exactly(const PlannedFile& file, uint64_t at, std::span<uint8_t> out) {
+    if (!out.empty() && !file.file->read_at(at, out)) throw PackError(file.shown + ": changed size while it was packed");
 }
 
 }  // namespace
@@ -59,13 +57,11 @@ void ContainerSource::read_file(const PlannedFile& file, uint64_t at, std::span<
     const uint64_t piece_end = std::min(file.size, (end + kDigestPiece - 1) / kDigestPiece * kDigestPiece);
     std::vector<uint8_t> before(size_t(at - piece_begin)), after(size_t(piece_end - end));
 
-    std::ifstream in(file.path, std::ios::binary);
-    if (!in) throw PackError(file.shown + ": can no longer be read");
-    in.seekg(std::streamoff(piece_begin));
-    read_exactly(in, before, file);
-    read_exactly(in, out, file);
-    read_exactly(in, after, file);
-    if (piece_end == file.size && in.peek() != std::char_traits<char>::eof())
+    read_exactly(file, piece_begin, before);
+    read_exactly(file, at, out);
+    read_exactly(file, end, after);
+    uint8_t beyond = 0;
+    if (piece_end == file.size && file.file->read_at(file.size, std::span(&beyond, 1)))
         throw PackError(file.shown + ": changed size while it was packed");
 
     // The three runs of bytes, cut at piece boundaries.

@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,13 +14,14 @@
 
 #include "tools/encoder/image_source.h"
 #include "tools/lumopack/file_digest.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 
 struct PlannedFile {
     uint64_t data_offset = 0;
     uint64_t size = 0;
-    std::filesystem::path path;
+    std::shared_ptr<const HeldFile> file;  // the file as it was listed and opened
     std::string shown;                    // the name for messages
     FileDigest digest;
     std::optional<std::vector<uint8_t>> bytes;  // data that is not the file's own (a scrambled script)

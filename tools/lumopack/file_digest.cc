@@ -1,10 +1,10 @@
 #include "tools/lumopack/file_digest.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "payload/checksum.h"
 #include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 
@@ -27,21 +27,20 @@ FileDigest digest_bytes(std::span<const uint8_t> bytes) {
     return digest;
 }
 
-FileDigest digest_file(const std::filesystem::path& path, uint64_t size, const std::string& shown) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw PackError(shown + ": cannot be read");
+FileDigest digest_file(const HeldFile& file, uint64_t size, const std::string& shown) {
     FileDigest digest;
     digest.whole = checksum_seed;
     constexpr uint64_t chunk = 16 * kDigestPiece;
     std::vector<uint8_t> buffer(size_t(std::min(chunk, size)));
     for (uint64_t done = 0; done < size;) {
         const size_t want = size_t(std::min(chunk, size - done));
-        in.read(reinterpret_cast<char*>(buffer.data()), std::streamsize(want));
-        if (size_t(in.gcount()) != want) throw PackError(shown + ": changed size while it was packed");
+        if (!file.read_at(done, std::span(buffer).first(want)))
+            throw PackError(shown + ": changed size while it was packed");
         add_pieces(std::span(buffer).first(want), digest);
         done += want;
     }
-    if (in.peek() != std::char_traits<char>::eof()) throw PackError(shown + ": changed size while it was packed");
+    uint8_t beyond = 0;
+    if (file.read_at(size, std::span(&beyond, 1))) throw PackError(shown + ": changed size while it was packed");
     return digest;
 }
 

@@ -6,12 +6,13 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace lumo {
+
+class HeldFile;
 
 inline constexpr uint64_t kDigestPiece = 64 * 1024;
 
@@ -22,8 +23,8 @@ struct FileDigest {
 
 FileDigest digest_bytes(std::span<const uint8_t> bytes);
 
-// Reads `size` bytes of `path`. Throws PackError naming `shown` when the file
+// Reads `size` bytes of `file`. Throws PackError naming `shown` when the file
 // cannot be read or its size is no longer `size`.
-FileDigest digest_file(const std::filesystem::path& path, uint64_t size, const std::string& shown);
+FileDigest digest_file(const HeldFile& file, uint64_t size, const std::string& shown);
 
 }  // namespace lumo

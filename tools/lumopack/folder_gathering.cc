@@ -1,7 +1,5 @@
 #include "tools/lumopack/folder_gathering.h"
 
-#include <system_error>
-
 #include "payload/code_page.h"
 #include "payload/entry_name.h"
 #include "tools/lumopack/entry_order.h"
@@ -38,35 +36,22 @@ std::string stored_name_of(const fs::path& relative, const std::string& shown) {
     return std::get<std::string>(std::move(stored));
 }
 
-bool same_file(const fs::path& a, const fs::path& b) {
-    std::error_code ignored;
-    return !b.empty() && fs::equivalent(a, b, ignored);
-}
-
 }  // namespace
 
-std::vector<GatheredFile> gather_folder(const fs::path& folder, const fs::path& skip) {
-    std::error_code error;
-    const auto status = fs::status(folder, error);
-    if (error || !fs::is_directory(status)) throw PackError(utf8_of(folder) + ": not a folder");
-
+std::vector<GatheredFile> gather_folder(const fs::path& folder, std::span<const FileIdentity> skip) {
     std::vector<GatheredFile> files;
-    fs::recursive_directory_iterator walk(folder, fs::directory_options::none, error);
-    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
-        const fs::path& path = walk->path();
-        const fs::path relative = path.lexically_relative(folder);
+    for (SourceEntry& entry : list_source_folder(folder, skip)) {
+        fs::path relative;
+        for (const auto& part : entry.parts) relative /= fs::path(std::u8string(part.begin(), part.end()));
         const std::string shown = escape_controls(utf8_of(relative));
-        const auto kind = walk->symlink_status(error);
-        if (error) break;
-        if (fs::is_symlink(kind)) throw PackError(shown + ": is a link; only regular files can be packed");
-        if (fs::is_directory(kind)) continue;
-        if (!fs::is_regular_file(kind)) throw PackError(shown + ": is not a regular file");
-        if (same_file(path, skip)) continue;
-        GatheredFile file{stored_name_of(relative, shown), shown, path, walk->file_size(error)};
-        if (error) break;
-        files.push_back(std::move(file));
+        switch (entry.kind) {
+            case SourceEntry::Kind::link: throw PackError(shown + ": is a link; only regular files can be packed");
+            case SourceEntry::Kind::special: throw PackError(shown + ": is not a regular file");
+            case SourceEntry::Kind::changed: throw PackError(shown + ": changed while it was packed");
+            case SourceEntry::Kind::file: break;
+        }
+        files.push_back({stored_name_of(relative, shown), shown, entry.size, std::move(entry.file)});
     }
-    if (error) throw PackError(utf8_of(folder) + ": " + error.message());
 
     std::vector<std::string> names;
     names.reserve(files.size());

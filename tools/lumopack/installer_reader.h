@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "payload/container.h"
-#include "tools/lumopack/zeroed_buffer.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

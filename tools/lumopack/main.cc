@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "tools/lumopack/commands.h"
-#include "tools/lumopack/memory_return.h"
 #include "tools/lumopack/pack_error.h"
-#include "tools/lumopack/program_location.h"
 #include "tools/lumopack/stub_targets.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace {
@@ -38,16 +37,27 @@ constexpr Command commands[] = {
 // The project's version, from the build; the manual page names it too.
 constexpr const char* version_text = "lumopack " LUMO_VERSION;
 
-// Each target with the stub this lumopack would take for it.
+// Each target with the stub this lumopack would take for it, and where it
+// looks for them.
 void print_targets(const CommandContext& context) {
     std::printf("\ntargets (build --target NAME), and the stubs found for them:\n");
     for (const auto& target : stub_targets()) {
         const bool is_default = target.name == default_stub_target;
         std::printf("  %-12.*s %s%.*s\n", int(target.name.size()), target.name.data(), is_default ? "(default) " : "",
                     int(target.summary.size()), target.summary.data());
-        const std::filesystem::path stub = find_stub(target, context.program);
-        std::printf("               %s\n", stub.empty() ? "not found" : shown(stub).c_str());
+        const FoundStub stub = find_stub(target, context.program);
+        if (stub.file) std::printf("               %s\n", shown(stub.path).c_str());
+        else if (!stub.refusal.empty()) std::printf("               not taken: %s\n", stub.refusal.c_str());
+        else std::printf("               not found%s%s\n", stub.path.empty() ? "" : ": ", shown(stub.path).c_str());
     }
+    if (!context.program.empty() && !runs_from_build_tree(context.program))
+        std::printf("\nstubs are taken only from %s, and only when nobody but the administrator\n"
+                    "and this user can have put them there; build names the stub it used and\n"
+                    "its SHA-256.\n",
+                    shown(installed_stub_folder(context.program)).c_str());
+    else if (!context.program.empty())
+        std::printf("\nrun from its build tree: the stubs are the builds' own; build names the stub\n"
+                    "it used and its SHA-256.\n");
 }
 
 void print_help(const CommandContext& context) {

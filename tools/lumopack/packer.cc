@@ -18,11 +18,10 @@
 #include "tools/lumopack/entry_order.h"
 #include "tools/lumopack/file_digest.h"
 #include "tools/lumopack/folder_gathering.h"
-#include "tools/lumopack/mapped_file.h"
 #include "tools/lumopack/name_portability.h"
-#include "tools/lumopack/output_file.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -80,7 +79,7 @@ std::vector<double> digest_files(PlannedImage& image, int threads, ProgressBar& 
     for (const PlannedFile& file : image.files)
         digests.push_back(pool.submit([&file] {
             const double started = thread_processor_seconds();
-            FileDigest digest = file.bytes ? digest_bytes(*file.bytes) : digest_file(file.path, file.size, file.shown);
+            FileDigest digest = file.bytes ? digest_bytes(*file.bytes) : digest_file(*file.file, file.size, file.shown);
             return std::pair(std::move(digest), thread_processor_seconds() - started);
         }));
     std::vector<double> seconds;
@@ -147,10 +146,11 @@ private:
 // Unpacks the stream, read back from the installer file, with the installer's
 // own decoder and holds the result against the image it was made from: an
 // installer is only written when it unpacks to exactly the files.
-double verify_packed_stream(const fs::path& installer, uint64_t stream_offset, uint64_t stream_size,
-                            const PlannedImage& image, const EncoderWork& work, ProgressBar& progress) {
+double verify_packed_stream(const HeldFile& installer, const std::string& shown_installer, uint64_t stream_offset,
+                            uint64_t stream_size, const PlannedImage& image, const EncoderWork& work,
+                            ProgressBar& progress) {
     const double started = thread_processor_seconds();
-    MappedFile input(installer, stream_offset, stream_size);
+    MappedFile input(installer, stream_offset, stream_size, shown_installer);
     ZeroedBuffer output(size_t(image.size));
     progress.restart("verifying", image.size);
     CheckingSink check(image, output, input, work, progress);
@@ -202,22 +202,12 @@ InstallerPieces make_installer(std::span<const uint8_t> stub, std::span<const ui
     return pieces;
 }
 
-void write_file_atomically(const fs::path& path, std::span<const std::span<const uint8_t>> pieces,
-                           const fs::path& like) {
-    OutputFile out(path);
-    for (auto piece : pieces) out.write(piece);
-    out.commit(like);
-}
-
 template <typename Buffer>
 Buffer read_whole_file(const fs::path& path) {
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    if (error) throw PackError(shown(path) + ": " + error.message());
-    std::ifstream in(path, std::ios::binary);
+    const HeldFile file = open_to_read(path);
+    const uint64_t size = file.size();
     Buffer bytes(static_cast<size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size)))
-        throw PackError(shown(path) + ": cannot be read");
+    if (!file.read_at(0, std::span(bytes.data(), bytes.size()))) throw PackError(shown(path) + ": cannot be read");
     return bytes;
 }
 template std::vector<uint8_t> read_whole_file(const fs::path&);
@@ -238,14 +228,18 @@ std::vector<std::string> read_order_file(const fs::path& path) {
 PackSummary pack_folder(const fs::path& folder, const fs::path& output, const PackOptions& options,
                         ProgressBar& progress) {
     PackSummary summary;
-    std::vector<uint8_t> stub = read_whole_file<std::vector<uint8_t>>(options.stub);
-    if (stub.empty()) throw PackError(shown(options.stub) + ": the stub is empty");
-    if (remove_signature(stub, shown(options.stub)))
-        summary.warnings.push_back(shown(options.stub) +
+    std::vector<uint8_t> stub = options.stub;
+    if (stub.empty()) throw PackError(options.stub_shown + ": the stub is empty");
+    if (remove_signature(stub, options.stub_shown))
+        summary.warnings.push_back(options.stub_shown +
                                    " is signed: its signature was removed, as it cannot cover the payload; sign the "
                                    "finished installer");
 
-    std::vector<GatheredFile> gathered = gather_folder(folder, output);
+    // The installer's file is made first, in the folder held from now on,
+    // so that neither it nor the one it replaces is packed when -o names a
+    // place inside the add-on's folder.
+    OutputFile out(output);
+    std::vector<GatheredFile> gathered = gather_folder(folder, out.own_files());
     std::vector<std::string> names;
     for (const auto& file : gathered) names.push_back(file.stored_name);
     check_name_portability(names, options.strict_names, summary.warnings);
@@ -263,20 +257,25 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
         summary.warnings.push_back("no Setup.exe in " + shown(folder) + ": the installer will have nothing to start");
 
     // The script is checked with the installer's own parser before anything
-    // is packed, and may be stored scrambled in place of the file's bytes.
+    // is packed, and the bytes checked are the ones stored (scrambled, when
+    // asked), whatever becomes of the file meanwhile.
     std::vector<std::string> ordered_names;
     for (size_t i : order) ordered_names.push_back(gathered[i].stored_name);
     const std::optional<size_t> script_at = find_setup_script(ordered_names);
     std::optional<std::vector<uint8_t>> stored_script;
     {
-        const std::vector<uint8_t> script =
-            script_at ? read_whole_file<std::vector<uint8_t>>(gathered[order[*script_at]].path) : std::vector<uint8_t>{};
+        std::vector<uint8_t> script =
+            script_at ? read_held_file(*gathered[order[*script_at]].file, gathered[order[*script_at]].host_name,
+                                       gathered[order[*script_at]].size)
+                      : std::vector<uint8_t>{};
         ScriptBuildResult checked = check_setup_script_for_build(ordered_names, script, options.script);
         for (auto& warning : checked.warnings) summary.warnings.push_back(std::move(warning));
         if (checked.stored_script) {
             summary.file_bytes += checked.stored_script->size() - planned[*script_at].size;
             planned[*script_at].size = checked.stored_script->size();
             stored_script = std::move(checked.stored_script);
+        } else if (script_at) {
+            stored_script = std::move(script);
         }
     }
 
@@ -293,7 +292,7 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     image.size = layout->image_size;
     for (size_t k = 0; k < order.size(); ++k) {
         const GatheredFile& file = gathered[order[k]];
-        image.files.push_back({layout->data_offset[k], planned[k].size, file.path, file.host_name, {}, std::nullopt});
+        image.files.push_back({layout->data_offset[k], planned[k].size, file.file, file.host_name, {}, std::nullopt});
     }
     if (stored_script) image.files[*script_at].bytes = std::move(stored_script);
     progress.restart("reading", summary.file_bytes);
@@ -306,7 +305,6 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     // The installer: the stub, the payload's size header (filled in once
     // the stream's size is known), the stream as the encoder writes it, the
     // padding and the trailer.
-    OutputFile out(output);
     out.write(stub);
     out.write(std::vector<uint8_t>(stored_payload_header_size, 0));
     progress.restart("packing", image.size);
@@ -321,10 +319,10 @@ PackSummary pack_folder(const fs::path& folder, const fs::path& output, const Pa
     put_u32(header, packed);
     put_u32(header, image.size);
     out.write_at(stub.size(), header);
-    out.close();
-    summary.verifying_seconds = verify_packed_stream(out.temporary(), stub.size() + stored_payload_header_size,
+    out.flush();
+    summary.verifying_seconds = verify_packed_stream(out.written(), shown(output), stub.size() + stored_payload_header_size,
                                                      packed, image, summary.work, progress);
-    out.commit(options.stub);
+    out.commit(options.stub_permissions);
 
     summary.packed_size = packed;
     summary.installer_size = out.size();

@@ -3,13 +3,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "tools/encoder/encoder.h"
 #include "tools/lumopack/script_check.h"
-#include "tools/lumopack/zeroed_buffer.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 
@@ -17,7 +18,12 @@ class ProgressBar;
 
 struct PackOptions {
     EncoderOptions encoder;
-    std::filesystem::path stub;
+    // The stub as it was read (once: build_command checks it and names it),
+    // its name for messages, and the permission bits the installer takes
+    // from it so that it runs.
+    std::vector<uint8_t> stub;
+    std::string stub_shown;
+    std::optional<uint32_t> stub_permissions;
     // Stored or host names (either separator) that lead the directory in
     // this order; the rest follow in the default order.
     std::vector<std::string> order;
@@ -56,12 +62,6 @@ struct InstallerPieces {
 // format's 32-bit fields.
 InstallerPieces make_installer(std::span<const uint8_t> stub, std::span<const uint8_t> image,
                                const EncoderOptions& options);
-
-// Writes the pieces to `path` through a temporary file beside it, renamed
-// into place at the end, so that a failure leaves no partial file behind.
-// `like` lends its permissions (the stub's, so that the installer runs).
-void write_file_atomically(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces,
-                           const std::filesystem::path& like = {});
 
 // Packs every file below `folder` into an installer at `output`.
 PackSummary pack_folder(const std::filesystem::path& folder, const std::filesystem::path& output,

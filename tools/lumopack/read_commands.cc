@@ -12,8 +12,7 @@
 #include "tools/lumopack/installer_reader.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
-#include "tools/lumopack/target_folder.h"
-#include "tools/lumopack/terminal.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace {

@@ -38,14 +38,6 @@ const char* build_tree_stub(const StubTarget& target) {
     return "";
 }
 
-// True when `program` is the file the build made, not an installed copy: a
-// copy must never reach back into a build tree that may have moved on.
-bool runs_from_build_tree(const fs::path& program) {
-    std::error_code error;
-    const fs::path built = LUMO_BUILD_TREE_PROGRAM;
-    return !built.empty() && fs::equivalent(program, built, error);
-}
-
 uint32_t little_endian(std::span<const uint8_t> bytes, size_t at, int width) {
     uint32_t value = 0;
     for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes[at + i];
@@ -66,30 +58,36 @@ uint32_t pe_machine(std::span<const uint8_t> bytes) {
 
 std::span<const StubTarget> stub_targets() { return targets; }
 
+bool runs_from_build_tree(const fs::path& program) {
+    std::error_code error;
+    const fs::path built = LUMO_BUILD_TREE_PROGRAM;
+    return !built.empty() && fs::equivalent(program, built, error);
+}
+
 const StubTarget* find_stub_target(std::string_view name) {
     for (const auto& target : targets)
         if (target.name == name) return &target;
     return nullptr;
 }
 
-std::vector<fs::path> stub_candidates(const StubTarget& target, const fs::path& program) {
-    if (runs_from_build_tree(program)) {
-        const fs::path built = build_tree_stub(target);
-        if (built.empty()) return {};
-        return {built};
-    }
+fs::path stub_location(const StubTarget& target, const fs::path& program) {
+    if (runs_from_build_tree(program)) return build_tree_stub(target);
     // Not knowing where it runs from, it takes nothing from the current folder.
     if (program.empty()) return {};
-    const fs::path folder = program.parent_path();
-    return {(folder / ".." / "lib" / "lumopack" / target.file_name).lexically_normal(), folder / target.file_name};
+    return installed_stub_folder(program) / target.file_name;
 }
 
-fs::path find_stub(const StubTarget& target, const fs::path& program) {
-    for (const auto& candidate : stub_candidates(target, program)) {
-        std::error_code error;
-        if (fs::is_regular_file(candidate, error)) return candidate;
+FoundStub find_stub(const StubTarget& target, const fs::path& program) {
+    FoundStub found{stub_location(target, program), HeldFile(), ""};
+    if (found.path.empty()) return found;
+    if (!runs_from_build_tree(program)) {
+        found.file = open_installed_file(found.path, found.refusal);
+        return found;
     }
-    return {};
+    // The build's own files, wherever the build tree lies.
+    std::error_code error;
+    if (fs::is_regular_file(found.path, error)) found.file = open_to_read(found.path);
+    return found;
 }
 
 void check_stub_kind(const StubTarget& target, std::span<const uint8_t> stub, const std::string& shown) {

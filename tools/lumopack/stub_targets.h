@@ -1,10 +1,12 @@
 // The installer stubs lumopack builds with, each chosen by a target name.
 //
-// An installed lumopack finds them in "../lib/lumopack/" from its own
-// folder (/usr/bin/lumopack and /usr/lib/lumopack/ in the Debian package),
-// then in its own folder (the Windows zip holds lumopack.exe and the stubs
-// side by side). Run from its build tree, it takes that build's own stub and
-// the Windows builds' stubs it was configured with (LUMO_STUB_WINDOWS_X86,
+// An installed lumopack takes them only from where it was installed
+// (installed_stub_folder: "../lib/lumopack/" from the real program on POSIX,
+// its own folder on Windows), and only files that nobody but the
+// administrator and the user running it could have put there
+// (open_installed_file): a stub is the code of every installer built with
+// it. Run from its build tree, it takes that build's own stub and the
+// Windows builds' stubs it was configured with (LUMO_STUB_WINDOWS_X86,
 // LUMO_STUB_WINDOWS_X64), and nothing installed.
 #pragma once
 
@@ -14,6 +16,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 
@@ -38,12 +42,22 @@ std::span<const StubTarget> stub_targets();
 // Nothing when no target has that name.
 const StubTarget* find_stub_target(std::string_view name);
 
-// Where the target's stub may lie for the program at `program`, in the order
-// tried.
-std::vector<std::filesystem::path> stub_candidates(const StubTarget& target, const std::filesystem::path& program);
+// True when `program` is the file the build made, not an installed copy: a
+// copy must never reach back into a build tree that may have moved on.
+bool runs_from_build_tree(const std::filesystem::path& program);
 
-// The first candidate that is a regular file; empty when there is none.
-std::filesystem::path find_stub(const StubTarget& target, const std::filesystem::path& program);
+// Where the target's stub lies for the program at `program`; empty when
+// the program's place is not known.
+std::filesystem::path stub_location(const StubTarget& target, const std::filesystem::path& program);
+
+// The stub at stub_location, held open: `file` is empty when there is none,
+// and `refusal` then says why when one is there but not taken.
+struct FoundStub {
+    std::filesystem::path path;
+    HeldFile file;
+    std::string refusal;
+};
+FoundStub find_stub(const StubTarget& target, const std::filesystem::path& program);
 
 // Throws PackError naming `shown` when `stub`'s first bytes are not those of
 // a program of the target's kind.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "tools/lumopack/zeroed_buffer.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <new>
 
-#include "tools/lumopack/zeroed_buffer.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace {

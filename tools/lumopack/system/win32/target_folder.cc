@@ -22,7 +22,7 @@
 
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
-#include "tools/lumopack/target_folder.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace fs = std::filesystem;

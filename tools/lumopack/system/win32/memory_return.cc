@@ -1,4 +1,4 @@
-#include "tools/lumopack/memory_return.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "tools/lumopack/program_location.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace fs = std::filesystem;
@@ -29,6 +29,10 @@ fs::path running_program_path(const char* argv0) {
         if (access(candidate.c_str(), X_OK) == 0) return fs::weakly_canonical(candidate, error);
     }
     return {};
+}
+
+fs::path installed_stub_folder(const fs::path& program) {
+    return (program.parent_path() / ".." / "lib" / "lumopack").lexically_normal();
 }
 
 }  // namespace lumo

@@ -1,7 +1,7 @@
 #include <io.h>
 #include <stdio.h>
 
-#include "tools/lumopack/terminal.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "tools/lumopack/mapped_file.h"
 #include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/lumopack/program_location.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

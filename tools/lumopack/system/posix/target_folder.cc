@@ -9,41 +9,22 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-#include <utility>
 
+#include "platform/posix/held_folder.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
-#include "tools/lumopack/target_folder.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 namespace fs = std::filesystem;
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 std::string reason(int error) { return std::strerror(error); }
 
 // The folder `name` inside `parent`, created when missing: a real folder,
 // never a link to one.
-Descriptor open_folder(int parent, const std::string& name, const std::string& shown) {
+UniqueFd open_folder(int parent, const std::string& name, const std::string& shown) {
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int fd = openat(parent, name.c_str(), flags);
     if (fd < 0 && errno == ENOENT) {
@@ -51,7 +32,7 @@ Descriptor open_folder(int parent, const std::string& name, const std::string& s
             throw PackError(shown + ": cannot create its folder: " + reason(errno));
         fd = openat(parent, name.c_str(), flags);
     }
-    if (fd >= 0) return Descriptor(fd);
+    if (fd >= 0) return UniqueFd(fd);
     const int error = errno;
     struct stat st;
     if (error == ELOOP || (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
@@ -75,13 +56,13 @@ bool write_all(int fd, std::span<const uint8_t> data, ProgressBar& progress) {
 }  // namespace
 
 struct TargetFolder::Held {
-    Descriptor folder;
+    UniqueFd folder;
 };
 
 TargetFolder::TargetFolder(const fs::path& path) : held_(std::make_unique<Held>()) {
     std::error_code ignored;
     fs::create_directories(path, ignored);
-    held_->folder = Descriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    held_->folder = UniqueFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (held_->folder.get() < 0) throw PackError(path.string() + ": not a folder and cannot be created");
 }
 
@@ -91,7 +72,7 @@ void TargetFolder::write_file(const std::vector<std::string>& parts, std::span<c
                               const std::string& shown, ProgressBar& progress) {
     // Each folder is held until the file is written, so that the file goes
     // into the folder that was checked, whatever is renamed meanwhile.
-    std::vector<Descriptor> way;
+    std::vector<UniqueFd> way;
     int folder = held_->folder.get();
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         way.push_back(open_folder(folder, parts[i], shown));
@@ -107,7 +88,7 @@ void TargetFolder::write_file(const std::vector<std::string>& parts, std::span<c
         if (unlinkat(folder, name, 0) != 0 && errno != ENOENT)
             throw PackError(shown + ": cannot replace the file there: " + reason(errno));
     }
-    Descriptor file(openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    UniqueFd file(openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         const int error = errno;
         throw PackError(shown + ": cannot be created: " +

@@ -1,6 +1,6 @@
 #include <malloc.h>
 
-#include "tools/lumopack/memory_return.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 

@@ -1,23 +1,21 @@
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "tools/lumopack/mapped_file.h"
 #include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 
-MappedFile::MappedFile(const std::filesystem::path& path, uint64_t offset, uint64_t length) : length_(length) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw PackError(shown(path) + ": cannot be read back");
+MappedFile::MappedFile(const HeldFile& file, uint64_t offset, uint64_t length, const std::string& shown)
+    : length_(length) {
+    const int fd = int(file.native());
     const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
     const uint64_t start = offset / page * page;
     block_size_ = size_t(offset - start + length);
     void* block = block_size_ == 0 ? nullptr : mmap(nullptr, block_size_, PROT_READ, MAP_SHARED, fd, off_t(start));
-    close(fd);
-    if (block == MAP_FAILED) throw PackError(shown(path) + ": cannot be read back");
+    if (block == MAP_FAILED) throw PackError(shown + ": cannot be read back");
     block_ = block;
     bytes_ = static_cast<const uint8_t*>(block) + (offset - start);
 }

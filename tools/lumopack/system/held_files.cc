@@ -1,0 +1,25 @@
+// What the packer does with held files the same way on every system.
+#include <algorithm>
+
+#include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
+
+namespace lumo {
+
+std::vector<uint8_t> read_held_file(const HeldFile& file, const std::string& shown, std::optional<uint64_t> size) {
+    const uint64_t expected = size ? *size : file.size();
+    std::vector<uint8_t> bytes(static_cast<size_t>(expected));
+    if (!file.read_at(0, bytes)) throw PackError(shown + ": cannot be read (did it change while it was packed?)");
+    uint8_t beyond = 0;
+    if (file.read_at(expected, std::span(&beyond, 1))) throw PackError(shown + ": changed size while it was packed");
+    return bytes;
+}
+
+void write_file_atomically(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces,
+                           std::optional<uint32_t> permissions) {
+    OutputFile out(path);
+    for (auto piece : pieces) out.write(piece);
+    out.commit(permissions);
+}
+
+}  // namespace lumo

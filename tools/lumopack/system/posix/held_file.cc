@@ -1,0 +1,57 @@
+// POSIX: a held file is a descriptor, read with pread so that threads never
+// share a read position.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
+
+namespace lumo {
+
+HeldFile::~HeldFile() {
+    if (native_ >= 0) close(int(native_));
+}
+
+bool HeldFile::read_at(uint64_t offset, std::span<uint8_t> out) const {
+    while (!out.empty()) {
+        const ssize_t n = pread(int(native_), out.data(), out.size(), off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        offset += uint64_t(n);
+        out = out.subspan(size_t(n));
+    }
+    return true;
+}
+
+uint64_t HeldFile::size() const {
+    struct stat st;
+    return fstat(int(native_), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+FileIdentity HeldFile::identity() const {
+    struct stat st;
+    if (fstat(int(native_), &st) != 0) return {};
+    return {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+uint32_t HeldFile::permissions() const {
+    struct stat st;
+    return fstat(int(native_), &st) == 0 ? uint32_t(st.st_mode & 0777) : 0;
+}
+
+HeldFile open_to_read(const std::filesystem::path& path) {
+    // O_NONBLOCK: a pipe named here must not hang the build; it is refused
+    // below as not a regular file.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw PackError(shown(path) + ": cannot be read: " + std::strerror(errno));
+    HeldFile file{intptr_t(fd)};
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) throw PackError(shown(path) + ": not a regular file");
+    return file;
+}
+
+}  // namespace lumo
