@@ -27,6 +27,17 @@ TEST(EscapeControls, ControlCharactersBecomeEscapesAndLettersStay) {
         {"cut sequence", "ab\xE2\x82", "ab\\xE2\\x82"},
         {"surrogate", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
         {"backslash", "a\\x1B", "a\\\\x1B"},
+        // Invisible format characters: a name shown reversed, or two names
+        // that look the same.
+        {"right-to-left override", "report\xE2\x80\xAEtxt.exe", "report\\u202Etxt.exe"},
+        {"embeddings and pop", "\xE2\x80\xAA\xE2\x80\xAB\xE2\x80\xAC\xE2\x80\xAD", "\\u202A\\u202B\\u202C\\u202D"},
+        {"isolates", "\xE2\x81\xA6\xE2\x81\xA7\xE2\x81\xA8\xE2\x81\xA9", "\\u2066\\u2067\\u2068\\u2069"},
+        {"Arabic letter mark, Mongolian vowel separator", "\xD8\x9C\xE1\xA0\x8E", "\\u061C\\u180E"},
+        {"zero-width space, joiners, marks", "a\xE2\x80\x8B\xE2\x80\x8D\xE2\x80\x8F" "b", "a\\u200B\\u200D\\u200Fb"},
+        {"line and paragraph separators", "\xE2\x80\xA8\xE2\x80\xA9", "\\u2028\\u2029"},
+        {"byte order mark, word joiner, soft hyphen", "\xEF\xBB\xBF\xE2\x81\xA0\xC2\xAD", "\\uFEFF\\u2060\\u00AD"},
+        {"tag characters", "\xF3\xA0\x80\x81\xF3\xA0\x81\xBF", "\\U000E0001\\U000E007F"},
+        {"visible neighbours stay: hyphen, dagger, per mille", "\xE2\x80\x90\xE2\x80\xA0\xE2\x80\xB0", "\xE2\x80\x90\xE2\x80\xA0\xE2\x80\xB0"},
     };
     for (const auto& c : cases) EXPECT_EQ(escape_controls(c.text), c.shown) << c.what;
 }

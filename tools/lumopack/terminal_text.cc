@@ -35,8 +35,31 @@ size_t sequence_length(std::string_view text, uint32_t& code_point) {
     return length;
 }
 
+// The characters that are not seen but change how text around them is shown:
+// Unicode's format characters (general category Cf, Unicode 15), among them
+// the bidirectional embeddings, overrides and isolates that would print a
+// name backwards ("x\u202Egpj.exe" as "xexe.jpg"), the zero-width characters
+// that make two names look alike, and the line and paragraph separators
+// (Zl, Zp), which some terminals and viewers break lines at.
+struct CodeRange {
+    uint32_t first, last;
+};
+constexpr CodeRange invisible_formats[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x2028, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+bool is_invisible_format(uint32_t code_point) {
+    for (const auto& range : invisible_formats)
+        if (code_point >= range.first && code_point <= range.last) return true;
+    return false;
+}
+
 void append_escape(std::string& out, const char* format, unsigned value) {
-    char escape[8];
+    char escape[12];
     std::snprintf(escape, sizeof escape, format, value);
     out += escape;
 }
@@ -56,8 +79,8 @@ std::string escape_controls(std::string_view utf8) {
         }
         if (code_point < 0x20 || code_point == 0x7F)
             append_escape(out, "\\x%02X", code_point);
-        else if (code_point >= 0x80 && code_point < 0xA0)
-            append_escape(out, "\\u%04X", code_point);
+        else if ((code_point >= 0x80 && code_point < 0xA0) || is_invisible_format(code_point))
+            append_escape(out, code_point > 0xFFFF ? "\\U%08X" : "\\u%04X", code_point);
         else if (code_point == '\\')
             out += "\\\\";
         else

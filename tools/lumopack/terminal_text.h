@@ -12,7 +12,10 @@ namespace lumo {
 
 // `utf8` with every control character written as an escape: C0 controls and
 // DEL as \xNN, the C1 controls U+0080..U+009F as \uNNNN (the five bytes that
-// Windows-1252 leaves undefined turn into these), bytes that are not UTF-8
+// Windows-1252 leaves undefined turn into these), the invisible format
+// characters (Unicode's category Cf: bidirectional overrides and isolates,
+// zero-width characters, the byte order mark...) and the line and paragraph
+// separators as \uNNNN (\UNNNNNNNN beyond U+FFFF), bytes that are not UTF-8
 // as \xNN (a lone 0x9B is CSI to a terminal that reads 8-bit controls), and
 // the backslash itself as \\. Everything else, letters of any script
 // included, stays as it is.
