@@ -354,9 +354,11 @@ TEST_F(LumopackTest, TargetsTakeTheStubsOfTheBuildsAndTheDefaultIsWindowsX86) {
     }
 }
 
-// A copy of lumopack elsewhere is an installed one: it looks in
-// ../lib/lumopack/ and beside itself, never in the build tree it came from,
-// and it takes no file there that is not a stub of the target's kind.
+// A copy of lumopack elsewhere is an installed one: it looks only in
+// ../lib/lumopack/ from its real file (never beside it, nor in the build
+// tree it came from, nor through the link it was started by), it takes no
+// file there that is not a stub of the target's kind, and it names the stub
+// it used with its SHA-256.
 TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
     fill_addon(path("addon"));
     const fs::path bin = path("prefix/bin"), lib = path("prefix/lib/lumopack");
@@ -364,16 +366,29 @@ TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
     fs::create_directories(lib);
     const fs::path copy = bin / "lumopack";
     fs::copy_file(LUMOPACK_PATH, copy);
-    // The 64-bit stub under the 32-bit one's name, and the 64-bit one beside
-    // the program, as the Windows zip holds it.
+    // The 64-bit stub under the 32-bit one's name; the 64-bit and POSIX ones
+    // beside the program, where an installed copy never looks.
     fs::copy_file(LUMO_STUB_WINDOWS_X64, lib / "lumo-stub-windows-x86.exe");
     fs::copy_file(LUMO_STUB_WINDOWS_X64, bin / "lumo-stub-windows-x64.exe");
+    fs::copy_file(LUMO_STUB_PATH, bin / "lumo-stub-posix");
+    // Started through a link in another folder, it still looks beside its
+    // real file.
+    fs::create_directories(path("elsewhere/lib/lumopack"));
+    fs::copy_file(LUMO_STUB_PATH, path("elsewhere/lib/lumopack/lumo-stub-posix"));
+    fs::create_directories(path("elsewhere/bin"));
+    fs::create_symlink(copy, path("elsewhere/bin/lumopack"));
 
-    const std::string help = run_lumopack({"--help"}, false, copy.string()).output;
-    EXPECT_NE(help.find((lib / "lumo-stub-windows-x86.exe").string()), std::string::npos) << help;
-    EXPECT_NE(help.find((bin / "lumo-stub-windows-x64.exe").string()), std::string::npos) << help;
-    EXPECT_NE(help.find("not found"), std::string::npos) << help;
-    EXPECT_EQ(help.find(fs::path(LUMO_STUB_PATH).parent_path().string()), std::string::npos) << help;
+    for (const fs::path& started : {copy, path("elsewhere/bin/lumopack")}) {
+        SCOPED_TRACE(started.string());
+        const std::string help = run_lumopack({"--help"}, false, started.string()).output;
+        EXPECT_NE(help.find("\n               " + (lib / "lumo-stub-windows-x86.exe").string() + "\n"), std::string::npos)
+            << help;
+        EXPECT_NE(help.find("not found: " + (lib / "lumo-stub-windows-x64.exe").string()), std::string::npos) << help;
+        EXPECT_NE(help.find("not found: " + (lib / "lumo-stub-posix").string()), std::string::npos) << help;
+        EXPECT_NE(help.find("stubs are taken only from " + lib.string()), std::string::npos) << help;
+        EXPECT_EQ(help.find(fs::path(LUMO_STUB_PATH).parent_path().string()), std::string::npos) << help;
+        EXPECT_EQ(help.find("elsewhere"), std::string::npos) << help;
+    }
 
     const auto build_with = [&](const std::string& target) {
         return run_lumopack({"build", path("addon").string(), "-o", path("addon.exe").string(), "--target", target},
@@ -384,12 +399,16 @@ TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
     EXPECT_NE(wrong_kind.output.find("not a stub for the target windows-x86"), std::string::npos) << wrong_kind.output;
     EXPECT_FALSE(fs::exists(path("addon.exe")));
 
-    auto missing = build_with("posix");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.output.find("no stub for the target posix (looked for " + (lib / "lumo-stub-posix").string() +
-                                  ", " + (bin / "lumo-stub-posix").string() + ")"),
-              std::string::npos)
-        << missing.output;
+    for (const char* target : {"posix", "windows-x64"}) {
+        auto missing = build_with(target);
+        EXPECT_EQ(missing.status, 1);
+        const std::string file = std::string("lumo-stub-") + target + (target[0] == 'w' ? ".exe" : "");
+        EXPECT_NE(missing.output.find(std::string("no stub for the target ") + target + " (looked for " +
+                                      (lib / file).string() + "); name one with --stub PATH"),
+                  std::string::npos)
+            << missing.output;
+        EXPECT_FALSE(fs::exists(path("addon.exe")));
+    }
 
     // Started by its bare name through PATH, from a folder where someone
     // left a stub of the installed name: that one is never taken.
@@ -400,9 +419,14 @@ TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_FALSE(fs::exists(path("planted.run")));
 
-    auto beside = build_with("windows-x64");
-    ASSERT_EQ(beside.status, 0) << beside.output;
-    EXPECT_TRUE(begins_with(read_file(path("addon.exe")), read_file(LUMO_STUB_WINDOWS_X64)));
+    fs::copy_file(LUMO_STUB_PATH, lib / "lumo-stub-posix");
+    auto installed = build_with("posix");
+    ASSERT_EQ(installed.status, 0) << installed.output;
+    EXPECT_TRUE(begins_with(read_file(path("addon.exe")), read_file(LUMO_STUB_PATH)));
+    const std::string digest = run_lumopack({LUMO_STUB_PATH}, false, "sha256sum").output.substr(0, 64);
+    EXPECT_NE(installed.output.find("stub: " + (lib / "lumo-stub-posix").string() + ", SHA-256 " + digest + "\n"),
+              std::string::npos)
+        << installed.output;
 }
 
 // Names outside ASCII are right only on systems whose code page is 1252:

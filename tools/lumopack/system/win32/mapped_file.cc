@@ -7,23 +7,20 @@
 
 namespace lumo {
 
-MappedFile::MappedFile(const std::filesystem::path& path, uint64_t offset, uint64_t length) : length_(length) {
+MappedFile::MappedFile(const HeldFile& file, uint64_t offset, uint64_t length, const std::string& shown)
+    : length_(length) {
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     const uint64_t granularity = system.dwAllocationGranularity;
     const uint64_t start = offset / granularity * granularity;
     block_size_ = size_t(offset - start + length);
     if (block_size_ == 0) return;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw PackError(shown(path) + ": cannot be read back");
-    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    CloseHandle(file);
-    if (mapping == nullptr) throw PackError(shown(path) + ": cannot be read back");
+    HANDLE mapping = CreateFileMappingW(reinterpret_cast<HANDLE>(file.native()), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr) throw PackError(shown + ": cannot be read back");
     void* view = MapViewOfFile(mapping, FILE_MAP_READ, DWORD(start >> 32), DWORD(start), block_size_);
     if (view == nullptr) {
         CloseHandle(mapping);
-        throw PackError(shown(path) + ": cannot be read back");
+        throw PackError(shown + ": cannot be read back");
     }
     handle_ = mapping;
     block_ = view;

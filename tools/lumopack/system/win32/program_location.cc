@@ -18,4 +18,6 @@ std::filesystem::path running_program_path(const char*) {
     }
 }
 
+std::filesystem::path installed_stub_folder(const std::filesystem::path& program) { return program.parent_path(); }
+
 }  // namespace lumo

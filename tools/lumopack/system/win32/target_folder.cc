@@ -16,10 +16,9 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <random>
-#include <utility>
 #include <vector>
 
+#include "platform/win32/win32_held_folder.h"
 #include "tools/lumopack/pack_error.h"
 #include "tools/lumopack/progress_bar.h"
 #include "tools/lumopack/system/system.h"
@@ -28,24 +27,6 @@ namespace lumo {
 namespace fs = std::filesystem;
 
 namespace {
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-    Handle& operator=(Handle&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-    ~Handle() {
-        if (valid()) CloseHandle(handle_);
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 std::string reason(DWORD error) {
     char text[256] = {};
@@ -59,8 +40,8 @@ std::wstring wide(const std::string& utf8) { return fs::path(std::u8string(utf8.
 
 // Held with read access (an open for attributes alone takes no part in
 // sharing) and without FILE_SHARE_DELETE: nobody can rename or remove it.
-Handle hold(const std::wstring& path, bool follow_links) {
-    return Handle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+ScopedHandle hold(const std::wstring& path, bool follow_links) {
+    return ScopedHandle(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
 }
@@ -68,11 +49,11 @@ Handle hold(const std::wstring& path, bool follow_links) {
 // The folder `path`, created when missing: a real folder, never a junction
 // or symbolic link. Reparse points that are not links (files kept in the
 // cloud, for example) are folders like any other.
-Handle hold_folder(const std::wstring& path, const std::string& shown) {
+ScopedHandle hold_folder(const std::wstring& path, const std::string& shown) {
     if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         throw PackError(shown + ": cannot create its folder: " + reason(GetLastError()));
-    Handle folder = hold(path, false);
-    if (!folder.valid()) throw PackError(shown + ": cannot open its folder: " + reason(GetLastError()));
+    ScopedHandle folder = hold(path, false);
+    if (!folder) throw PackError(shown + ": cannot open its folder: " + reason(GetLastError()));
     FILE_ATTRIBUTE_TAG_INFO opened = {};
     if (!GetFileInformationByHandleEx(folder.get(), FileAttributeTagInfo, &opened, sizeof opened))
         throw PackError(shown + ": cannot open its folder: " + reason(GetLastError()));
@@ -129,7 +110,7 @@ bool write_all(HANDLE file, std::span<const uint8_t> data, ProgressBar& progress
 
 struct TargetFolder::Held {
     std::wstring path;
-    Handle folder;
+    ScopedHandle folder;
 };
 
 TargetFolder::TargetFolder(const fs::path& path) : held_(std::make_unique<Held>()) {
@@ -138,7 +119,7 @@ TargetFolder::TargetFolder(const fs::path& path) : held_(std::make_unique<Held>(
     held_->path = path.wstring();
     held_->folder = hold(held_->path, true);
     FILE_ATTRIBUTE_TAG_INFO opened = {};
-    if (!held_->folder.valid() ||
+    if (!held_->folder ||
         !GetFileInformationByHandleEx(held_->folder.get(), FileAttributeTagInfo, &opened, sizeof opened) ||
         !(opened.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         const auto text = path.u8string();
@@ -150,7 +131,7 @@ TargetFolder::~TargetFolder() = default;
 
 void TargetFolder::write_file(const std::vector<std::string>& parts, std::span<const uint8_t> data,
                               const std::string& shown, ProgressBar& progress) {
-    std::vector<Handle> way;
+    std::vector<ScopedHandle> way;
     std::wstring folder = held_->path;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         folder += L'\\' + wide(parts[i]);
@@ -164,15 +145,14 @@ void TargetFolder::write_file(const std::vector<std::string>& parts, std::span<c
 
     // A fresh name beside the file's place; CREATE_NEW takes no name that
     // exists, link or not.
-    std::random_device random;
-    Handle file;
-    for (int attempt = 0; attempt < 16 && !file.valid(); ++attempt) {
-        const std::wstring fresh = path + L".lumopack-" + std::to_wstring(random() % 100000000);
-        file = Handle(CreateFileW(fresh.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    ScopedHandle file;
+    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+        const std::wstring fresh = path + L".lumopack-" + std::to_wstring(unguessable_number());
+        file = ScopedHandle(CreateFileW(fresh.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file.valid() && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+        if (!file && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
-    if (!file.valid()) throw PackError(shown + ": cannot be created: " + reason(GetLastError()));
+    if (!file) throw PackError(shown + ": cannot be created: " + reason(GetLastError()));
     if (!write_all(file.get(), data, progress)) {
         delete_on_close(file.get());
         throw PackError(shown + ": cannot be written (is the disk full?)");

@@ -1,0 +1,156 @@
+// Windows: the installer's folder as a handle; the file created in it
+// relative to that handle (NtCreateFile, FILE_CREATE, never through a
+// junction or link) under a random name, held without sharing writes or
+// deletion, so that nobody else can change, rename or replace it while it
+// is written and read back; renamed through its own handle into the held
+// folder, and the name then opened to check that it is this file.
+//
+// Under Wine another user's process (a host process) ignores the sharing
+// and may rename a host link over the file's name: the rename through the
+// handle then moves that name, and the check finds another file in place.
+#include <windows.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cwchar>
+
+#include "platform/win32/win32_held_folder.h"
+#include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
+
+namespace lumo {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr size_t buffer_size = 1 << 20;
+constexpr ACCESS_MASK folder_access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
+constexpr ULONG share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool write_all(HANDLE file, std::span<const uint8_t> bytes, uint64_t offset) {
+    while (!bytes.empty()) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD n = 0;
+        const DWORD want = bytes.size() > (1u << 30) ? (1u << 30) : DWORD(bytes.size());
+        if (!WriteFile(file, bytes.data(), want, &n, &at) || n == 0) return false;
+        offset += n;
+        bytes = bytes.subspan(n);
+    }
+    return true;
+}
+
+FileIdentity identity_of(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return {};
+    return {info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+}  // namespace
+
+struct OutputFile::Held {
+    std::string shown;      // OUT, for messages
+    ScopedHandle folder;
+    std::wstring name;       // OUT's last component
+    HeldFile file;
+    uint64_t flushed = 0;   // bytes of the file written out
+    bool committed = false;
+    HANDLE handle() const { return reinterpret_cast<HANDLE>(file.native()); }
+};
+
+OutputFile::OutputFile(const fs::path& path) : held_(std::make_unique<Held>()) {
+    held_->shown = shown(path);
+    held_->name = path.filename().wstring();
+    if (held_->name.empty() || held_->name == L"." || held_->name == L"..")
+        throw PackError(held_->shown + ": not a file name");
+    const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    held_->folder = ScopedHandle(CreateFileW(parent.c_str(), folder_access, share_all, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!held_->folder) throw PackError(held_->shown + ": cannot be created: its folder cannot be opened");
+
+    // Sixty-four random bits: a name made in advance is never the one
+    // taken, and FILE_CREATE refuses any name that is.
+    long status = 0;
+    for (int attempt = 0; attempt < 8 && !held_->file; ++attempt) {
+        wchar_t suffix[32];
+        std::swprintf(suffix, 32, L".partial-%016llx", static_cast<unsigned long long>(unguessable_number()));
+        ScopedHandle file = open_in(held_->folder.get(), held_->name + suffix, GENERIC_READ | GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &status);
+        if (file) held_->file = HeldFile(reinterpret_cast<intptr_t>(file.release()));
+        else if (status != long(0xC0000035L))  // STATUS_OBJECT_NAME_COLLISION
+            break;
+    }
+    if (!held_->file) throw PackError(held_->shown + ": cannot be created");
+    buffer_.reserve(buffer_size);
+}
+
+OutputFile::~OutputFile() {
+    if (held_->committed || !held_->file) return;
+    // Removed through its handle: whatever else takes its name meanwhile
+    // is left alone.
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(held_->handle(), FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+std::vector<FileIdentity> OutputFile::own_files() const {
+    std::vector<FileIdentity> files = {held_->file.identity()};
+    ScopedHandle existing = open_in(held_->folder.get(), held_->name, FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
+                                    FILE_NON_DIRECTORY_FILE);
+    if (existing) files.push_back(identity_of(existing.get()));
+    return files;
+}
+
+void OutputFile::write(std::span<const uint8_t> bytes) {
+    size_ += bytes.size();
+    if (buffer_.size() + bytes.size() <= buffer_size) {
+        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+        return;
+    }
+    flush();
+    if (bytes.size() < buffer_size) {
+        buffer_.assign(bytes.begin(), bytes.end());
+        return;
+    }
+    if (!write_all(held_->handle(), bytes, held_->flushed))
+        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
+    held_->flushed += bytes.size();
+}
+
+void OutputFile::write_at(uint64_t offset, std::span<const uint8_t> bytes) {
+    flush();
+    if (!write_all(held_->handle(), bytes, offset))
+        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
+}
+
+void OutputFile::flush() {
+    if (!write_all(held_->handle(), buffer_, held_->flushed))
+        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
+    held_->flushed += buffer_.size();
+    buffer_.clear();
+}
+
+const HeldFile& OutputFile::written() const { return held_->file; }
+
+void OutputFile::commit(std::optional<uint32_t>) {
+    flush();
+    const std::wstring& name = held_->name;
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = held_->folder.get();
+    info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
+    std::wmemcpy(info->FileName, name.data(), name.size());
+    if (!SetFileInformationByHandle(held_->handle(), FileRenameInfo, info, DWORD(buffer.size())))
+        throw PackError(held_->shown + ": cannot be put in place (error " + std::to_string(GetLastError()) + ")");
+    held_->committed = true;
+    ScopedHandle placed = open_in(held_->folder.get(), name, FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
+                                  FILE_NON_DIRECTORY_FILE);
+    const bool in_place = placed && !is_link(held_->folder.get(), name, placed.get()) &&
+                          identity_of(placed.get()) == held_->file.identity();
+    if (!in_place)
+        throw PackError(held_->shown + ": is not the installer that was written: another file was put in the "
+                        "place of the one being written, or of it once in place; the build failed (is the "
+                        "folder open to others?)");
+}
+
+}  // namespace lumo
