@@ -133,15 +133,19 @@ const HeldFile& OutputFile::written() const { return held_->file; }
 
 void OutputFile::commit(std::optional<uint32_t>) {
     flush();
+    // The name relative to the held folder goes to the system as it is
+    // (SetFileInformationByHandle would make a full path of it).
     const std::wstring& name = held_->name;
-    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     info->ReplaceIfExists = TRUE;
     info->RootDirectory = held_->folder.get();
-    info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
+    info->FileNameLength = ULONG(name.size() * sizeof(wchar_t));
     std::wmemcpy(info->FileName, name.data(), name.size());
-    if (!SetFileInformationByHandle(held_->handle(), FileRenameInfo, info, DWORD(buffer.size())))
-        throw PackError(held_->shown + ": cannot be put in place (error " + std::to_string(GetLastError()) + ")");
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = NtSetInformationFile(held_->handle(), &io, info, ULONG(buffer.size()), FileRenameInformation);
+    if (!NT_SUCCESS(status))
+        throw PackError(held_->shown + ": cannot be put in place (status " + std::to_string(unsigned(status)) + ")");
     held_->committed = true;
     ScopedHandle placed = open_in(held_->folder.get(), name, FILE_READ_ATTRIBUTES, share_all, FILE_OPEN,
                                   FILE_NON_DIRECTORY_FILE);
