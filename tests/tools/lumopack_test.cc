@@ -460,6 +460,14 @@ TEST_F(LumopackTest, NamesOutsideAsciiAreWarnedAboutOrRefused) {
     auto plain = build(folder, path("plain.run"), {"--strict-names"});
     EXPECT_EQ(plain.status, 0) << plain.output;
     EXPECT_EQ(plain.output.find("outside ASCII"), std::string::npos) << plain.output;
+
+    // A name that a right-to-left override would show as "reportexe.txt"
+    // cannot be stored; the refusal shows it as it is.
+    write_file(folder / "report\xE2\x80\xAEtxt.exe", std::string("spoof"));
+    auto spoofed = build(folder, path("spoofed.run"));
+    EXPECT_EQ(spoofed.status, 1);
+    EXPECT_NE(spoofed.output.find("report\\u202Etxt.exe: "), std::string::npos) << spoofed.output;
+    EXPECT_EQ(spoofed.output.find("\xE2\x80\xAE"), std::string::npos) << spoofed.output;
 }
 
 }  // namespace
