@@ -185,12 +185,15 @@ RunResult WineSession::host(const std::string& command) const {
 // starts inherits the program's output and would hold a pipe open.
 RunResult WineSession::collect(const std::string& command, double seconds) const {
     const fs::path output = root_ / ("output-" + std::to_string(++outputs_) + ".txt");
-    int pid = spawn_shell("{ " + command + "; } >" + shell_quote(output.string()) + " 2>/dev/null");
+    const fs::path errors = root_ / ("errors-" + std::to_string(outputs_) + ".txt");
+    int pid = spawn_shell("{ " + command + "; } >" + shell_quote(output.string()) + " 2>" + shell_quote(errors.string()));
     RunResult result;
     result.exit_code = wait_for_process(pid, seconds);
     result.output = read_file(output);
+    result.errors = read_file(errors);
     std::error_code ignored;
     fs::remove(output, ignored);
+    fs::remove(errors, ignored);
     return result;
 }
 

@@ -12,6 +12,7 @@ namespace lumo::wine {
 struct RunResult {
     int exit_code = -1;  // -1 when the program did not end in time
     std::string output;  // standard output
+    std::string errors;  // standard error
 };
 
 // Whether this system's kernel runs 32-bit x86 programs, as Wine's 32-bit

@@ -8,6 +8,12 @@
 // Under Wine another user's process (a host process) ignores the sharing
 // and may rename a host link over the file's name: the rename through the
 // handle then moves that name, and the check finds another file in place.
+// Wine also goes by a name for what it does through a handle (the rename,
+// the removal): the one it resolved when the file was made, links
+// followed. A link renamed over the new file just then would make that name
+// a file of the vendor's, which a rename would move and a removal delete;
+// so the handle's own name is checked to be the one the file was made
+// under before anything is done through it.
 #include <windows.h>
 
 #include <cinttypes>
@@ -40,6 +46,25 @@ bool write_all(HANDLE file, std::span<const uint8_t> bytes, uint64_t offset) {
     return true;
 }
 
+// The path the system knows `handle` by, without the volume; empty when it
+// cannot be told.
+std::wstring known_name(HANDLE handle) {
+    std::vector<wchar_t> name(32768);
+    const DWORD n = GetFinalPathNameByHandleW(handle, name.data(), DWORD(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
+    return n > 0 && n < name.size() ? std::wstring(name.data(), n) : std::wstring();
+}
+
+// Whether `file` is known by the name `name` in `folder`.
+bool known_as(HANDLE file, HANDLE folder, const std::wstring& name) {
+    std::wstring expected = known_name(folder);
+    if (expected.empty()) return false;
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    const std::wstring known = known_name(file);
+    return !known.empty() && CompareStringOrdinal(known.c_str(), int(known.size()), expected.c_str(),
+                                                  int(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
 FileIdentity identity_of(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) return {};
@@ -54,7 +79,7 @@ struct OutputFile::Held {
     std::wstring name;       // OUT's last component
     HeldFile file;
     uint64_t flushed = 0;   // bytes of the file written out
-    bool committed = false;
+    bool committed = false;  // or never to be renamed nor removed through its handle
     HANDLE handle() const { return reinterpret_cast<HANDLE>(file.native()); }
 };
 
@@ -71,16 +96,23 @@ OutputFile::OutputFile(const fs::path& path) : held_(std::make_unique<Held>()) {
     // Sixty-four random bits: a name made in advance is never the one
     // taken, and FILE_CREATE refuses any name that is.
     long status = 0;
+    std::wstring temporary;
     for (int attempt = 0; attempt < 8 && !held_->file; ++attempt) {
         wchar_t suffix[32];
         std::swprintf(suffix, 32, L".partial-%016llx", static_cast<unsigned long long>(unguessable_number()));
-        ScopedHandle file = open_in(held_->folder.get(), held_->name + suffix, GENERIC_READ | GENERIC_WRITE | DELETE,
+        temporary = held_->name + suffix;
+        ScopedHandle file = open_in(held_->folder.get(), temporary, GENERIC_READ | GENERIC_WRITE | DELETE,
                                     FILE_SHARE_READ, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &status);
         if (file) held_->file = HeldFile(reinterpret_cast<intptr_t>(file.release()));
         else if (status != long(0xC0000035L))  // STATUS_OBJECT_NAME_COLLISION
             break;
     }
     if (!held_->file) throw PackError(held_->shown + ": cannot be created");
+    if (!known_as(held_->handle(), held_->folder.get(), temporary)) {
+        held_->committed = true;
+        throw PackError(held_->shown + ": cannot be created: another file was put in the place of the one made "
+                        "(is the folder open to others?)");
+    }
     buffer_.reserve(buffer_size);
 }
 
