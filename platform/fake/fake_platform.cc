@@ -1,8 +1,7 @@
 #include "platform/fake/fake_platform.h"
+#include "platform/std_threads.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <thread>
 
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
@@ -64,40 +63,6 @@ private:
     std::string content_;
     bool finished_ = false;
 };
-
-namespace {
-
-class FakeThread final : public JoinableThread {
-public:
-    explicit FakeThread(std::function<void()> body) : thread_(std::move(body)) {}
-    ~FakeThread() override { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
-
-class FakeSignal final : public Signal {
-public:
-    void give() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            given_ = true;
-        }
-        wakeup_.notify_one();
-    }
-    void wait() override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wakeup_.wait(lock, [this] { return given_; });
-        given_ = false;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wakeup_;
-    bool given_ = false;
-};
-
-}  // namespace
 
 FakePlatform::FakePlatform(char separator) : sep_(separator) { add_directory("/tmp"); }
 
@@ -227,10 +192,10 @@ bool FakePlatform::read_installer(uint64_t offset, uint8_t* destination, size_t 
 }
 
 std::unique_ptr<JoinableThread> FakePlatform::start_joinable_thread(std::function<void()> body) {
-    return std::make_unique<FakeThread>(std::move(body));
+    return std::make_unique<StdThread>(std::move(body));
 }
 
-std::unique_ptr<Signal> FakePlatform::create_signal() { return std::make_unique<FakeSignal>(); }
+std::unique_ptr<Signal> FakePlatform::create_signal() { return std::make_unique<StdSignal>(); }
 
 bool FakePlatform::path_exists(const std::string& path) {
     return files.count(path) || directories.count(trimmed(path)) || existing_paths.count(path);

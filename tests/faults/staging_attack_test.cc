@@ -14,45 +14,10 @@
 #include <iostream>
 
 #include "installer_fixture.h"
+#include "tests/support/other_user.h"
 
 namespace lumo::test {
 namespace {
-
-// A user id that belongs to no account and to no process of the machine's
-// (above `after`, for a second one).
-uid_t unused_user_id(uid_t after = 0) {
-    for (uid_t id = std::max<uid_t>(61000 + getpid() % 1000, after + 1);; ++id)
-        if (!getpwuid(id) && !getgrgid(id)) return id;
-}
-
-// A process of another user that runs `body` until it is stopped; its group
-// is one of its own unless given.
-class OtherUser {
-public:
-    explicit OtherUser(const std::function<void()>& body, uid_t id = unused_user_id(), gid_t group = gid_t(-1))
-        : id_(id) {
-        if (group == gid_t(-1)) group = id;
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(id_) != 0) _exit(1);
-            umask(0);
-            body();
-            _exit(0);
-        }
-    }
-    ~OtherUser() { stop(); }
-    uid_t id() const { return id_; }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    uid_t id_;
-    pid_t pid_ = -1;
-};
 
 void put(const std::string& path, const std::string& content, mode_t mode) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);

@@ -12,24 +12,29 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
 namespace lumo::test {
 
-// A user id that belongs to no account and to no process of the machine's.
-inline uid_t unused_user_id() {
-    for (uid_t id = 62000 + getpid() % 1000;; ++id)
+// A user id that belongs to no account and to no process of the machine's
+// (above `after`, for a second one).
+inline uid_t unused_user_id(uid_t after = 0) {
+    for (uid_t id = std::max<uid_t>(62000 + getpid() % 1000, after + 1);; ++id)
         if (!getpwuid(id) && !getgrgid(id)) return id;
 }
 
-// A process of another user that runs `body` until it returns or is stopped.
+// A process of another user that runs `body` until it returns or is stopped;
+// its group is one of its own unless given.
 class OtherUser {
 public:
-    explicit OtherUser(const std::function<void()>& body, uid_t id = unused_user_id()) : id_(id) {
+    explicit OtherUser(const std::function<void()>& body, uid_t id = unused_user_id(), gid_t group = gid_t(-1))
+        : id_(id) {
+        if (group == gid_t(-1)) group = id;
         pid_ = fork();
         if (pid_ == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(id_) != 0 || setuid(id_) != 0) _exit(1);
+            if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(id_) != 0) _exit(1);
             umask(0);
             body();
             _exit(0);
