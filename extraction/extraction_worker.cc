@@ -106,7 +106,7 @@ WalkOutcome extract_whole(ExtractionRun& run, const StoredStream& stream, Progre
                           std::string& failed_path) {
     // No more than the stream can fill from its own bytes is reserved: an
     // image that claims more is damaged, whatever it holds.
-    if (run.image_path == ImagePath::streamed && stream.unpacked_size > max_unpacked_size(stream.packed_size))
+    if (stream.unpacked_size > max_unpacked_size(stream.packed_size))
         return WalkOutcome::corrupt;
     ImageBlock image(static_cast<uint8_t*>(run.allocate(stream.unpacked_size)));
     if (!image) return WalkOutcome::no_memory;
