@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "installer_under_wine.h"
+#include "read_hold.h"
 #include "tests/tools/encoder/test_images.h"
 
 namespace lumo::wine {
@@ -106,23 +107,9 @@ TEST_F(InstallerUnderWine, CopyErrorNamesTheFileThatCouldNotBeWritten) {
     session_->wait(holder, 0);
 }
 
-// Thousands of small files keep the dialog up for seconds (each file is a
-// round of calls) while the installer stays quick to pack.
-std::map<std::string, std::string> many_small_files() {
-    std::map<std::string, std::string> files;
-    for (int folder = 0; folder < 80; ++folder)
-        for (int file = 0; file < 100; ++file) {
-            std::string line = "line " + std::to_string(folder) + " " + std::to_string(file) + " of the add-on\n";
-            std::string content;
-            for (int i = 0; i < 40; ++i) content += line;
-            files[std::string("d").append(std::to_string(folder)).append("/f").append(std::to_string(file)).append(".txt")] =
-                content;
-        }
-    return files;
-}
-
 TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox) {
-    const fs::path installer = build_installer("slow", many_small_files());
+    const std::string blob = noise(600000, 3);
+    const fs::path installer = build_installer("held", {{"readme.txt", "held\r\n"}, {"data/blob.bin", blob}});
     fs::create_directories(artefacts);
     struct Case {
         const char* language;
@@ -136,14 +123,13 @@ TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox
     for (const auto& c : cases) {
         SCOPED_TRACE(c.language);
         fs::remove_all(staging_);
+        // The installer's own threads read the packed add-on from its file:
+        // the first such read waits until the probes are done, so the dialog
+        // is up for them however fast or slow the run and the machine.
+        ReadHold hold(installer);
         const int process = session_->start(installer, {}, c.environment);
-        // The probe starts once the installer is writing, not beside it: a
-        // probe started at the same moment once failed within seconds, long
-        // before its own 30, most likely losing the race of two Wine programs
-        // to start the Wine server.
-        for (int i = 0; i < 200 && !fs::exists(staging_ / "d0"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ASSERT_TRUE(fs::exists(staging_ / "d0")) << "the installer wrote nothing";
+        ASSERT_TRUE(hold.wait_until_held(60)) << "the installer never read its add-on";
+        EXPECT_NE(hold.holder().find("held.exe"), std::string::npos) << "held: " << hold.holder();
         RunResult dialog = session_->run(probe, {"show", c.title, "30"}, c.environment);
         ASSERT_EQ(dialog.exit_code, 0) << "no dialog titled " << c.title << ": " << dialog.output;
         // The prompt's own line break, then the staging folder; the bar's text
@@ -160,9 +146,11 @@ TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox
         const fs::path screenshot = artefacts / ("dialog-" + std::string(c.language) + ".png");
         EXPECT_EQ(session_->host("import -window root -trim +repage " + shell_quote(screenshot.string())).exit_code, 0);
 
+        hold.release();
         EXPECT_EQ(finish_and_confirm(process, c.environment), "");
         EXPECT_NE(setup_record(), "");
-        EXPECT_EQ(read_file(staging_ / "d79" / "f99.txt").size(), 40 * std::string("line 79 99 of the add-on\n").size());
+        EXPECT_EQ(read_file(staging_ / "readme.txt"), "held\r\n");
+        EXPECT_TRUE(read_file(staging_ / "data" / "blob.bin") == blob);
         session_->wait_until_idle();  // the stand-in setup program too
     }
 }
