@@ -134,16 +134,26 @@ public:
         if (finished_) return true;
         std::wstring name;
         const HANDLE folder = staging_->locate(path_, Walk::ours, name);
-        if (!folder || name.size() > 32767 || !clear_place(folder, name)) return false;
+        if (!folder || name.size() > 32767) return false;
         std::vector<unsigned char> buffer(sizeof(RenameInformation) + name.size() * sizeof(wchar_t));
         auto* rename = reinterpret_cast<RenameInformation*>(buffer.data());
         rename->replace_if_exists = FALSE;
         rename->root_directory = folder;
         rename->file_name_length = ULONG(name.size() * sizeof(wchar_t));
         std::memcpy(rename->file_name, name.data(), name.size() * sizeof(wchar_t));
-        IO_STATUS_BLOCK io;
-        finished_ = NT_SUCCESS(NtSetInformationFile(file_, &io, rename, ULONG(buffer.size()),
-                                                    FILE_INFORMATION_CLASS(10) /* FileRenameInformation */));
+        const auto rename_file = [&] {
+            IO_STATUS_BLOCK io;
+            return NtSetInformationFile(file_, &io, rename, ULONG(buffer.size()),
+                                        FILE_INFORMATION_CLASS(10) /* FileRenameInformation */);
+        };
+        // The place is almost always free (the staging folder was emptied),
+        // so the rename comes first and clears the place only when it is
+        // taken: under Wine every look for a name that is not there reads
+        // the whole folder, which made a folder of n files cost n^2.
+        NTSTATUS status = rename_file();
+        if (status == NTSTATUS(0xC0000035) /* STATUS_OBJECT_NAME_COLLISION */ && clear_place(folder, name))
+            status = rename_file();
+        finished_ = NT_SUCCESS(status);
         return finished_;
     }
 

@@ -1,5 +1,7 @@
 // Threads that are waited for, and the events the worker and its decoding
 // thread pass between them, on Windows.
+#include <atomic>
+
 #include "platform/win32/win32_platform.h"
 
 namespace lumo {
@@ -27,14 +29,32 @@ private:
     HANDLE thread_ = nullptr;
 };
 
+// An auto-reset event that calls into the system only when a thread sleeps
+// on it. Most gives find nobody waiting (the worker gives after every file
+// it lets go of), and each call is a round trip to the server under Wine.
+// One thread waits at a time, as the platform's signals are used: a wait
+// that finds the signal given takes it; one that does not says it sleeps,
+// and the give that finds it sleeping sets the event, once for that wait.
 class Win32Signal final : public Signal {
 public:
     explicit Win32Signal(HANDLE event) : event_(event) {}
     ~Win32Signal() override { CloseHandle(event_); }
-    void give() override { SetEvent(event_); }
-    void wait() override { WaitForSingleObject(event_, INFINITE); }
+    void give() override {
+        int state = state_.load();
+        while (state != given && !state_.compare_exchange_weak(state, state == sleeping ? idle : given)) {
+        }
+        if (state == sleeping) SetEvent(event_);
+    }
+    void wait() override {
+        int state = state_.load();
+        while (!state_.compare_exchange_weak(state, state == given ? idle : sleeping)) {
+        }
+        if (state != given) WaitForSingleObject(event_, INFINITE);
+    }
 
 private:
+    enum : int { idle, given, sleeping };
+    std::atomic<int> state_{idle};
     HANDLE event_;
 };
 
