@@ -6,9 +6,10 @@
 #   bench/whole-run-bench.sh [--runs N] [--sets pe,wav,text,mixed,large] [--wine-sets mixed]
 #     --runs N        timed extractions per archive (default 5), after one untimed warm-up
 #     --sets LIST     payloads: the bench corpus sets and "large", the 200 MB mixed set
-#                     (bench/whole_run/make-large-set.sh); default all five
-#     --wine-sets L   payloads also run with the Windows installer under Wine (wall time
-#                     only, beside Wine's start-up alone); "" for none; default mixed
+#                     (bench/whole_run/make-large-set.sh); default all five; "" for none
+#     --wine-sets L   payloads also run with the Windows installer under Wine beside an
+#                     NSIS installer of the same folder (wall time only, with Wine's
+#                     start-up alone); "" for none; default mixed
 #   CORPUS=/tmp/corpus    corpus (built with ../shared/bench/make-corpus.sh when missing)
 #   CACHE=/tmp/whole-run-cache  built archives, reused while payload and tools are unchanged
 #   BUILD=build/whole-run, WIN_BUILD=build/whole-run-mingw64  release builds used
@@ -28,12 +29,25 @@
 #              starts Setup.exe; everything the real run does)
 #   makeself   installer --noexec --quiet --noprogress --nox11 --target DIR
 #   7z         installer -oDIR -y
+# Under Wine (64-bit programs only, on a virtual display, one prefix whose wineserver is
+# kept running), from the same folder with a Windows "Setup.exe" that ends at once:
+#   wine-lumo-default, -best  lumopack build --level 6 / 9 with the x86_64 stub, run as
+#                             `wine installer.exe`: the whole run, dialog included, into
+#                             %TEMP%\Lumo.40, the product registered in the prefix
+#   wine-nsis                 makensis of bench/whole_run/nsis-addon.nsi (solid LZMA at the
+#                             default dictionary, amd64-unicode, user level): it unpacks into
+#                             $TEMP\LumoAddon and starts Setup.exe without waiting; run
+#                             plainly, its progress page shown and closed by itself
+#   wine-nsis-silent          the same installer run with /S, no window at all
+#   wine-start-up             Wine starting that Setup.exe alone
+# Each installer is checked once more after the rounds: diff -r of what it unpacked.
 # The rounds interleave the archives (one run of each per round, order rotated), each
 # run after `rm -rf` of its target and `sync`. Wall time is taken around the process,
 # CPU time and peak memory (ru_maxrss of the process and the children it waited for,
 # e.g. gzip and tar under makeself) from GNU time. Ratios are the row's figure over
-# lumo-best's. The load average is printed with each set: on a shared machine wall
-# times of a loaded run say less than the CPU times beside them.
+# lumo-best's; under Wine, each median wall time over wine-nsis's and wine-nsis-silent's.
+# The load average is printed with each set: on a shared machine wall times of a loaded
+# run say less than the CPU times beside them.
 set -euo pipefail
 export LC_ALL=C
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -59,7 +73,7 @@ SFX=/usr/lib/p7zip/7zCon.sfx
 bash "$ROOT/scripts/install-deps.sh" bench
 [ -z "$WINE_SETS" ] || bash "$ROOT/scripts/install-deps.sh" test
 [ -f "$CORPUS/mixed.tar" ] || OUT=$CORPUS bash "$SHARED/bench/make-corpus.sh"
-if [[ ",$SETS," == *,large,* ]] && [ ! -f "$CORPUS/large.tar" ]; then
+if [[ ",$SETS,$WINE_SETS," == *,large,* ]] && [ ! -f "$CORPUS/large.tar" ]; then
   command -v sox >/dev/null && command -v x86_64-w64-mingw32-strip >/dev/null ||
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q wine64 colobot-common-sounds sox libsox-fmt-base \
       binutils-mingw-w64-x86-64 >/dev/null
@@ -96,7 +110,15 @@ sha() { sha256sum "$@" | awk '{print $1}' | sha256sum | cut -c1-16; }
 LUMO_ID=$(sha "$LUMOPACK" "$STUB")
 PEER_ID=$(dpkg-query -W -f '${Package}=${Version} ' makeself gzip xz-utils p7zip-full | sha256sum | cut -c1-16)
 
-tool_id() { case $1 in lumo-*) echo "$LUMO_ID";; wine-*) sha "$LUMOPACK" "$WIN_BUILD/launcher/lumo-stub.exe";; *) echo "$PEER_ID";; esac; }
+NSIS_SCRIPT=$ROOT/bench/whole_run/nsis-addon.nsi
+tool_id() {
+  case $1 in
+    lumo-*) echo "$LUMO_ID";;
+    wine-lumo-*) sha "$LUMOPACK" "$WIN_BUILD/launcher/lumo-stub.exe";;
+    wine-nsis) { dpkg-query -W -f '${Package}=${Version}' nsis; cat "$NSIS_SCRIPT"; } | sha256sum | cut -c1-16;;
+    *) echo "$PEER_ID";;
+  esac
+}
 
 # build ROW FOLDER OUT: the archive ROW of FOLDER.
 build() {
@@ -105,6 +127,8 @@ build() {
     lumo-best) "$LUMOPACK" build "$dir" -o "$out" --stub "$STUB" --level 9 >/dev/null;;
     lumo-default) "$LUMOPACK" build "$dir" -o "$out" --stub "$STUB" --level 6 >/dev/null;;
     wine-lumo-default) "$LUMOPACK" build "$dir" -o "$out" --stub "$WIN_BUILD/launcher/lumo-stub.exe" --level 6 >/dev/null;;
+    wine-lumo-best) "$LUMOPACK" build "$dir" -o "$out" --stub "$WIN_BUILD/launcher/lumo-stub.exe" --level 9 >/dev/null;;
+    wine-nsis) makensis -V1 -DSRC="$dir" -DOUT="$out" "$NSIS_SCRIPT" >/dev/null;;
     makeself-gzip) makeself --quiet --nox11 --tar-quietly "$dir" "$out" "Lumo add-on" ./Setup.exe >/dev/null;;
     makeself-xz) makeself --quiet --nox11 --tar-quietly --xz "$dir" "$out" "Lumo add-on" ./Setup.exe >/dev/null;;
     7z-sfx) (cd "$dir" && 7z a -bd -bso0 -bsp0 -sfx"$SFX" "$out" '*') && chmod +x "$out";;
@@ -127,7 +151,10 @@ cached_build() {
 
 # target ROW BASE: the folder the archive extracts into below BASE.
 target() {
-  case $1 in lumo-*) echo "$2/Lumo.40";; wine-lumo-*) echo "$WINE_TEMP/Lumo.40";; *) echo "$2/out";; esac
+  case $1 in
+    lumo-*) echo "$2/Lumo.40";; wine-lumo-*) echo "$WINE_TEMP/Lumo.40";; wine-nsis*) echo "$WINE_TEMP/LumoAddon";;
+    *) echo "$2/out";;
+  esac
 }
 
 # run_once ROW INSTALLER BASE RESULT: one timed extraction; appends "wall user sys peak_kib".
@@ -138,7 +165,8 @@ run_once() {
     lumo-*) cmd=(env TMPDIR="$base" WINEPREFIX="$PREFIX" "$installer");;
     makeself-*) cmd=("$installer" --noexec --quiet --noprogress --nox11 --target "$base/out");;
     7z-*) cmd=("$installer" -o"$base/out" -y);;
-    wine-lumo-*) cmd=(env "${WINE_ENV[@]}" wine "$installer");;
+    wine-lumo-*|wine-nsis) cmd=(env "${WINE_ENV[@]}" wine "$installer");;
+    wine-nsis-silent) cmd=(env "${WINE_ENV[@]}" wine "$installer" /S);;
     wine-start-up) cmd=(env "${WINE_ENV[@]}" wine "$installer");;
   esac
   start=$(date +%s%N)
@@ -258,10 +286,8 @@ if [ -n "$WINE_SETS" ]; then
   env "${WINE_ENV[@]}" wineserver -p   # kept running: no run pays for its start
   WINE_TEMP=$(find "$WORK/wine/drive_c/users" -mindepth 2 -maxdepth 2 -name Temp ! -path '*/Public/*' | head -n 1)
   SETUP_EXIT=$WORK/setup_exit.exe
-  x86_64-w64-mingw32-gcc -O2 -s -o "$SETUP_EXIT" "$ROOT/bench/whole_run/setup_exit.c"
-  echo
-  echo "## Windows installer (lumopack --level 6, x86_64 stub) under Wine, wall time only"
-  printf '%-10s %10s %22s %22s\n' set size "installer s min/med/max" "wine alone s min/med/max"
+  x86_64-w64-mingw32-gcc -O2 -s -Wl,--no-insert-timestamp -o "$SETUP_EXIT" "$ROOT/bench/whole_run/setup_exit.c"
+  WINE_ROWS=(wine-lumo-default wine-lumo-best wine-nsis wine-nsis-silent wine-start-up)
   IFS=, read -r -a WINE_LIST <<< "$WINE_SETS"
   for set in "${WINE_LIST[@]}"; do
     payload=$WORK/payload-win/$set
@@ -269,16 +295,50 @@ if [ -n "$WINE_SETS" ]; then
     tar -C "$payload" -xf "$CORPUS/$set.tar"
     cp "$SETUP_EXIT" "$payload/Setup.exe"
     printf 'MP3_INSTALL\n' > "$payload/Setup.cfg"
-    installer=$(cached_build wine-lumo-default "$payload" "$(sha "$CORPUS/$set.tar" "$SETUP_EXIT")")
-    cp "$installer" "$WORK/installer.exe"
-    rounds "wine-$set" "wine-lumo-default=$WORK/installer.exe" "wine-start-up=$SETUP_EXIT"
-    same=ok
-    diff -r "$payload" "$WINE_TEMP/Lumo.40" >/dev/null 2>&1 || same=DIFFERS
-    printf '%-10s %10d %22s %22s %s\n' "$set" "$(stat -c %s "$installer")" \
-      "$(stats "$WORK/results/wine-$set.wine-lumo-default" 1)" "$(stats "$WORK/results/wine-$set.wine-start-up" 1)" "$same"
+    set_id=$(sha "$CORPUS/$set.tar" "$SETUP_EXIT")
+    pairs=()
+    for row in "${WINE_ROWS[@]}"; do
+      case $row in
+        wine-start-up) installer=$SETUP_EXIT;;
+        wine-nsis-silent) installer=$WORK/wine-nsis.exe;;
+        *) cp "$(cached_build "$row" "$payload" "$set_id")" "$WORK/$row.exe"; installer=$WORK/$row.exe;;
+      esac
+      pairs+=("$row=$installer")
+    done
+    load_before=$(load)
+    rounds "wine-$set" "${pairs[@]}"
+    load_after=$(load)
+    echo
+    awk -v set="$set" -v bytes="$(find "$payload" -type f -printf '%s\n' | awk '{s += $1} END {print s}')" \
+      -v files="$(find "$payload" -type f | wc -l)" -v before="$load_before" -v after="$load_after" \
+      'BEGIN {printf "## %s under Wine: %.1f MB in %d files; load average %s before, %s after\n", set, bytes / 1e6, files,
+              before, after}'
+    table=$WORK/table.wine-$set
+    for pair in "${pairs[@]}"; do
+      row=${pair%%=*}; installer=${pair#*=}
+      same=-
+      if [ "$row" != wine-start-up ]; then
+        run_once "$row" "$installer" "$WORK/x/$row" /dev/null
+        same=ok
+        diff -r "$payload" "$(target "$row" "$WORK/x/$row")" >/dev/null 2>&1 || same=DIFFERS
+      fi
+      echo "$row $(stat -c %s "$installer") $(stats "$WORK/results/wine-$set.$row" 1) $same" >> "$table"
+    done
+    awk '
+      { row[NR] = $1; size[$1] = $2; wmin[$1] = $3; wmed[$1] = $4; wmax[$1] = $5; same[$1] = $6 }
+      END {
+        printf "%-18s %10s %22s %7s %7s %5s\n", "installer", "size", "wall s min/median/max", "/nsis", "/silent", "files"
+        for (i = 1; i <= NR; i++) { r = row[i]
+          printf "%-18s %10d %7.3f %6.3f %7.3f %7.2f %7.2f %5s\n", r, size[r], wmin[r], wmed[r], wmax[r],
+            wmed[r] / wmed["wine-nsis"], wmed[r] / wmed["wine-nsis-silent"], same[r] }
+        printf "size ours / nsis: %.3f (default level), %.3f (best)\n",
+          size["wine-lumo-default"] / size["wine-nsis"], size["wine-lumo-best"] / size["wine-nsis"]
+      }' "$table"
+    rm -rf "$WORK/x"
   done
 fi
 
+[ -f "$SUMMARY" ] || exit 0
 echo
 echo "# summary (ours = lumo-best): set, size MB ours / makeself-gzip / 7z-sfx, size ratios ours/makeself-gzip,"
 echo "# ours/7z-sfx, ours/7z-sfx-mx9, makeself-xz/ours, median wall s ours / makeself-gzip / 7z-sfx / makeself-xz,"

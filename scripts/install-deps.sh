@@ -13,7 +13,7 @@ test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
 test32=(wine32:i386)
 # The packages: the Windows stubs, and the Debian package's dependencies.
 package=("${build[@]}" mingw-w64 dpkg-dev file)
-bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself hyperfine time)
+bench=("${build[@]}" libdeflate-tools zstd xz-utils gzip p7zip-full makeself nsis hyperfine time)
 
 # Wine's 32-bit half runs only where the kernel runs 32-bit programs. Where
 # it cannot, a wine32 that is there would still be taken by the wine command
