@@ -282,6 +282,10 @@ if [ -n "$WINE_SETS" ]; then
   mkdir -p "$WORK/wine/drive_c/Lumo"
   env "${WINE_ENV[@]}" wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\lumo.exe' /ve \
     /d 'C:\Lumo\lumo.exe' /f /reg:32 >/dev/null 2>&1
+  # Windows not managed by a window manager, which this display lacks: Wine would
+  # wait up to 2 s for one to confirm that a closed window is gone, in every
+  # windowed run (a desktop's manager answers at once).
+  env "${WINE_ENV[@]}" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   env "${WINE_ENV[@]}" wineserver -w
   env "${WINE_ENV[@]}" wineserver -p   # kept running: no run pays for its start
   WINE_TEMP=$(find "$WORK/wine/drive_c/users" -mindepth 2 -maxdepth 2 -name Temp ! -path '*/Public/*' | head -n 1)
