@@ -147,9 +147,9 @@ public:
                                         FILE_INFORMATION_CLASS(10) /* FileRenameInformation */);
         };
         // The place is almost always free (the staging folder was emptied),
-        // so the rename comes first and clears the place only when it is
-        // taken: under Wine every look for a name that is not there reads
-        // the whole folder, which made a folder of n files cost n^2.
+        // so the rename comes first and the place is cleared only when it is
+        // taken: under Wine every look for a name that is not there reads the
+        // whole folder, and clearing first made that two reads a file.
         NTSTATUS status = rename_file();
         if (status == NTSTATUS(0xC0000035) /* STATUS_OBJECT_NAME_COLLISION */ && clear_place(folder, name))
             status = rename_file();
