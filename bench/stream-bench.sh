@@ -5,9 +5,10 @@
 #   bench/stream-bench.sh [--sizes 100,1074,3900] [--runs N] [--old DIR] [--no-wine] [--work DIR]
 #     --sizes   add-on sizes in MB (10^6 bytes), made by bench/make-large-addon.sh (default 100,1074,3900)
 #     --runs    runs of each installer, median wall time reported (default 3)
-#     --old     a folder holding the former stubs, lumo-stub-posix (and lumo-stub-windows-x64.exe), to
-#               run beside this build's (default: none)
-#     --no-wine leave out the Windows x86_64 installer under Wine
+#     --old     a folder holding the former stubs, lumo-stub-posix (and lumo-stub-windows-x64.exe,
+#               lumo-stub-windows-x86.exe), to run beside this build's (default: none)
+#     --no-wine leave out the Windows installers under Wine (x86_64; i686 where the kernel runs
+#               32-bit programs and build/mingw32 is built)
 #     --work    where the add-ons and installers go (default /var/tmp/lumo-stream-bench)
 #     --stop-only  only the early stop (on the second size, or the only one)
 #   CORPUS=/tmp/corpus (built with ../shared/bench/make-corpus.sh when missing)
@@ -46,6 +47,9 @@ CORPUS=${CORPUS:-/tmp/corpus}
 LUMOPACK=$ROOT/build/release/tools/lumopack/lumopack
 STUB_POSIX=$ROOT/build/release/launcher/lumo-stub
 STUB_X64=$ROOT/build/mingw64/launcher/lumo-stub.exe
+STUB_X86=$ROOT/build/mingw32/launcher/lumo-stub.exe
+# The i686 installer needs Wine's 32-bit half, which some kernels cannot run.
+I686=0; [ $WINE = 1 ] && bash "$ROOT/scripts/can-run-i386.sh" && [ -f "$STUB_X86" ] && I686=1
 STANDIN_EXE=$ROOT/build/mingw64/tests/wine/windows/setup_standin.exe
 for f in "$LUMOPACK" "$STUB_POSIX"; do [ -x "$f" ] || { echo "stream-bench: build the release preset first ($f)" >&2; exit 1; }; done
 if [ $WINE = 1 ]; then
@@ -61,6 +65,8 @@ stubs_for() {  # kind (posix|windows)
   else
     echo "new-x64 $STUB_X64"
     [ -n "$OLD" ] && [ -f "$OLD/lumo-stub-windows-x64.exe" ] && echo "old-x64 $OLD/lumo-stub-windows-x64.exe"
+    [ $I686 = 1 ] && echo "new-x86 $STUB_X86"
+    [ $I686 = 1 ] && [ -n "$OLD" ] && [ -f "$OLD/lumo-stub-windows-x86.exe" ] && echo "old-x86 $OLD/lumo-stub-windows-x86.exe"
   fi
   return 0
 }
@@ -79,7 +85,8 @@ run_installer() {  # installer staging-parent kind -> "seconds kilobytes"
     # not from the environment.
     wine_temp "$parent"
     WINEPREFIX=$WORK/prefix WINEDEBUG=-all \
-      /usr/bin/time -f "%e %M" -o "$WORK/time.txt" $WINE_PROGRAM "$installer" </dev/null >/dev/null 2>&1 || true
+      /usr/bin/time -f "%e %M" -o "$WORK/time.txt" $([[ $installer == */*-x86-* ]] && echo wine || echo $WINE_PROGRAM) \
+      "$installer" </dev/null >/dev/null 2>&1 || true
     WINEPREFIX=$WORK/prefix wineserver -w
   fi
   cat "$WORK/time.txt" | tail -1
@@ -115,7 +122,9 @@ measure() {  # size kind script label
   folder=$(addon "$size" "$kind" "$script")
   stubs_for "$kind" | while read -r name stub; do
     local installer=$WORK/$name-$size-$script
-    [ -f "$installer" ] || "$LUMOPACK" build "$folder" -o "$installer" --stub "$stub" --level 1 >/dev/null 2>&1
+    if [ ! -f "$installer" ] && ! "$LUMOPACK" build "$folder" -o "$installer" --stub "$stub" --level 1 >/dev/null 2>"$WORK/pack.txt"; then
+      echo "stream-bench: packing $name-$size-$script failed:" >&2; cat "$WORK/pack.txt" >&2; exit 1
+    fi
     for where in /dev/shm/lumo-stream-bench "$WORK/staging"; do
       local lines=""
       for _ in $(seq "$RUNS"); do lines+="$(run_installer "$installer" "$where" "$kind")"$'\n'; done
@@ -151,3 +160,5 @@ stop_size=${sizes[1]:-${sizes[0]}}
 measure "$stop_size" posix script
 [ $WINE = 1 ] && measure "$stop_size" windows script
 echo "(add-on 0 MB: Setup.exe alone; script: a Setup.cfg whose product is not installed, so the run ends after Setup.exe)"
+[ $WINE = 1 ] && [ $I686 = 0 ] && echo "(the i686 installer not run: this kernel runs no 32-bit programs, or build/mingw32 is missing)"
+exit 0
