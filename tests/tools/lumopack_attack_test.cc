@@ -271,7 +271,13 @@ TEST_F(LumopackAttack, FilesSwappedForLinksAfterTheListingAreNeverPacked) {
         fs::create_symlink(round % 2 ? key() : path("vendor"), ready);
         lchown(ready.c_str(), other_, other_);
 
-        const RunResult result = build(addon, out, {"--level", "1"});
+        // Every other pair of rounds with too few descriptors to hold a file:
+        // each is closed once listed and opened anew for every read.
+        const RunResult result =
+            round % 4 < 2 ? build(addon, out, {"--level", "1"})
+                          : run_lumopack({"--nofile=260:260", LUMOPACK_PATH, "build", addon.string(), "-o", out.string(),
+                                          "--stub", stub_.string(), "--level", "1"},
+                                         false, "prlimit");
         expect_vendor_files_kept();
         if (result.status == 0) {
             ++built;

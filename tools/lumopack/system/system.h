@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -38,19 +39,27 @@ struct FileIdentity {
 
 // A file held open to be read. Every read goes to the file that was opened,
 // whatever its name leads to by then.
+//
+// Or, where a program may hold too few files open at once for all of an
+// add-on's, a file that was opened, checked and closed again: each read then
+// goes through a descriptor that `reopen` opens anew and checks to be that
+// same file (or -1, and the read fails).
 class HeldFile {
 public:
     HeldFile() = default;
-    HeldFile(HeldFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+    explicit HeldFile(std::function<intptr_t()> reopen) : reopen_(std::move(reopen)) {}
+    HeldFile(HeldFile&& other) noexcept
+        : native_(std::exchange(other.native_, -1)), reopen_(std::move(other.reopen_)) {}
     HeldFile& operator=(HeldFile&& other) noexcept {
         std::swap(native_, other.native_);
+        std::swap(reopen_, other.reopen_);
         return *this;
     }
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
     ~HeldFile();
 
-    explicit operator bool() const { return native_ != -1; }
+    explicit operator bool() const { return native_ != -1 || reopen_; }
     // Reads exactly out.size() bytes at `offset`; false when the file holds
     // fewer there or cannot be read. Safe from several threads at once.
     bool read_at(uint64_t offset, std::span<uint8_t> out) const;
@@ -66,6 +75,7 @@ public:
 
 private:
     intptr_t native_ = -1;
+    std::function<intptr_t()> reopen_;
 };
 
 // Opens `path` to read it; throws PackError naming the path.
@@ -90,7 +100,7 @@ HeldFile open_installed_file(const std::filesystem::path& path, std::string& ref
 // One entry found below the add-on's folder.
 struct SourceEntry {
     enum class Kind {
-        file,     // a regular file, held open and checked to be the one listed
+        file,     // a regular file, checked to be the one listed and held (or found anew)
         link,     // a symbolic link, junction or other name surrogate
         special,  // a device, pipe, socket...
         changed,  // listed as one file, opened as another (or not at all)
@@ -103,11 +113,12 @@ struct SourceEntry {
 
 // Holds `folder` and lists everything below it, walking into each folder
 // through the one above it, never through a link. Each regular file is
-// opened as it is listed, without following a link, and held; it is a file
-// only when what was opened is what the folder listed (the same identity,
-// kind and size). Files whose identity is among `skip` are left out.
-// Throws PackError when `folder` is not a folder, or a folder below it
-// cannot be listed or holds more files than can be held open.
+// opened as it is listed, without following a link, and held (past what
+// the program may hold open, closed and found anew the same way for each
+// read); it is a file only when what was opened is what the folder listed
+// (the same identity, kind and size). Files whose identity is among `skip`
+// are left out. Throws PackError when `folder` is not a folder, or a folder
+// below it cannot be listed.
 std::vector<SourceEntry> list_source_folder(const std::filesystem::path& folder, std::span<const FileIdentity> skip);
 
 // The installer being written: a file created anew beside `path` under a

@@ -4,6 +4,12 @@
 // (fstatat without following): someone who can write to the folder and
 // swaps a file for a link to one of the vendor's files after it was listed
 // gets the build refused, never the vendor's file packed.
+//
+// Files stay open while the program may hold more; past that (a sample
+// library of tens of thousands of files against a limit of 20,000), a file
+// is closed once checked, and each read opens it anew the same way from the
+// held top folder down, every folder and the file found to be the ones
+// listed (device and inode), or the read fails and so does the build.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -12,7 +18,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "platform/posix/held_folder.h"
 #include "tools/lumopack/pack_error.h"
@@ -29,13 +37,17 @@ std::string joined(const std::vector<std::string>& parts) {
     return escape_controls(text);
 }
 
-// Every file stays open until the installer is written: as many as the
-// system lets a program hold.
-void hold_as_many_files_as_allowed() {
+// Files stay open until the installer is written: as many as the system
+// lets a program hold. Returns how many that is.
+rlim_t hold_as_many_files_as_allowed() {
     struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    if (limit.rlim_cur != limit.rlim_max) {
+        const rlim_t before = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) limit.rlim_cur = before;
+    }
+    return limit.rlim_cur;
 }
 
 // The names in `folder`, read through a descriptor of its own.
@@ -58,6 +70,46 @@ std::vector<std::string> names_in(int folder, const std::string& shown) {
     return names;
 }
 
+// Descriptors kept free for what the build opens after the listing: the
+// stub, the installer being written, a file read anew.
+constexpr rlim_t descriptors_kept_free = 256;
+
+// A listed file's way from the top folder: each part's name and identity.
+struct ListedPath {
+    std::shared_ptr<const UniqueFd> top;
+    std::vector<std::string> parts;
+    std::vector<FileIdentity> identities;
+};
+
+// The listed file opened anew, or -1 when a part on its way is not the one
+// listed any more (gone, a link now, another folder or file).
+intptr_t reopen_listed(const ListedPath& path) {
+    int folder = path.top->get();
+    UniqueFd below;
+    for (size_t i = 0; i < path.parts.size(); ++i) {
+        const bool file = i + 1 == path.parts.size();
+        UniqueFd next(openat(folder, path.parts[i].c_str(),
+                             file ? O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC
+                                  : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat opened;
+        if (!next || fstat(next.get(), &opened) != 0 || (file && !S_ISREG(opened.st_mode)) ||
+            !(FileIdentity{uint64_t(opened.st_dev), uint64_t(opened.st_ino)} == path.identities[i]))
+            return -1;
+        below = std::move(next);
+        folder = below.get();
+    }
+    return below.release();
+}
+
+struct Listing {
+    std::shared_ptr<const UniqueFd> top;
+    std::vector<std::string> parts;        // from the top folder down to the entry listed now
+    std::vector<FileIdentity> identities;  // of the folders among them
+    int held_below = 0;                    // descriptors below this number are files held
+};
+
+FileIdentity identity_of(const struct stat& st) { return {uint64_t(st.st_dev), uint64_t(st.st_ino)}; }
+
 [[noreturn]] void too_many_files(const std::vector<std::string>& parts) {
     struct rlimit limit = {};
     getrlimit(RLIMIT_NOFILE, &limit);
@@ -67,8 +119,8 @@ std::vector<std::string> names_in(int folder, const std::string& shown) {
 
 bool same(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-void walk(int folder, std::vector<std::string>& parts, std::span<const FileIdentity> skip,
-          std::vector<SourceEntry>& entries) {
+void walk(int folder, Listing& listing, std::span<const FileIdentity> skip, std::vector<SourceEntry>& entries) {
+    std::vector<std::string>& parts = listing.parts;
     for (const std::string& name : names_in(folder, parts.empty() ? std::string(".") : joined(parts))) {
         parts.push_back(name);
         SourceEntry entry{parts, SourceEntry::Kind::changed, 0, nullptr};
@@ -82,7 +134,9 @@ void walk(int folder, std::vector<std::string>& parts, std::span<const FileIdent
             struct stat opened;
             if (!below && errno == EMFILE) too_many_files(parts);
             if (below && fstat(below.get(), &opened) == 0 && same(opened, listed)) {
-                walk(below.get(), parts, skip, entries);
+                listing.identities.push_back(identity_of(opened));
+                walk(below.get(), listing, skip, entries);
+                listing.identities.pop_back();
                 parts.pop_back();
                 continue;
             }
@@ -95,10 +149,15 @@ void walk(int folder, std::vector<std::string>& parts, std::span<const FileIdent
             struct stat opened;
             if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && same(opened, listed) &&
                 opened.st_size == listed.st_size) {
-                const FileIdentity identity{uint64_t(opened.st_dev), uint64_t(opened.st_ino)};
+                const FileIdentity identity = identity_of(opened);
                 if (std::find(skip.begin(), skip.end(), identity) != skip.end()) {
                     parts.pop_back();
                     continue;
+                }
+                if (fd >= listing.held_below) {
+                    ListedPath path{listing.top, parts, listing.identities};
+                    path.identities.push_back(identity);
+                    file = std::make_shared<HeldFile>([path = std::move(path)] { return reopen_listed(path); });
                 }
                 entry.kind = SourceEntry::Kind::file;
                 entry.size = uint64_t(opened.st_size);
@@ -115,12 +174,14 @@ void walk(int folder, std::vector<std::string>& parts, std::span<const FileIdent
 }  // namespace
 
 std::vector<SourceEntry> list_source_folder(const fs::path& folder, std::span<const FileIdentity> skip) {
-    UniqueFd top(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!top) throw PackError(shown(folder) + ": not a folder");
-    hold_as_many_files_as_allowed();
+    auto top = std::make_shared<UniqueFd>(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!*top) throw PackError(shown(folder) + ": not a folder");
+    Listing listing{top, {}, {}, 0};
+    const rlim_t limit = hold_as_many_files_as_allowed();
+    if (limit > descriptors_kept_free)
+        listing.held_below = int(std::min<rlim_t>(limit - descriptors_kept_free, rlim_t(INT32_MAX)));
     std::vector<SourceEntry> entries;
-    std::vector<std::string> parts;
-    walk(top.get(), parts, skip, entries);
+    walk(top->get(), listing, skip, entries);
     return entries;
 }
 
