@@ -74,6 +74,8 @@ std::vector<std::string> names_in(int folder, const std::string& shown) {
 // stub, the installer being written, a file read anew.
 constexpr rlim_t descriptors_kept_free = 256;
 
+FileIdentity identity_of(const struct stat& st) { return {uint64_t(st.st_dev), uint64_t(st.st_ino)}; }
+
 // A listed file's way from the top folder: each part's name and identity.
 struct ListedPath {
     std::shared_ptr<const UniqueFd> top;
@@ -93,7 +95,7 @@ intptr_t reopen_listed(const ListedPath& path) {
                                   : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat opened;
         if (!next || fstat(next.get(), &opened) != 0 || (file && !S_ISREG(opened.st_mode)) ||
-            !(FileIdentity{uint64_t(opened.st_dev), uint64_t(opened.st_ino)} == path.identities[i]))
+            !(identity_of(opened) == path.identities[i]))
             return -1;
         below = std::move(next);
         folder = below.get();
@@ -107,8 +109,6 @@ struct Listing {
     std::vector<FileIdentity> identities;  // of the folders among them
     int held_below = 0;                    // descriptors below this number are files held
 };
-
-FileIdentity identity_of(const struct stat& st) { return {uint64_t(st.st_dev), uint64_t(st.st_ino)}; }
 
 [[noreturn]] void too_many_files(const std::vector<std::string>& parts) {
     struct rlimit limit = {};
