@@ -4,6 +4,7 @@
 // user only has what the system grants any user.
 #pragma once
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
@@ -92,5 +93,48 @@ public:
 private:
     int fd_;
 };
+
+// Leaves a mark in `folder` each time the other user carried out its
+// attack, so that the test can tell the race was run at all.
+inline void mark_acted(const std::string& folder) {
+    const int log = open((folder + "/.acted").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    [[maybe_unused]] ssize_t n = write(log, "x", 1);
+    close(log);
+}
+
+// What another user who can write to `drop` does to a program that writes
+// a file there under a temporary name starting with `prefix`: renames a
+// link to `target` over that name, as it is created, when it is first
+// written, or when it is read back after it was written (one in turn, a
+// name each), marking each success (mark_acted).
+inline std::function<void()> links_over_temporaries(std::string drop, std::string prefix, std::string target) {
+    return [drop, prefix, target] {
+        FolderEvents events(drop, IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
+        if (!events.ok()) return;
+        const std::string link = drop + "/.link";
+        unsigned round = 0;
+        std::string temporary;
+        bool closed = false, acted = false;
+        const auto act = [&] {
+            symlink(target.c_str(), link.c_str());
+            if (rename(link.c_str(), (drop + "/" + temporary).c_str()) == 0) {
+                acted = true;
+                mark_acted(drop);
+            }
+        };
+        events.watch([&](uint32_t mask, const std::string& name) {
+            if (!name.starts_with(prefix)) return true;
+            if (mask & IN_CREATE) {
+                temporary = name, closed = false, acted = false, ++round;
+                if (round % 3 == 0) act();
+            } else if (name == temporary && !acted) {
+                if ((mask & IN_MODIFY) && round % 3 == 1) act();
+                if (mask & IN_CLOSE_WRITE) closed = true;
+                if ((mask & IN_CLOSE_NOWRITE) && closed && round % 3 == 2) act();
+            }
+            return true;
+        });
+    };
+}
 
 }  // namespace lumo::test

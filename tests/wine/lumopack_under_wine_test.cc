@@ -102,37 +102,7 @@ TEST_F(InstallerUnderWine, WindowsLumopackNeverLeavesALinkOfAnotherUserAsTheInst
     const fs::path out = drop / "addon.exe";
 
     const std::string drop_text = drop.string(), key_text = key.string();
-    OtherUser attacker(
-        [&] {
-            FolderEvents events(drop_text, IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
-            if (!events.ok()) return;
-            const std::string link = drop_text + "/.link";
-            unsigned round = 0;
-            std::string temporary;
-            bool closed = false, acted = false;
-            const auto act = [&] {
-                symlink(key_text.c_str(), link.c_str());
-                if (rename(link.c_str(), (drop_text + "/" + temporary).c_str()) == 0) {
-                    acted = true;
-                    const int log = open((drop_text + "/.acted").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-                    [[maybe_unused]] ssize_t n = write(log, "x", 1);
-                    close(log);
-                }
-            };
-            events.watch([&](uint32_t mask, const std::string& name) {
-                if (!name.starts_with("addon.exe.partial")) return true;
-                if (mask & IN_CREATE) {
-                    temporary = name, closed = false, acted = false, ++round;
-                    if (round % 3 == 0) act();
-                } else if (name == temporary && !acted) {
-                    if ((mask & IN_MODIFY) && round % 3 == 1) act();
-                    if (mask & IN_CLOSE_WRITE) closed = true;
-                    if ((mask & IN_CLOSE_NOWRITE) && closed && round % 3 == 2) act();
-                }
-                return true;
-            });
-        },
-        other);
+    OtherUser attacker(test::links_over_temporaries(drop_text, "addon.exe.partial", key_text), other);
 
     const fs::path vendor_stub = session_->scratch_folder("vendor-stub") / "stub.exe";
     fs::copy_file(stub, vendor_stub);
