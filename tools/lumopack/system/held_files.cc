@@ -15,6 +15,32 @@ std::vector<uint8_t> read_held_file(const HeldFile& file, const std::string& sho
     return bytes;
 }
 
+void OutputFile::write(std::span<const uint8_t> bytes) {
+    size_ += bytes.size();
+    if (buffer_.size() + bytes.size() <= buffer_size) {
+        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+        return;
+    }
+    flush();
+    if (bytes.size() < buffer_size) {
+        buffer_.assign(bytes.begin(), bytes.end());
+        return;
+    }
+    write_out(bytes, flushed_);
+    flushed_ += bytes.size();
+}
+
+void OutputFile::write_at(uint64_t offset, std::span<const uint8_t> bytes) {
+    flush();
+    write_out(bytes, offset);
+}
+
+void OutputFile::flush() {
+    write_out(buffer_, flushed_);
+    flushed_ += buffer_.size();
+    buffer_.clear();
+}
+
 void write_file_atomically(const std::filesystem::path& path, std::span<const std::span<const uint8_t>> pieces,
                            std::optional<uint32_t> permissions) {
     OutputFile out(path);

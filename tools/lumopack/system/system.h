@@ -154,10 +154,15 @@ public:
     void commit(std::optional<uint32_t> permissions);
 
 private:
+    static constexpr size_t buffer_size = 1 << 20;
+    // The system's part: all of `bytes` at `offset`, or PackError.
+    void write_out(std::span<const uint8_t> bytes, uint64_t offset);
+
     struct Held;
     std::unique_ptr<Held> held_;
     std::vector<uint8_t> buffer_;
     uint64_t size_ = 0;
+    uint64_t flushed_ = 0;  // bytes of the file written out
 };
 
 // Writes `pieces` to `path` through an OutputFile.

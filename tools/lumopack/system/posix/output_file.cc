@@ -20,7 +20,6 @@ namespace lumo {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr size_t buffer_size = 1 << 20;
 
 std::string reason(int error) { return std::strerror(error); }
 
@@ -45,7 +44,6 @@ struct OutputFile::Held {
     std::string name;       // OUT's last component
     std::string temporary;  // the name the file was created under
     HeldFile file;
-    uint64_t flushed = 0;   // bytes of the file written out
     bool committed = false;
 };
 
@@ -92,33 +90,9 @@ std::vector<FileIdentity> OutputFile::own_files() const {
     return files;
 }
 
-void OutputFile::write(std::span<const uint8_t> bytes) {
-    size_ += bytes.size();
-    if (buffer_.size() + bytes.size() <= buffer_size) {
-        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-        return;
-    }
-    flush();
-    if (bytes.size() < buffer_size) {
-        buffer_.assign(bytes.begin(), bytes.end());
-        return;
-    }
-    if (!write_all(int(held_->file.native()), bytes, held_->flushed))
-        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
-    held_->flushed += bytes.size();
-}
-
-void OutputFile::write_at(uint64_t offset, std::span<const uint8_t> bytes) {
-    flush();
+void OutputFile::write_out(std::span<const uint8_t> bytes, uint64_t offset) {
     if (!write_all(int(held_->file.native()), bytes, offset))
         throw PackError(held_->shown + ": cannot be written (is the disk full?)");
-}
-
-void OutputFile::flush() {
-    if (!write_all(int(held_->file.native()), buffer_, held_->flushed))
-        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
-    held_->flushed += buffer_.size();
-    buffer_.clear();
 }
 
 const HeldFile& OutputFile::written() const { return held_->file; }

@@ -28,7 +28,6 @@ namespace lumo {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr size_t buffer_size = 1 << 20;
 constexpr ACCESS_MASK folder_access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL;
 constexpr ULONG share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -78,7 +77,6 @@ struct OutputFile::Held {
     ScopedHandle folder;
     std::wstring name;       // OUT's last component
     HeldFile file;
-    uint64_t flushed = 0;   // bytes of the file written out
     bool committed = false;  // or never to be renamed nor removed through its handle
     HANDLE handle() const { return reinterpret_cast<HANDLE>(file.native()); }
 };
@@ -132,33 +130,9 @@ std::vector<FileIdentity> OutputFile::own_files() const {
     return files;
 }
 
-void OutputFile::write(std::span<const uint8_t> bytes) {
-    size_ += bytes.size();
-    if (buffer_.size() + bytes.size() <= buffer_size) {
-        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-        return;
-    }
-    flush();
-    if (bytes.size() < buffer_size) {
-        buffer_.assign(bytes.begin(), bytes.end());
-        return;
-    }
-    if (!write_all(held_->handle(), bytes, held_->flushed))
-        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
-    held_->flushed += bytes.size();
-}
-
-void OutputFile::write_at(uint64_t offset, std::span<const uint8_t> bytes) {
-    flush();
+void OutputFile::write_out(std::span<const uint8_t> bytes, uint64_t offset) {
     if (!write_all(held_->handle(), bytes, offset))
         throw PackError(held_->shown + ": cannot be written (is the disk full?)");
-}
-
-void OutputFile::flush() {
-    if (!write_all(held_->handle(), buffer_, held_->flushed))
-        throw PackError(held_->shown + ": cannot be written (is the disk full?)");
-    held_->flushed += buffer_.size();
-    buffer_.clear();
 }
 
 const HeldFile& OutputFile::written() const { return held_->file; }
