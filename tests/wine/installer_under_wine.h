@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "resources/strings.h"
+#include "tests/tools/encoder/test_images.h"
 #include "wine_session.h"
 
 namespace lumo::wine {
@@ -47,6 +48,21 @@ inline std::string noise(size_t size, uint32_t seed) {
         byte = static_cast<char>(state >> 24);
     }
     return bytes;
+}
+
+// Flips one byte in the middle of the packed stream, which the trailer locates.
+inline void corrupt_packed_stream(const fs::path& installer) {
+    std::string bytes = read_file(installer);
+    ASSERT_GT(bytes.size(), 16u);
+    auto u32 = [&](size_t at) {
+        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    const size_t trailer = bytes.size() - 16;
+    ASSERT_EQ(bytes.substr(trailer + 8), "LumoPak1");
+    const size_t offset = u32(trailer), length = u32(trailer + 4);
+    bytes[offset + 8 + (length - 8) / 2] ^= 0x5A;
+    write_file(installer, bytes);
 }
 
 class InstallerUnderWine : public testing::Test {
@@ -119,6 +135,42 @@ protected:
     }
 
     std::string staging_windows_path() const { return session_->windows_temp_folder() + "Lumo.40\\"; }
+
+    // The packer of a Windows build (its folder) makes the installer that the
+    // host's makes, byte for byte, from an add-on split into several parts
+    // with samples across them, and takes as many threads by default.
+    void expect_windows_packer_matches_host(const fs::path& build) {
+        const fs::path source = session_->scratch_folder("same-bytes-files");
+        fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
+        auto put = [&](const std::string& name, const test::Bytes& bytes) {
+            write_file(source / name, std::string(bytes.begin(), bytes.end()));
+        };
+        put("manual.txt", test::word_text(2000000, 61));
+        put("long.wav", test::wav_file(1500000, 2, 62));  // 6 MB of stereo samples
+        put("records.bin", test::symbol_mix(1500000, 63));
+        const fs::path folder = session_->scratch_folder("same-bytes");
+        const fs::path stub_copy = folder / "stub.exe";  // where Windows programs see it
+        fs::copy_file(stub, stub_copy);
+        auto threads_of = [](const std::string& report) {
+            const size_t at = report.find("(threads ");
+            return at == std::string::npos ? std::string("none") : report.substr(at, report.find(')', at) - at);
+        };
+
+        const fs::path host_installer = folder / "host.exe";
+        RunResult host = session_->host(shell_quote(lumopack.string()) + " build " + shell_quote(source.string()) +
+                                        " -o " + shell_quote(host_installer.string()) + " --stub " +
+                                        shell_quote(stub_copy.string()) + " --level 1 --report");
+        ASSERT_EQ(host.exit_code, 0) << host.output;
+        const fs::path installer = folder / (build.filename().string() + ".exe");
+        RunResult windows = session_->run(build / "tools" / "lumopack" / "lumopack.exe",
+                                          {"build", session_->windows_path(source), "-o",
+                                           session_->windows_path(installer), "--stub", session_->windows_path(stub_copy),
+                                           "--level", "1", "--report"},
+                                          {}, 600);
+        ASSERT_EQ(windows.exit_code, 0) << windows.output;
+        EXPECT_TRUE(read_file(installer) == read_file(host_installer));
+        EXPECT_EQ(threads_of(windows.output), threads_of(host.output));
+    }
 
     static inline std::unique_ptr<WineSession> session_;
     fs::path staging_;

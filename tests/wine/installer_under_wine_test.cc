@@ -35,42 +35,6 @@ TEST_F(InstallerUnderWine, FullRunWritesTheFilesAndStartsTheSetupProgramWithoutW
     EXPECT_FALSE(fs::exists(staging_ / "old"));
 }
 
-// The i686 build, the one that ships for 32-bit Windows, under Wine's 32-bit
-// half: samples (audio mode), text (matches of every kind) and noise
-// (literals), through its own decoder and checksums, land byte for byte.
-TEST_F(InstallerUnderWine, The32BitInstallerWritesEveryFileByteForByte) {
-    if (!wine::runs_32bit_programs()) GTEST_SKIP() << wine::no_32bit_programs;
-    ASSERT_TRUE(fs::exists(stub32)) << stub32 << " is missing: build the mingw32 preset first";
-    const auto text = [](const test::Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); };
-    const std::map<std::string, std::string> files = {
-        {"Sounds/stereo.wav", text(test::wav_file(300000, 2, 1))},
-        {"Sounds/mono.wav", text(test::wav_file(100000, 1, 2))},
-        {"docs/words.txt", text(test::word_text(400000, 3))},
-        {"data/noise.bin", noise(200000, 4)},
-    };
-    const fs::path installer = build_installer("i686", files, stub32);
-
-    EXPECT_EQ(run_and_confirm(installer), "") << "no message box on success";
-    EXPECT_NE(setup_record().find("command=\"" + staging_windows_path() + "Setup.exe\"\n"), std::string::npos);
-    for (const auto& [path, content] : files)
-        EXPECT_TRUE(read_file(staging_ / fs::u8path(path)) == content) << path << " differs";
-}
-
-// Flips one byte in the middle of the packed stream, which the trailer locates.
-void corrupt_packed_stream(const fs::path& installer) {
-    std::string bytes = read_file(installer);
-    ASSERT_GT(bytes.size(), 16u);
-    auto u32 = [&](size_t at) {
-        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
-    };
-    const size_t trailer = bytes.size() - 16;
-    ASSERT_EQ(bytes.substr(trailer + 8), "LumoPak1");
-    const size_t offset = u32(trailer), length = u32(trailer + 4);
-    bytes[offset + 8 + (length - 8) / 2] ^= 0x5A;
-    write_file(installer, bytes);
-}
-
 TEST_F(InstallerUnderWine, CorruptPayloadShowsOneMessageInTheUsersLanguageAndStartsNothing) {
     const fs::path installer = build_installer("corrupt", {{"payload.bin", noise(200000, 2)}});
     corrupt_packed_stream(installer);
@@ -313,45 +277,9 @@ TEST_F(InstallerUnderWine, SignedStubTakesNoPayloadFromItsCertificateTable) {
     EXPECT_EQ(read_file(staging_ / "readme.txt"), "from a signed stub");
 }
 
-// The packer built for Windows, 64- and 32-bit, makes the installer that the
-// host's makes, byte for byte, from an add-on split into several parts with
-// samples across them, and takes as many threads by default.
+// The packer built for Windows (x86_64 here, i686 in i686_under_wine_test.cc).
 TEST_F(InstallerUnderWine, PackerBuiltForWindowsBuildsTheSameInstallerBytes) {
-    const fs::path source = session_->scratch_folder("same-bytes-files");
-    fs::copy_file(helpers / "setup_standin.exe", source / "Setup.exe");
-    auto put = [&](const std::string& name, const test::Bytes& bytes) {
-        write_file(source / name, std::string(bytes.begin(), bytes.end()));
-    };
-    put("manual.txt", test::word_text(2000000, 61));
-    put("long.wav", test::wav_file(1500000, 2, 62));  // 6 MB of stereo samples
-    put("records.bin", test::symbol_mix(1500000, 63));
-    const fs::path folder = session_->scratch_folder("same-bytes");
-    const fs::path stub_copy = folder / "stub.exe";  // where Windows programs see it
-    fs::copy_file(stub, stub_copy);
-    auto threads_of = [](const std::string& report) {
-        const size_t at = report.find("(threads ");
-        return at == std::string::npos ? std::string("none") : report.substr(at, report.find(')', at) - at);
-    };
-
-    const fs::path host_installer = folder / "host.exe";
-    RunResult host = session_->host(shell_quote(lumopack.string()) + " build " + shell_quote(source.string()) +
-                                    " -o " + shell_quote(host_installer.string()) + " --stub " +
-                                    shell_quote(stub_copy.string()) + " --level 1 --report");
-    ASSERT_EQ(host.exit_code, 0) << host.output;
-    const std::string host_bytes = read_file(host_installer);
-    for (const fs::path& build : {windows_build, windows32_build}) {
-        SCOPED_TRACE(build.filename().string());
-        if (build == windows32_build && !wine::runs_32bit_programs()) continue;  // the 64-bit packer still ran
-        const fs::path installer = folder / (build.filename().string() + ".exe");
-        RunResult windows = session_->run(build / "tools" / "lumopack" / "lumopack.exe",
-                                          {"build", session_->windows_path(source), "-o",
-                                           session_->windows_path(installer), "--stub", session_->windows_path(stub_copy),
-                                           "--level", "1", "--report"},
-                                          {}, 300);
-        ASSERT_EQ(windows.exit_code, 0) << windows.output;
-        EXPECT_TRUE(read_file(installer) == host_bytes);
-        EXPECT_EQ(threads_of(windows.output), threads_of(host.output));
-    }
+    expect_windows_packer_matches_host(windows_build);
 }
 
 TEST_F(InstallerUnderWine, StagingFolderThatIsALinkOrAnotherUsersIsRefused) {

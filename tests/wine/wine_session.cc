@@ -53,7 +53,7 @@ int wait_for_process(int pid, double seconds) {
 }  // namespace
 
 bool runs_32bit_programs() {
-    static const bool runs = std::system("/lib/ld-linux.so.2 --version >/dev/null 2>&1") == 0;
+    static const bool runs = std::system(LUMO_CAN_RUN_I386 " >/dev/null 2>&1") == 0;
     return runs;
 }
 
@@ -80,12 +80,23 @@ WineSession::WineSession() {
     if (!mkdtemp(pattern)) throw std::runtime_error("cannot make a temporary folder");
     root_ = pattern;
     prefix_ = root_ / "prefix";
+    // A session that cannot start leaves nothing behind: no display server
+    // holding the test's output open, no Wine server, no folder.
+    try {
+        start_display();
+        make_prefix();
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
 
+void WineSession::start_display() {
     // Xvfb picks a free display and writes its number to the pipe.
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
     xvfb_ = spawn_shell("exec Xvfb -displayfd " + std::to_string(pipe_fds[1]) +
-                        " -screen 0 1024x768x24 -nolisten tcp 2>/dev/null " +
+                        " -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 " +
                         std::to_string(pipe_fds[1]) + ">&" + std::to_string(pipe_fds[1]));
     close(pipe_fds[1]);
     std::string number;
@@ -94,25 +105,44 @@ WineSession::WineSession() {
     close(pipe_fds[0]);
     if (number.empty()) throw std::runtime_error("Xvfb did not start");
     display_ = ":" + number;
+}
 
+void WineSession::make_prefix() {
+    // Where a booted prefix is at hand (the emulated machine bakes one into
+    // its image, since booting one there takes minutes), the session starts
+    // from a copy of it: hard links, as Wine replaces its registry files
+    // rather than writing into them and never writes to the rest.
+    if (const char* from = std::getenv("LUMO_WINE_PREFIX_TEMPLATE"); from && fs::is_directory(from)) {
+        RunResult copied = host("cp -a --link " + shell_quote(from) + " " + shell_quote(prefix_.string()));
+        if (copied.exit_code != 0 || !fs::exists(drive_c()))
+            throw std::runtime_error("cannot copy the Wine prefix " + std::string(from) + ": " + copied.errors);
+        return;
+    }
     // Without a window manager on the virtual display, Wine draws the
     // windows' frames and captions itself only for unmanaged windows.
     const std::string wine = environment_text({});
     RunResult boot = host(wine + " wineboot -i && " + wine +
-                          " wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f && " + wine +
-                          " wineserver -w");
-    if (boot.exit_code != 0 || !fs::exists(drive_c())) throw std::runtime_error("wineboot failed");
+                              " wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f && " + wine +
+                              " wineserver -w",
+                          boot_seconds);
+    if (boot.exit_code != 0 || !fs::exists(drive_c()))
+        throw std::runtime_error(boot.exit_code == -1 ? "Wine did not boot a prefix within " +
+                                                            std::to_string(int(boot_seconds)) + " s"
+                                                      : "Wine does not start: " + boot.output + boot.errors);
 }
 
-WineSession::~WineSession() {
-    host(environment_text({}) + " wineserver -k");
+void WineSession::stop() {
+    if (!display_.empty()) host(environment_text({}) + " wineserver -k", 30);
     if (xvfb_ > 0) {
         kill(-xvfb_, SIGTERM);
         wait_for_process(xvfb_, 10);
+        xvfb_ = -1;
     }
     std::error_code ignored;
     fs::remove_all(root_, ignored);
 }
+
+WineSession::~WineSession() { stop(); }
 
 fs::path WineSession::temp_folder() const {
     for (const auto& user : fs::directory_iterator(drive_c() / "users"))
@@ -177,8 +207,8 @@ bool WineSession::ended(int process, int& exit_code) const {
 
 void WineSession::wait_until_idle() const { host(environment_text({}) + " wineserver -w"); }
 
-RunResult WineSession::host(const std::string& command) const {
-    return collect("DISPLAY=" + display_ + " " + command, 300);
+RunResult WineSession::host(const std::string& command, double seconds) const {
+    return collect("DISPLAY=" + display_ + " " + command, seconds);
 }
 
 // The output goes to a file, not a pipe: the wineserver that a Wine program

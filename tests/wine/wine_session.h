@@ -16,16 +16,19 @@ struct RunResult {
 };
 
 // Whether this system's kernel runs 32-bit x86 programs, as Wine's 32-bit
-// half (the i686 installer, 32-bit helper programs) needs. Some kernels are
-// built or booted without it; scripts/install-deps.sh then leaves Wine with
-// its 64-bit half only, and what needs the other cannot run there.
+// half (the i686 installer, 32-bit helper programs) needs
+// (scripts/can-run-i386.sh). Some kernels are built or booted without it;
+// scripts/install-deps.sh then leaves Wine with its 64-bit half only, and
+// the i686 tests run in an emulated machine instead (scripts/vm/).
 bool runs_32bit_programs();
 inline constexpr const char* no_32bit_programs = "this kernel runs no 32-bit programs (no IA-32 emulation)";
 
 class WineSession {
 public:
-    // Starts Xvfb and boots a new prefix below a fresh temporary folder.
-    // Throws std::runtime_error when either fails.
+    // Starts Xvfb and boots a new prefix below a fresh temporary folder
+    // (or copies the one LUMO_WINE_PREFIX_TEMPLATE names). Throws
+    // std::runtime_error with the reason when either fails, leaving no
+    // process behind.
     WineSession();
     ~WineSession();
     WineSession(const WineSession&) = delete;
@@ -63,9 +66,16 @@ public:
 
     // A host command with DISPLAY set to the session's display (xdotool,
     // import); its standard output and exit code.
-    RunResult host(const std::string& command) const;
+    RunResult host(const std::string& command, double seconds = 300) const;
+
+    // How long booting a new prefix may take: well over what it takes (about
+    // 10 s) on a busy machine, well under a test's timeout.
+    static constexpr double boot_seconds = 120;
 
 private:
+    void start_display();
+    void make_prefix();
+    void stop();
     std::string environment_text(const std::map<std::string, std::string>& extra) const;
     RunResult collect(const std::string& command, double seconds) const;
 
