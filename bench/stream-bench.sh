@@ -7,8 +7,9 @@
 #     --runs    runs of each installer, median wall time reported (default 3)
 #     --old     a folder holding the former stubs, lumo-stub-posix (and lumo-stub-windows-x64.exe,
 #               lumo-stub-windows-x86.exe), to run beside this build's (default: none)
-#     --no-wine leave out the Windows installers under Wine (x86_64; i686 where the kernel runs
-#               32-bit programs and build/mingw32 is built)
+#     --no-wine leave out the Windows installers under Wine (x86_64; i686 when build/mingw32 is
+#               built: where this kernel runs no 32-bit program, in the emulated machine,
+#               scripts/vm/run.sh, once each into its disk, after the rest)
 #     --work    where the add-ons and installers go (default /var/tmp/lumo-stream-bench)
 #     --stop-only  only the early stop (on the second size, or the only one)
 #   CORPUS=/tmp/corpus (built with ../shared/bench/make-corpus.sh when missing)
@@ -48,8 +49,12 @@ LUMOPACK=$ROOT/build/release/tools/lumopack/lumopack
 STUB_POSIX=$ROOT/build/release/launcher/lumo-stub
 STUB_X64=$ROOT/build/mingw64/launcher/lumo-stub.exe
 STUB_X86=$ROOT/build/mingw32/launcher/lumo-stub.exe
-# The i686 installer needs Wine's 32-bit half, which some kernels cannot run.
-I686=0; [ $WINE = 1 ] && bash "$ROOT/scripts/can-run-i386.sh" && [ -f "$STUB_X86" ] && I686=1
+# The i686 installer needs Wine's 32-bit half, which some kernels cannot run:
+# there it runs in the emulated machine.
+I686=0 EMULATED=0
+if [ $WINE = 1 ] && [ -f "$STUB_X86" ]; then
+  if bash "$ROOT/scripts/can-run-i386.sh"; then I686=1; else EMULATED=1; fi
+fi
 STANDIN_EXE=$ROOT/build/mingw64/tests/wine/windows/setup_standin.exe
 for f in "$LUMOPACK" "$STUB_POSIX"; do [ -x "$f" ] || { echo "stream-bench: build the release preset first ($f)" >&2; exit 1; }; done
 if [ $WINE = 1 ]; then
@@ -65,7 +70,7 @@ stubs_for() {  # kind (posix|windows)
   else
     echo "new-x64 $STUB_X64"
     [ -n "$OLD" ] && [ -f "$OLD/lumo-stub-windows-x64.exe" ] && echo "old-x64 $OLD/lumo-stub-windows-x64.exe"
-    [ $I686 = 1 ] && echo "new-x86 $STUB_X86"
+    [ $I686 = 1 ] || [ $EMULATED = 1 ] && echo "new-x86 $STUB_X86"
     [ $I686 = 1 ] && [ -n "$OLD" ] && [ -f "$OLD/lumo-stub-windows-x86.exe" ] && echo "old-x86 $OLD/lumo-stub-windows-x86.exe"
   fi
   return 0
@@ -125,6 +130,10 @@ measure() {  # size kind script label
     if [ ! -f "$installer" ] && ! "$LUMOPACK" build "$folder" -o "$installer" --stub "$stub" --level 1 >/dev/null 2>"$WORK/pack.txt"; then
       echo "stream-bench: packing $name-$size-$script failed:" >&2; cat "$WORK/pack.txt" >&2; exit 1
     fi
+    if [ $EMULATED = 1 ] && [[ $name == *-x86 ]]; then
+      echo "$installer:$folder:$name-$size-$script" >>"$WORK/emulated-runs.txt"
+      continue
+    fi
     for where in /dev/shm/lumo-stream-bench "$WORK/staging"; do
       local lines=""
       for _ in $(seq "$RUNS"); do lines+="$(run_installer "$installer" "$where" "$kind")"$'\n'; done
@@ -148,6 +157,7 @@ if [ $WINE = 1 ]; then
   WINEPREFIX=$WORK/prefix WINEDEBUG=-all $WINE_PROGRAM reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   WINEPREFIX=$WORK/prefix wineserver -w
 fi
+rm -f "$WORK/emulated-runs.txt"
 echo "stub      add-on    script    staging  median wall  peak resident"
 IFS=, read -ra sizes <<< "$SIZES"
 [ $STOP_ONLY = 1 ] && sizes_run=() || sizes_run=(0 "${sizes[@]}")
@@ -160,5 +170,12 @@ stop_size=${sizes[1]:-${sizes[0]}}
 measure "$stop_size" posix script
 [ $WINE = 1 ] && measure "$stop_size" windows script
 echo "(add-on 0 MB: Setup.exe alone; script: a Setup.cfg whose product is not installed, so the run ends after Setup.exe)"
-[ $WINE = 1 ] && [ $I686 = 0 ] && echo "(the i686 installer not run: this kernel runs no 32-bit programs, or build/mingw32 is missing)"
+[ $WINE = 1 ] && [ $I686 = 0 ] && [ $EMULATED = 0 ] && echo "(the i686 installer not run: build/mingw32 is missing)"
+if [ -s "$WORK/emulated-runs.txt" ]; then
+  echo "The i686 installer in the emulated machine (this kernel runs no 32-bit programs), one run each"
+  echo "into the guest's disk, Wine's server kept running; wall time, peak resident memory:"
+  cp "$ROOT/bench/stream-bench-emulated.sh" "$WORK/"
+  "$ROOT/scripts/vm/run.sh" --memory 8192 --timeout 43200 --share "$WORK" -- \
+    bash "$WORK/stream-bench-emulated.sh" $(cat "$WORK/emulated-runs.txt")
+fi
 exit 0
