@@ -39,6 +39,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+cp "$vm_dir/guest-init" "$io/init"
 {
   case $PWD/ in "$share"/*) printf 'cd %q\n' "$PWD" ;; esac
   printf 'exec'
@@ -57,9 +58,9 @@ fi
 # instruction 32-bit Wine uses constantly when it is on, and every 32-bit
 # Wine program dies.
 qemu-system-x86_64 -nodefaults -no-user-config -nographic -no-reboot \
-  -accel tcg,thread=multi -cpu max,smap=off -smp "$cpus" -m "$memory" \
+  -accel tcg,thread=multi -cpu "${LUMO_VM_CPU:-max,smap=off}" -smp "$cpus" -m "$memory" \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
-  -append "root=/dev/vda rw console=ttyS0 quiet panic=-1 init=/usr/local/sbin/lumo-vm-init lumo.share=$share" \
+  -append "root=/dev/vda rw console=ttyS0 quiet panic=-1 init=/usr/local/sbin/lumo-vm-boot lumo.share=$share" \
   "${disk[@]}" \
   -virtfs "local,path=$io,mount_tag=io,security_model=none,id=io" \
   -virtfs "local,path=$share,mount_tag=share,security_model=none,id=share" \
