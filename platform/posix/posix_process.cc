@@ -53,8 +53,7 @@ std::string name_as_windows_finds(int folder, const std::string& name) {
     }
     while (const dirent* entry = readdir(dir)) {
         const std::string candidate = entry->d_name;
-        if (strcasecmp(candidate.c_str(), name.c_str()) == 0 && candidate.size() == name.size() &&
-            (found.empty() || candidate < found))
+        if (strcasecmp(candidate.c_str(), name.c_str()) == 0 && (found.empty() || candidate < found))
             found = candidate;
     }
     closedir(dir);

@@ -105,7 +105,8 @@ bool holds_entries_of_others(int folder) {
         const std::string name = d->d_name;
         if (name == "." || name == "..") continue;
         if (st.st_uid != geteuid()) found = true;
-        if (S_ISDIR(st.st_mode) && !found) {
+        // Its ACL is read only where the mode leaves room for one that lets others write.
+        if (S_ISDIR(st.st_mode) && !found && (st.st_mode & (S_IWGRP | S_IWOTH))) {
             UniqueFd inner(openat(folder, d->d_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             found = !inner || others_may_write(inner.get(), st);
         }
