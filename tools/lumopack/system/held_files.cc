@@ -10,7 +10,7 @@ std::vector<uint8_t> read_held_file(const HeldFile& file, const std::string& sho
     const uint64_t expected = size ? *size : file.size();
     std::vector<uint8_t> bytes(static_cast<size_t>(expected));
     if (!file.read_at(0, bytes)) {
-        if (file.lost()) throw short_read(file, shown);
+        if (file.lost()) throw PackError(shown + ": was replaced while it was packed");
         throw PackError(shown + ": cannot be read (did it change while it was packed?)");
     }
     uint8_t beyond = 0;
