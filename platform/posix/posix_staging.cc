@@ -179,11 +179,12 @@ StagingCheck PosixPlatform::prepare_staging_folder(const std::string& folder) {
         // Readable by others, as made by the usual mode: closed, then used.
         if ((st.st_mode & 077) && fchmod(opened.get(), 0700) != 0) return StagingCheck::unsafe;
         // A default ACL taken from the temporary folder would hand its named
-        // users on to whatever is made below. What is made there is 0700 or
-        // 0600, which masks them out; without the default ACL they are not
-        // there at all, whatever mode the setup program gives later. Where
-        // it cannot go (a read-only disk: nothing is made there), the masks
-        // still hold.
+        // entries on to all that is made below, and where there is one the
+        // umask does not apply: a file made 0666 would let them write it.
+        // The folder's own mode (0700) keeps them from reaching it; without
+        // the default ACL the entries are not there at all, whatever modes
+        // the setup program gives later. Where it cannot go (a read-only
+        // disk: nothing is made there), the folder's mode still holds.
         fremovexattr(opened.get(), "system.posix_acl_default");
         staging_.set(folder, std::move(opened));
         return StagingCheck::ready;

@@ -386,6 +386,8 @@ TEST_F(StagingAttack, AclEntriesOfAnotherUserNeverOpenTheStagingFolder) {
         char acl[256];
         EXPECT_LT(getxattr(staging().c_str(), "system.posix_acl_default", acl, sizeof acl), 0)
             << "the staging folder hands the other user's entry on";
+        EXPECT_LT(getxattr((staging() / "Sounds" / "data.bin").c_str(), "system.posix_acl_access", acl, sizeof acl), 0)
+            << "a file written carries the other user's entry";
 
         // The other user tries to add, replace and change files in it and below it.
         const std::string folder = staging().string();
