@@ -42,9 +42,14 @@ int run_installer(Platform& platform, EntryHook& entry_hook, const UnpackFunctio
     if (status == extraction_unset) platform.message_box(platform.load_string(IDS_DECOMPRESS_FAILED), false);
     if (status <= extraction_unset) return 0;
 
+    // A run that starts nothing says so, in the system's words, and fails.
     const std::string program_path = staging_folder + setup_program_name;
-    platform.start_program("\"" + program_path + "\"", program_path, staging_folder);
-    return 0;
+    std::string failure;
+    if (platform.start_program("\"" + program_path + "\"", program_path, staging_folder, failure)) return 0;
+    platform.message_box(platform.load_string(IDS_START_FAILED_HEAD) + program_path +
+                             platform.load_string(IDS_START_FAILED_TAIL) + failure,
+                         false);
+    return 1;
 }
 
 }  // namespace lumo

@@ -19,7 +19,8 @@ std::string staging_folder_path(Platform& platform);
 
 // Prepares and empties the staging folder, runs the progress dialog while the
 // worker extracts, and on success starts the setup program from the staging
-// folder without waiting for it. Always answers 0, the installer's exit code.
+// folder without waiting for it. Answers the installer's exit code: 0, or 1
+// when the setup program could not be started.
 int run_installer(Platform& platform);
 
 // The same with the decision after each written entry made by `entry_hook`

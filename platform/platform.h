@@ -124,9 +124,12 @@ public:
     virtual bool read_installer(uint64_t offset, uint8_t* destination, size_t size) = 0;
     // CreateProcessA: starts `command_line` (the quoted program path) shown
     // normally with `current_folder` as its current directory, not waited for.
-    // `program_path` is the same program unquoted.
-    virtual void start_program(const std::string& command_line, const std::string& program_path,
-                               const std::string& current_folder) = 0;
+    // `program_path` is the same program unquoted; its name is matched as
+    // Windows matches file names, without regard to case. False when the
+    // program could not be started, with `failure` holding the system's own
+    // words for why.
+    virtual bool start_program(const std::string& command_line, const std::string& program_path,
+                               const std::string& current_folder, std::string& failure) = 0;
 
     // --- Clean-up ------------------------------------------------------------
     // FindFirstFileA: null when the search cannot be started.

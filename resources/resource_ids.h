@@ -15,5 +15,7 @@
 #define IDS_UNSAFE_STAGING_HEAD 6 /* staging folder is a link or another user's */
 #define IDS_UNSAFE_STAGING_TAIL 7
 #define IDS_NO_MEMORY 8           /* the container image could not be allocated */
+#define IDS_START_FAILED_HEAD 9   /* the setup program could not be started */
+#define IDS_START_FAILED_TAIL 10  /* before the system's reason */
 
 #endif

@@ -35,5 +35,10 @@
 #define LUMO_STR7_POSIX_DE "\042\r\nEr ist ein Verweis, oder ein anderer Benutzer besitzt ihn oder kann ihn \344ndern. Bitte entfernen oder TMPDIR auf einen eigenen Ordner setzen und das Installationsprogramm erneut starten."
 #define LUMO_STR8_EN "There is not enough memory to unpack the installation files."
 #define LUMO_STR8_DE "Es ist nicht genug Speicher frei, um die Installationsdateien zu entpacken."
+/* The system's own words for why follow the tail. */
+#define LUMO_STR9_EN "The setup program could not be started: \042"
+#define LUMO_STR9_DE "Das Setup-Programm konnte nicht gestartet werden: \042"
+#define LUMO_STR10_EN "\042\r\n"
+#define LUMO_STR10_DE "\042\r\n"
 
 #endif

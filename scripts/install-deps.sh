@@ -7,7 +7,7 @@ set -euo pipefail
 build=(cmake ninja-build g++ pkg-config)
 test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
       mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode openssl tmux locales valgrind
-      man-db groff-base dpkg-dev file unzip
+      man-db groff-base dpkg-dev file unzip acl
       qemu-system-x86 qemu-utils mmdebstrap e2fsprogs
       g++-multilib qemu-user)
 # Where the kernel runs no 32-bit program, the i686 installer runs under Wine

@@ -130,9 +130,11 @@ bool FakePlatform::beyond_reach(const std::string& path) const {
     return p == unusable_staging_ || p.compare(0, unusable_staging_.size() + 1, unusable_staging_ + sep_) == 0;
 }
 
-void FakePlatform::start_program(const std::string& command_line, const std::string&,
-                                 const std::string& current_folder) {
+bool FakePlatform::start_program(const std::string& command_line, const std::string&,
+                                 const std::string& current_folder, std::string& failure) {
     record("start_program " + command_line + " in " + current_folder);
+    failure = start_failure;
+    return start_failure.empty();
 }
 
 std::unique_ptr<FolderSearch> FakePlatform::find_first(const std::string& pattern, FoundEntry& first) {
@@ -220,6 +222,8 @@ std::string FakePlatform::load_string(int id) {
         case IDS_UNSAFE_STAGING_HEAD: return german ? LUMO_STR6_DE : LUMO_STR6_EN;
         case IDS_UNSAFE_STAGING_TAIL: return german ? LUMO_STR7_DE : LUMO_STR7_EN;
         case IDS_NO_MEMORY: return german ? LUMO_STR8_DE : LUMO_STR8_EN;
+        case IDS_START_FAILED_HEAD: return german ? LUMO_STR9_DE : LUMO_STR9_EN;
+        case IDS_START_FAILED_TAIL: return german ? LUMO_STR10_DE : LUMO_STR10_EN;
         default: return "";
     }
 }

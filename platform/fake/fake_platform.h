@@ -36,6 +36,7 @@ public:
     std::map<std::string, std::vector<uint8_t>> registry;  // "subkey|value" -> bytes
     std::map<std::string, VersionInfo> version_infos;     // path -> information
     std::set<std::string> existing_paths;                  // other paths GetFileAttributesA finds
+    std::string start_failure;                             // the system's words when start_program fails
 
     // --- What a test reads back ---------------------------------------------
     std::vector<std::string> log;           // every effect, in order
@@ -55,8 +56,8 @@ public:
     StagingCheck prepare_staging_folder(const std::string& folder) override;
     uint64_t installer_size() override;
     bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override;
-    void start_program(const std::string& command_line, const std::string& program_path,
-                       const std::string& current_folder) override;
+    bool start_program(const std::string& command_line, const std::string& program_path,
+                       const std::string& current_folder, std::string& failure) override;
     std::unique_ptr<FolderSearch> find_first(const std::string& pattern, FoundEntry& first) override;
     std::string full_path_name(const std::string& path) override { return path; }
     bool delete_file(const std::string& path) override;

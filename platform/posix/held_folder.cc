@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace lumo {
@@ -61,6 +65,40 @@ bool others_may_write(const struct stat& st) {
     return (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && (st.st_gid != getegid() || !own_group_is_private()));
 }
 
+bool others_may_write(int folder, const struct stat& st) {
+    if (others_may_write(st)) return true;
+    // With an ACL the group bits of the mode are its mask, the most that a
+    // named user or group may do: without write there, no entry may write.
+    if (!(st.st_mode & S_IWGRP)) return false;
+    // The access ACL as the kernel stores it: a version word (2), then
+    // entries of a 16-bit tag, 16-bit permissions and a 32-bit id, all
+    // little-endian. Read through the descriptor; an O_PATH one is read
+    // through its name in /proc.
+    uint8_t acl[4 + 8 * 64];
+    constexpr char name[] = "system.posix_acl_access";
+    ssize_t size = fgetxattr(folder, name, acl, sizeof acl);
+    if (size < 0 && errno == EBADF) {
+        char path[32];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", folder);
+        size = getxattr(path, name, acl, sizeof acl);
+    }
+    if (size < 0) return errno != ENODATA && errno != ENOTSUP;  // no ACL: the mode says it all
+    const auto word = [&](size_t at, int bytes) {
+        uint32_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i) value = value << 8 | acl[at + size_t(i)];
+        return value;
+    };
+    if (size < 4 || (size - 4) % 8 != 0 || word(0, 4) != 2) return true;
+    constexpr uint32_t named_user = 0x02, named_group = 0x08, write = 0x02;
+    for (size_t at = 4; at < size_t(size); at += 8) {
+        const uint32_t tag = word(at, 2), permissions = word(at + 2, 2), id = word(at + 4, 4);
+        if (!(permissions & write)) continue;
+        if (tag == named_user && id != geteuid()) return true;
+        if (tag == named_group && (id != getegid() || !own_group_is_private())) return true;
+    }
+    return false;
+}
+
 void HeldFolder::set(const std::string& path, UniqueFd fd) {
     path_ = path;
     while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
@@ -94,7 +132,7 @@ UniqueFd HeldFolder::walk_from_staging(std::string_view rest, Walk walk) const {
         folder = UniqueFd(openat(folder.get(), component.c_str(), folder_flags));
         struct stat st;
         if (folder && walk == Walk::ours &&
-            (fstat(folder.get(), &st) != 0 || st.st_uid != geteuid() || others_may_write(st)))
+            (fstat(folder.get(), &st) != 0 || st.st_uid != geteuid() || others_may_write(folder.get(), st)))
             return UniqueFd();
     }
     return folder;

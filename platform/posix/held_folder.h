@@ -44,6 +44,13 @@ UniqueFd reopen_folder(int folder);
 // not know, is open to others.
 bool others_may_write(const struct stat& st);
 
+// The same for the folder `folder` (any descriptor of it, O_PATH too) that
+// `st` describes, its access ACL included: a folder whose ACL lets another
+// user or a group other than the user's private one write is open to
+// others like any other such folder. An ACL that cannot be read or
+// understood counts as open.
+bool others_may_write(int folder, const struct stat& st);
+
 // A file without any write permission plays the part of a file with the
 // read-only attribute: it is neither replaced nor deleted, whoever runs the
 // installer (root included), just as the Windows calls refuse such a file.

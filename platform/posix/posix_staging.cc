@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,7 +38,7 @@ bool way_is_safe(int folder) {
         struct stat st, parent_st;
         if (fstat(current.get(), &st) != 0) return false;
         if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
-        if (others_may_write(st) && !(st.st_mode & S_ISVTX)) return false;
+        if (!(st.st_mode & S_ISVTX) && others_may_write(current.get(), st)) return false;
         UniqueFd parent(openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!parent || fstat(parent.get(), &parent_st) != 0) return false;
         if (same_file(st, parent_st)) return true;  // the root folder
@@ -103,7 +104,12 @@ bool holds_entries_of_others(int folder) {
         if (fstatat(folder, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         const std::string name = d->d_name;
         if (name == "." || name == "..") continue;
-        if (st.st_uid != geteuid() || (S_ISDIR(st.st_mode) && others_may_write(st))) found = true;
+        if (st.st_uid != geteuid()) found = true;
+        // Its ACL is read only where the mode leaves room for one that lets others write.
+        if (S_ISDIR(st.st_mode) && !found && (st.st_mode & (S_IWGRP | S_IWOTH))) {
+            UniqueFd inner(openat(folder, d->d_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            found = !inner || others_may_write(inner.get(), st);
+        }
     }
     closedir(dir);
     return found;
@@ -164,7 +170,7 @@ StagingCheck PosixPlatform::prepare_staging_folder(const std::string& folder) {
             return StagingCheck::unsafe;
         }
         if (fstat(opened.get(), &st) != 0 || st.st_uid != geteuid()) return StagingCheck::unsafe;
-        if (others_may_write(st) || holds_entries_of_others(opened.get())) {
+        if (others_may_write(opened.get(), st) || holds_entries_of_others(opened.get())) {
             // Others may have put folders of theirs in it, which they can
             // still change whatever its mode becomes: it is never used again.
             if (!move_aside(parent.get(), name, opened.get())) return StagingCheck::unsafe;
@@ -172,6 +178,14 @@ StagingCheck PosixPlatform::prepare_staging_folder(const std::string& folder) {
         }
         // Readable by others, as made by the usual mode: closed, then used.
         if ((st.st_mode & 077) && fchmod(opened.get(), 0700) != 0) return StagingCheck::unsafe;
+        // A default ACL taken from the temporary folder would hand its named
+        // entries on to all that is made below, and where there is one the
+        // umask does not apply: a file made 0666 would let them write it.
+        // The folder's own mode (0700) keeps them from reaching it; without
+        // the default ACL the entries are not there at all, whatever modes
+        // the setup program gives later. Where it cannot go (a read-only
+        // disk: nothing is made there), the folder's mode still holds.
+        fremovexattr(opened.get(), "system.posix_acl_default");
         staging_.set(folder, std::move(opened));
         return StagingCheck::ready;
     }

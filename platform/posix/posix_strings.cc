@@ -54,6 +54,8 @@ std::string PosixPlatform::load_string(int id) {
         case IDS_UNSAFE_STAGING_HEAD: text = german ? LUMO_STR6_DE : LUMO_STR6_EN; break;
         case IDS_UNSAFE_STAGING_TAIL: text = german ? LUMO_STR7_POSIX_DE : LUMO_STR7_POSIX_EN; break;
         case IDS_NO_MEMORY: text = german ? LUMO_STR8_DE : LUMO_STR8_EN; break;
+        case IDS_START_FAILED_HEAD: text = german ? LUMO_STR9_DE : LUMO_STR9_EN; break;
+        case IDS_START_FAILED_TAIL: text = german ? LUMO_STR10_DE : LUMO_STR10_EN; break;
         default: return "";  // LoadStringA of a missing id: nothing
     }
     // The texts keep their CR LF: the core joins them as they are, and the

@@ -225,8 +225,24 @@ bool Win32Platform::read_installer(uint64_t offset, uint8_t* destination, size_t
     return true;
 }
 
-void Win32Platform::start_program(const std::string& command_line, const std::string& program_path,
-                                  const std::string& current_folder) {
+namespace {
+
+// The system's own words for `error`, in the ANSI code page.
+bool failed(DWORD error, std::string& failure) {
+    char* text = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    failure = length ? std::string(text, length) : "error " + std::to_string(error);
+    if (text) LocalFree(text);
+    while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r')) failure.pop_back();
+    return false;
+}
+
+}  // namespace
+
+bool Win32Platform::start_program(const std::string& command_line, const std::string& program_path,
+                                  const std::string& current_folder, std::string& failure) {
     // Only a plain file directly in the held staging folder is started, held
     // open so that it can be neither changed, renamed nor removed, and named
     // by the path the system gives the held folder, which no link on the way
@@ -234,15 +250,16 @@ void Win32Platform::start_program(const std::string& command_line, const std::st
     std::string rest;
     std::wstring name;
     const HANDLE folder = staging_.locate(program_path, Walk::ours, name);
-    if (!folder) return;
+    if (!folder) return failed(ERROR_PATH_NOT_FOUND, failure);
     if (!staging_.below(current_folder, rest) || !rest.empty() || !staging_.below(program_path, rest) ||
         rest.find_first_of("\\/") != std::string::npos)
-        return;
+        return failed(ERROR_PATH_NOT_FOUND, failure);
+    long status = 0;
     ScopedHandle program = open_in(folder, name, FILE_READ_DATA | FILE_EXECUTE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+                                   FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &status);
+    if (!program) return failed(RtlNtStatusToDosError(status), failure);
     const std::wstring held = staging_.final_path();
-    if (!program || is_link(folder, name, program.get()) || held.empty())
-        return;  // like a failed CreateProcessA: not reported
+    if (is_link(folder, name, program.get()) || held.empty()) return failed(ERROR_ACCESS_DENIED, failure);
     const std::wstring path = held + L"\\" + name;
     // The command line names the program by the same path.
     std::wstring line = to_wide(command_line);
@@ -256,12 +273,13 @@ void Win32Platform::start_program(const std::string& command_line, const std::st
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
-    if (CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
-                       held.c_str(), &startup, &process)) {
-        // Not waited for: the installer exits while the setup program runs.
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                        held.c_str(), &startup, &process))
+        return failed(GetLastError(), failure);
+    // Not waited for: the installer exits while the setup program runs.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 std::unique_ptr<FolderSearch> Win32Platform::find_first(const std::string& pattern, FoundEntry& first) {

@@ -36,8 +36,8 @@ public:
     StagingCheck prepare_staging_folder(const std::string& folder) override;
     uint64_t installer_size() override;
     bool read_installer(uint64_t offset, uint8_t* destination, size_t size) override;
-    void start_program(const std::string& command_line, const std::string& program_path,
-                       const std::string& current_folder) override;
+    bool start_program(const std::string& command_line, const std::string& program_path,
+                       const std::string& current_folder, std::string& failure) override;
 
     std::unique_ptr<FolderSearch> find_first(const std::string& pattern, FoundEntry& first) override;
     std::string full_path_name(const std::string& path) override;

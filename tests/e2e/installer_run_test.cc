@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 #include <set>
 #include <tuple>
@@ -172,12 +174,58 @@ TEST_F(InstallerRun, SetupScriptWithoutTheProductStopsRightAfterTheSetupProgram)
     EXPECT_EQ(setup_ran().size(), 3u);
 }
 
-TEST_F(InstallerRun, EmptyDirectoryWritesNothingAndShowsNothing) {
-    pack_image(build_image({}).bytes);
-    ProcessResult result = run_installer_file();
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.output, "");
-    EXPECT_TRUE(fs::is_empty(staging()));
+// Windows takes "setup.exe" in any letter case for the setup program, and so
+// do the packer (second, right after the script), the early stop and the
+// start here: an add-on made for Windows runs the same.
+TEST_F(InstallerRun, SetupProgramInAnyLetterCaseIsPackedSecondStopsTheRunAndIsStarted) {
+    for (const std::string name : {"Setup.exe", "setup.exe", "SETUP.EXE"}) {
+        SCOPED_TRACE(name);
+        for (const fs::path& made : {addon(), staging(), installer(), setup_record()}) fs::remove_all(made);
+        add("Setup.cfg", read_file(fs::path(LUMO_SOURCE_DIR) / "examples" / "addon" / "Setup.cfg"));
+        add(name, recording_setup);
+        add("Readme.txt", "not written");
+        ProcessResult packed = run_process(LUMOPACK_PATH, {"build", addon().string(), "-o", installer().string(),
+                                                            "--stub", LUMO_STUB_PATH},
+                                           {});
+        ASSERT_EQ(packed.exit_code, 0) << packed.output;
+        EXPECT_EQ(packed.output.find("no Setup.exe"), std::string::npos) << packed.output;
+        const std::string listed = run_process(LUMOPACK_PATH, {"list", installer().string()}, {}).output;
+        const size_t script = listed.find(" Setup.cfg\n"), program = listed.find(" " + name + "\n"),
+                     readme = listed.find(" Readme.txt\n");
+        ASSERT_NE(readme, std::string::npos) << listed;
+        EXPECT_TRUE(script < program && program < readme) << listed;
+
+        ProcessResult result = run_installer_file();
+        EXPECT_EQ(result.exit_code, 0) << result.output;
+        EXPECT_EQ(result.output, "");
+        EXPECT_TRUE(fs::exists(staging() / name));
+        EXPECT_FALSE(fs::exists(staging() / "Readme.txt")) << "the early stop did not take " << name;
+        EXPECT_EQ(setup_ran(), (std::vector<std::string>{staging().string(), "./" + name, "0"}));
+    }
+}
+
+// A run that starts nothing says so, in the system's words, and fails: an
+// add-on without a setup program, or with a folder in its place.
+TEST_F(InstallerRun, SetupProgramThatCannotBeStartedIsReportedWithTheSystemsReason) {
+    const struct Case {
+        const char* what;
+        std::vector<ImageFile> entries;
+        std::string reason;
+    } cases[] = {
+        {"no setup program", {}, std::strerror(ENOENT)},
+        {"a folder in its place", {{"Setup.exe\\inside.txt", "x"}}, std::strerror(EACCES)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(staging());
+        pack_image(build_image(c.entries).bytes);
+        ProcessResult result = run_installer_file();
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.output, std::string(LUMO_CAPTION) + "\n" + terminal(LUMO_STR9_EN) +
+                                     (staging() / "Setup.exe").string() + terminal(LUMO_STR10_EN) + c.reason + "\n");
+        EXPECT_TRUE(setup_never_ran());
+    }
+    EXPECT_TRUE(fs::is_directory(staging() / "Setup.exe"));
 }
 
 TEST_F(InstallerRun, CorruptEntryInTheMiddleKeepsEarlierFilesShowsOneMessageAndStartsNothing) {

@@ -2,6 +2,9 @@
 #include "platform/posix/posix_platform.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -283,7 +286,8 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
         PosixPlatform platform;
         ASSERT_EQ(platform.prepare_staging_folder(folder.string() + "/"), StagingCheck::ready);
         std::string program = (folder / "Setup.exe").string();
-        platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+        std::string failure;
+        EXPECT_TRUE(platform.start_program("\"" + program + "\"", program, folder.string() + "/", failure)) << failure;
         ASSERT_TRUE(wait_for_file(record, 10));
         std::string content = read_file(record);
         EXPECT_EQ(content, c.expected[0] + "\n" + c.expected[1] + "\n" + c.expected[2] + "\n");
@@ -299,14 +303,16 @@ TEST(PosixProcess, StartsTheProgramDetachedInTheGivenFolder) {
     PosixPlatform platform;
     ASSERT_EQ(platform.prepare_staging_folder(folder.string() + "/"), StagingCheck::ready);
     const std::string program = (folder / "Setup.exe").string();
-    platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+    std::string failure;
+    EXPECT_FALSE(platform.start_program("\"" + program + "\"", program, folder.string() + "/", failure));
+    EXPECT_EQ(failure, std::strerror(ENOEXEC));
     EXPECT_FALSE(wait_for_file(record, 0.5));
 
     // Nothing is started but from the folder the platform holds.
     setenv("PATH", path.c_str(), 1);
     write_file(folder / "Setup.exe", "#!/bin/sh\n" + recorder, 0755);
     PosixPlatform unchecked;
-    unchecked.start_program("\"" + program + "\"", program, folder.string() + "/");
+    EXPECT_FALSE(unchecked.start_program("\"" + program + "\"", program, folder.string() + "/", failure));
     EXPECT_FALSE(wait_for_file(record, 0.5));
     setenv("PATH", path.c_str(), 1);
 }
@@ -338,7 +344,8 @@ TEST(PosixProcess, WineIsFoundOnlyInAbsoluteFoldersOfPath) {
         PosixPlatform platform;
         ASSERT_EQ(platform.prepare_staging_folder(folder.string() + "/"), StagingCheck::ready);
         const std::string program = (folder / "Setup.exe").string();
-        platform.start_program("\"" + program + "\"", program, folder.string() + "/");
+        std::string failure;
+        EXPECT_TRUE(platform.start_program("\"" + program + "\"", program, folder.string() + "/", failure)) << failure;
         EXPECT_TRUE(wait_for_file(record, 10));
         EXPECT_EQ(read_file(record), (wine_folder / "wine").string() + "\n");
         EXPECT_FALSE(fs::exists(scratch.path() / "planted"));

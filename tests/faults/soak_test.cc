@@ -52,7 +52,10 @@ public:
         std::copy_n(image_.data() + offset, size, destination);
         return true;
     }
-    void start_program(const std::string&, const std::string&, const std::string&) override { ++programs_started; }
+    bool start_program(const std::string&, const std::string&, const std::string&, std::string&) override {
+        ++programs_started;
+        return true;
+    }
     void message_box(const std::string& text, bool) override { messages.push_back(text); }
 
     char separator() const override { return real_.separator(); }

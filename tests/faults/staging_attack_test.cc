@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include <fstream>
 #include <iostream>
@@ -220,18 +221,21 @@ ProcessResult run_as(const fs::path& installer, uid_t user, gid_t group, const s
 }
 
 // The victim's temporary folder is writable by the victim's primary group,
-// which another user shares. That user watches the folder and, the moment
-// the staging folder appears, moves it aside and puts a folder of theirs
-// with a setup program of theirs in its place; the installer has held the
-// first folder by then and fills it. A shared group is open to others: the
-// run refuses that temporary folder. Where the databases show the group as
+// which another user shares, or which is the victim's alone while an ACL
+// entry lets the other user write. That user watches the folder and, the
+// moment the staging folder appears, moves it aside and puts a folder of
+// theirs with a setup program of theirs in its place (or removes the held,
+// still empty folder: the run then reported a full disk); the installer has
+// held the first folder by then and fills it. A shared group, or an ACL
+// that lets another write, is open to others: the run refuses that
+// temporary folder. Where the databases show the group as
 // the victim's alone (the other user's process has it all the same, as a
 // user the databases do not show would), the run goes on, and the setup
 // program starts from the folder the run holds, never from the path the
 // other user took: natively, and as a Windows program through a "wine" that
 // reads the program by the path it is given. Both users are made here; the
 // installer runs as the victim.
-TEST_F(StagingAttack, UserSharingThePrimaryGroupNeverHasTheirSetupProgramRun) {
+TEST_F(StagingAttack, UserWhoMayWriteTheTemporaryFolderNeverHasTheirSetupProgramRun) {
     const uid_t victim = unused_user_id(), other = unused_user_id(victim);
     const gid_t group = victim;
     const fs::path temporary = root() / "victim-tmp", staging = temporary / "Lumo.40";
@@ -252,10 +256,12 @@ TEST_F(StagingAttack, UserSharingThePrimaryGroupNeverHasTheirSetupProgramRun) {
         std::string passwd;
         bool windows_program;
         bool refused;  // every run
+        bool acl = false;  // the other user, of a group of their own, may write through an ACL entry
     } cases[] = {
         {"the group is shared", victim_passwd + other_passwd, false, true},
         {"the group is the victim's alone", victim_passwd, false, false},
         {"the group is the victim's alone, a Windows program", victim_passwd, true, false},
+        {"the group is the victim's alone, an ACL entry lets the other user write", victim_passwd, false, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -268,6 +274,12 @@ TEST_F(StagingAttack, UserSharingThePrimaryGroupNeverHasTheirSetupProgramRun) {
         fs::create_directories(temporary);
         chown(temporary.c_str(), victim, group);
         chmod(temporary.c_str(), 0770);
+        if (c.acl) {
+            const ProcessResult set = run_process("/usr/bin/setfacl", {"-m", "u:" + std::to_string(other) + ":rwx",
+                                                                        temporary.string()},
+                                                  {});
+            ASSERT_EQ(set.exit_code, 0) << set.output;
+        }
 
         const std::string folder = temporary.string(), name = staging.string();
         const std::string planted = (c.windows_program ? "MZ\n" : "") + evil;
@@ -285,8 +297,15 @@ TEST_F(StagingAttack, UserSharingThePrimaryGroupNeverHasTheirSetupProgramRun) {
                     put(name + "/Setup.exe", planted, 0777);
                 }
             },
-            other, group);
+            other, c.acl ? gid_t(other) : group);
         usleep(100 * 1000);  // the watch is set
+        if (c.acl) {
+            // The ACL entry does let them write there.
+            const std::string probe = folder + "/probe";
+            OtherUser prober([&] { _exit(mkdir(probe.c_str(), 0700) == 0 ? 0 : 1); }, other, other);
+            ASSERT_TRUE(prober.wait()) << "the other user cannot write to the temporary folder: the test shows nothing";
+            fs::remove(probe);
+        }
 
         int installed = 0, refusals = 0, moved = 0;
         const std::string refused = message(LUMO_STR6_EN + staging.string() + "/" + LUMO_STR7_POSIX_EN);
@@ -319,11 +338,72 @@ TEST_F(StagingAttack, UserSharingThePrimaryGroupNeverHasTheirSetupProgramRun) {
                   << moved << "\n";
         for (const auto& line : lines_of(starts())) EXPECT_EQ(line, noted) << "started from a folder not the victim's alone";
         if (c.refused) {
-            EXPECT_EQ(installed, 0) << "a temporary folder of a shared group was used";
+            EXPECT_EQ(installed, 0) << "a temporary folder others may write to was used";
         } else {
             EXPECT_GT(installed, 0) << "the installer never got through: the test shows nothing";
             EXPECT_GT(moved, 0) << "the other user never moved the folder: the race was not run";
         }
+    }
+}
+
+// The temporary folder, root's and closed to others, passes on a default ACL
+// entry that lets the other user write; the staging folder left by an
+// earlier run has one of its own. The installer makes the staging folder
+// anew (the one others could write to is moved aside) without the default
+// ACL, and the other user can neither add, replace nor change anything in
+// it or below it, as the setup program runs.
+TEST_F(StagingAttack, AclEntriesOfAnotherUserNeverOpenTheStagingFolder) {
+    add("Setup.exe", noting_setup());
+    add("Sounds/data.bin", "sound");
+    write_file(installer(), pack_addon(), 0755);
+    const uid_t other = unused_user_id();
+    const std::string entry = "u:" + std::to_string(other) + ":rwx";
+    chmod(tmp().c_str(), 0755);
+    const ProcessResult inherited = run_process("/usr/bin/setfacl", {"-d", "-m", entry, tmp().string()}, {});
+    ASSERT_EQ(inherited.exit_code, 0) << inherited.output;
+
+    for (const bool left_open : {false, true}) {
+        SCOPED_TRACE(left_open ? "a staging folder with an ACL entry of theirs" : "a new staging folder");
+        std::error_code ignored;
+        for (const auto& made : fs::directory_iterator(tmp())) fs::remove_all(made.path(), ignored);
+        fs::remove(starts(), ignored);
+        if (left_open) {
+            // A read-only file, which the clean-up leaves: it stays with the
+            // folder, used or moved aside.
+            write_file(staging() / "stuck.txt", "left", 0444);
+            chmod(staging().c_str(), 0770);
+            const ProcessResult own = run_process("/usr/bin/setfacl", {"-m", entry, staging().string()}, {});
+            ASSERT_EQ(own.exit_code, 0) << own.output;
+        }
+
+        ProcessResult result = run_installer_file();
+        EXPECT_EQ(result.output, "");
+        ASSERT_TRUE(starts_noted(1));
+        struct stat st;
+        ASSERT_EQ(lstat(staging().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_FALSE(fs::exists(staging() / "stuck.txt")) << "the folder others could write to was used";
+        char acl[256];
+        EXPECT_LT(getxattr(staging().c_str(), "system.posix_acl_default", acl, sizeof acl), 0)
+            << "the staging folder hands the other user's entry on";
+        EXPECT_LT(getxattr((staging() / "Sounds" / "data.bin").c_str(), "system.posix_acl_access", acl, sizeof acl), 0)
+            << "a file written carries the other user's entry";
+
+        // The other user tries to add, replace and change files in it and below it.
+        const std::string folder = staging().string();
+        OtherUser attacker(
+            [&] {
+                const bool in = open((folder + "/version.dll").c_str(), O_WRONLY | O_CREAT, 0666) >= 0 ||
+                                open((folder + "/Sounds/version.dll").c_str(), O_WRONLY | O_CREAT, 0666) >= 0 ||
+                                open((folder + "/Sounds/data.bin").c_str(), O_WRONLY) >= 0 ||
+                                rename((folder + "/Setup.exe").c_str(), (folder + "/Setup.old").c_str()) == 0 ||
+                                mkdir((folder + "/Sounds/theirs").c_str(), 0777) == 0;
+                _exit(in ? 1 : 0);
+            },
+            other);
+        EXPECT_TRUE(attacker.wait()) << "the other user got into the staging folder";
+        EXPECT_EQ(read_file(staging() / "Sounds" / "data.bin"), "sound");
+        EXPECT_EQ(lines_of(starts()), std::vector<std::string>{"0 700 0 700"});
     }
 }
 

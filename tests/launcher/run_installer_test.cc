@@ -86,6 +86,16 @@ TEST(RunInstaller, SuccessStartsTheQuotedSetupProgramFromTheStagingFolder) {
     EXPECT_EQ(count(fake, "message_box"), 0);
 }
 
+TEST(RunInstaller, SetupProgramThatCannotBeStartedIsShownWithTheSystemsReasonAndFailsTheRun) {
+    FakePlatform fake;
+    fake.image = test::installer_with_image(build_image({{"Setup.exe", "program"}}).bytes);
+    fake.start_failure = "Exec format error";
+    EXPECT_EQ(run(fake), 1);
+    EXPECT_EQ(fake.log.back(), std::string("message_box none ") + LUMO_STR9_EN + "/tmp/Lumo.40/Setup.exe" + LUMO_STR10_EN +
+                                   "Exec format error");
+    EXPECT_EQ(count(fake, "message_box"), 1);
+}
+
 TEST(RunInstaller, EarlyStopStillStartsTheSetupProgram) {
     FakePlatform fake;
     fake.image = test::installer_with_image(build_image({{"Setup.exe", "p"}, {"more", "m"}}).bytes);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <utility>
 
 #include "tests/support/other_user.h"
 #include "tests/tools/lumopack_fixture.h"
@@ -265,6 +266,113 @@ TEST_F(LumopackAttack, FilesSwappedForLinksAfterTheListingAreNeverPacked) {
     std::cout << built << " builds succeeded, " << refused << " refused; the other user swapped in a link " << acted
               << " times\n";
     EXPECT_GT(acted, 0u) << "the other user never raced the build: the test shows nothing";
+}
+
+// A build with too few descriptors to hold every file: each file is closed
+// once checked and found anew for every read. The other user can write a
+// subfolder of the add-on; once the build has checked the vendor's
+// zz/tool.exe and closed it, they remove it and at once make a file of
+// their own there, of the same size and modification time, which on ext4
+// gets the same inode; or they put a link to the vendor's key (made the
+// file's size) in its place. The build fails naming the file as replaced,
+// and their bytes (or the key) never reach an installer.
+TEST_F(LumopackAttack, FileReplacedAfterItWasCheckedIsNeverFoundAnew) {
+    const fs::path addon = path("addon"), spare = their_folder("spare");
+    const fs::path zz = their_folder("addon/zz");
+    const fs::path out = path("addon.exe");
+    const Bytes theirs = random_bytes(key_.bytes.size(), 8);
+    write_file(path("theirs"), theirs);
+    chmod(path("theirs").c_str(), 0644);
+    const std::string zz_text = zz.string(), spare_text = spare.string(), theirs_text = path("theirs").string(),
+                      key_text = key().string();
+    OtherUser attacker(
+        [&] {
+            FolderEvents events(zz_text, IN_CLOSE_NOWRITE);
+            if (!events.ok()) return;
+            const std::string tool = zz_text + "/tool.exe", armed = spare_text + "/armed";
+            const Bytes bytes = read_file(theirs_text);
+            events.watch([&](uint32_t, const std::string& name) {
+                // The build checked the file and closed it: armed once per round.
+                const Bytes how = read_file(armed);
+                if (name != "tool.exe" || how.empty() || unlink(armed.c_str()) != 0) return true;
+                struct stat before;
+                if (lstat(tool.c_str(), &before) != 0) return true;
+                std::string outcome = "link";
+                if (how[0] == 'l') {
+                    unlink(tool.c_str());
+                    if (symlink(key_text.c_str(), tool.c_str()) != 0) outcome = "failed";
+                } else {
+                    unlink(tool.c_str());
+                    const int fd = open(tool.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                    struct stat after;
+                    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+                    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()) ||
+                        futimens(fd, times) != 0 || fstat(fd, &after) != 0)
+                        outcome = "failed";
+                    else
+                        outcome = after.st_ino == before.st_ino ? "reused" : "new";
+                    close(fd);
+                }
+                const int log = open((spare_text + "/log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+                outcome += "\n";
+                [[maybe_unused]] ssize_t n = write(log, outcome.data(), outcome.size());
+                close(log);
+                return true;
+            });
+        },
+        other_);
+
+    const auto outcomes = [&] {
+        const Bytes log = read_file(spare / "log");
+        std::vector<std::string> lines;
+        std::string line;
+        for (uint8_t c : log) {
+            if (c != '\n') line += char(c);
+            else lines.push_back(std::exchange(line, ""));
+        }
+        return lines;
+    };
+    int reused = 0;
+    for (int round = 1; round <= 12; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::error_code ignored;
+        fs::remove(zz / "tool.exe", ignored);
+        write_file(addon / "Setup.exe", std::string("#!/bin/sh\necho setup\n"));
+        // Read before zz/tool.exe: the other user has time to act before
+        // the file is read for its checksums.
+        if (round == 1) write_file(addon / "big.bin", random_bytes(8 << 20, 9));
+        write_file(zz / "tool.exe", random_bytes(key_.bytes.size(), 10));
+        chmod((zz / "tool.exe").c_str(), 0644);
+        const bool link = round % 4 == 0;
+        write_file(spare / "armed", std::string(link ? "link" : "file"));
+        lchown((spare / "armed").c_str(), other_, other_);
+
+        const RunResult result = run_lumopack({"--nofile=100:100", LUMOPACK_PATH, "build", addon.string(), "-o",
+                                               out.string(), "--stub", stub_.string(), "--level", "1"},
+                                              false, "prlimit");
+        for (int wait = 0; wait < 500 && outcomes().size() < size_t(round); ++wait) usleep(10000);
+        ASSERT_EQ(outcomes().size(), size_t(round)) << "the other user did not act: " << result.output;
+        const std::string outcome = outcomes().back();
+        ASSERT_NE(outcome, "failed");
+        reused += outcome == "reused";
+        expect_vendor_files_kept();
+        EXPECT_EQ(result.status, 1) << outcome << ": " << result.output;
+        EXPECT_NE(result.output.find("zz/tool.exe: was replaced while it was packed"), std::string::npos)
+            << outcome << ": " << result.output;
+        EXPECT_FALSE(fs::exists(out));
+        if (fs::exists(out)) {
+            fs::remove_all(path("extracted"));
+            run_lumopack({"extract", out.string(), "-C", path("extracted").string()});
+            EXPECT_FALSE(holds_bytes(path("extracted"), theirs)) << "the other user's file was packed";
+            EXPECT_FALSE(holds_bytes(path("extracted"), key_.bytes)) << "the signing key was packed";
+        }
+        fs::remove(out, ignored);
+        if (HasFailure()) break;
+    }
+    attacker.stop();
+    std::cout << "the other user's file got the inode of the one removed in " << reused << " of "
+              << outcomes().size() << " rounds\n";
+    EXPECT_GT(reused, 0) << "no file of theirs got the inode of the one removed: the test shows nothing";
 }
 
 // lumopack installed by the vendor in a place whose parent others can write

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "payload/installer_layout.h"
 #include "tests/tools/lumopack_fixture.h"
+#include "tools/lumopack/name_portability.h"
 
 namespace lumo::testing {
 namespace {
@@ -427,6 +429,71 @@ TEST_F(LumopackTest, InstalledCopyTakesOnlyTheStubsInstalledWithIt) {
     EXPECT_NE(installed.output.find("stub: " + (lib / "lumo-stub-posix").string() + ", SHA-256 " + digest + "\n"),
               std::string::npos)
         << installed.output;
+}
+
+// Windows gives a long name an 8.3 alias; an entry named like it beside the
+// long one opens the other file there, or cannot be written.
+TEST(ShortNameAlias, NamesOfAnAliasFormBesideTheirLongName) {
+    const struct Case {
+        const char* name;
+        std::vector<std::string> others;
+        const char* long_name;  // null: no warning
+    } cases[] = {
+        {"README~1.TXT", {"Readme-first.txt"}, "Readme-first.txt"},         // NTFS
+        {"read~dl5.txt", {"notes.txt", "Readme-first.txt"}, "Readme-first.txt"},  // Wine, any case
+        {"ab~~~k2q.txt", {"ab-long-name.txt"}, "ab-long-name.txt"},          // Wine, a short start
+        {"README~1.TXT", {"Read me first.txt"}, "Read me first.txt"},        // spaces left out
+        {"PROGRA~1", {"Program Files"}, "Program Files"},                    // no extension
+        {"README~1.HTM", {"Readme-first.html"}, "Readme-first.html"},        // three of the extension
+        {"SETUP~12.EXE", {"Setup-helper.exe"}, "Setup-helper.exe"},
+        {"README.TXT", {"Readme-first.txt"}, nullptr},                       // a plain 8.3 name
+        {"README~1.TXT", {"README.TXT"}, nullptr},                           // an 8.3 name has no alias
+        {"README~1.TXT", {"Readme-first.doc"}, nullptr},                     // another extension
+        {"README~1.TXT", {"Other-notes.txt"}, nullptr},                      // another start
+        {"MY~FILE.TXT", {"My-long-file.txt"}, nullptr},                      // "~" and letters: no alias's form
+        {"README~A.TXT", {"Readme-first.txt"}, nullptr},
+        {"Readme~1.txt.bak", {"Readme-first.txt.bak"}, nullptr},             // not an 8.3 name
+        {"~1.TXT", {"Readme-first.txt"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<std::string> found = aliased_long_name(c.name, c.others);
+        if (c.long_name) {
+            ASSERT_TRUE(found.has_value());
+            EXPECT_EQ(*found, c.long_name);
+        } else {
+            EXPECT_FALSE(found.has_value()) << *found;
+        }
+    }
+}
+
+// build warns about such a name, beside its long name in the same folder
+// only, and --strict-names refuses it.
+TEST_F(LumopackTest, NamesOfAnotherEntrysShortNameAreWarnedAboutOrRefused) {
+    const fs::path folder = path("addon");
+    write_file(folder / "Setup.exe", std::string("setup"));
+    write_file(folder / "Docs" / "Readme-first.txt", std::string("long"));
+    write_file(folder / "Docs" / "README~1.TXT", std::string("alias"));
+    write_file(folder / "Docs" / "README.TXT", std::string("plain"));
+    write_file(folder / "Other" / "read~dl5.txt", std::string("elsewhere"));
+
+    auto warned = build(folder, path("warned.run"));
+    ASSERT_EQ(warned.status, 0) << warned.output;
+    EXPECT_NE(warned.output.find("lumopack build: warning: Docs/README~1.TXT: the name has the form of the short name "
+                                 "Windows may give Docs/Readme-first.txt; where it does, the installer cannot write "
+                                 "both\n"),
+              std::string::npos)
+        << warned.output;
+    EXPECT_EQ(warned.output.find("README.TXT:"), std::string::npos) << warned.output;
+    EXPECT_EQ(warned.output.find("read~dl5"), std::string::npos) << warned.output;
+
+    auto refused = build(folder, path("refused.run"), {"--strict-names"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("names Windows may take for another's short name, refused by --strict-names: "
+                                  "Docs/README~1.TXT (beside Docs/Readme-first.txt)"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_FALSE(fs::exists(path("refused.run")));
 }
 
 // Names outside ASCII are right only on systems whose code page is 1252:

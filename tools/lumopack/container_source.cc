@@ -5,6 +5,7 @@
 
 #include "payload/checksum.h"
 #include "tools/lumopack/pack_error.h"
+#include "tools/lumopack/system/system.h"
 
 namespace lumo {
 
@@ -21,7 +22,7 @@ size_t file_at(const std::vector<PlannedFile>& files, uint64_t at) {
 }
 
 void read_exactly(const PlannedFile& file, uint64_t at, std::span<uint8_t> out) {
-    if (!out.empty() && !file.file->read_at(at, out)) throw PackError(file.shown + ": changed size while it was packed");
+    if (!out.empty() && !file.file->read_at(at, out)) throw short_read(*file.file, file.shown);
 }
 
 }  // namespace

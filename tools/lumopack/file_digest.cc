@@ -34,8 +34,7 @@ FileDigest digest_file(const HeldFile& file, uint64_t size, const std::string& s
     std::vector<uint8_t> buffer(size_t(std::min(chunk, size)));
     for (uint64_t done = 0; done < size;) {
         const size_t want = size_t(std::min(chunk, size - done));
-        if (!file.read_at(done, std::span(buffer).first(want)))
-            throw PackError(shown + ": changed size while it was packed");
+        if (!file.read_at(done, std::span(buffer).first(want))) throw short_read(file, shown);
         add_pieces(std::span(buffer).first(want), digest);
         done += want;
     }

@@ -9,10 +9,17 @@ namespace lumo {
 std::vector<uint8_t> read_held_file(const HeldFile& file, const std::string& shown, std::optional<uint64_t> size) {
     const uint64_t expected = size ? *size : file.size();
     std::vector<uint8_t> bytes(static_cast<size_t>(expected));
-    if (!file.read_at(0, bytes)) throw PackError(shown + ": cannot be read (did it change while it was packed?)");
+    if (!file.read_at(0, bytes)) {
+        if (file.lost()) throw PackError(shown + ": was replaced while it was packed");
+        throw PackError(shown + ": cannot be read (did it change while it was packed?)");
+    }
     uint8_t beyond = 0;
     if (file.read_at(expected, std::span(&beyond, 1))) throw PackError(shown + ": changed size while it was packed");
     return bytes;
+}
+
+PackError short_read(const HeldFile& file, const std::string& shown) {
+    return PackError(shown + (file.lost() ? ": was replaced while it was packed" : ": changed size while it was packed"));
 }
 
 void OutputFile::write(std::span<const uint8_t> bytes) {

@@ -28,6 +28,7 @@
 namespace lumo {
 
 class ProgressBar;
+struct PackError;
 
 // What tells two files apart: the device and inode on POSIX, the volume's
 // serial number and the file ID on Windows.
@@ -68,6 +69,9 @@ public:
     FileIdentity identity() const;
     // The permission bits (POSIX mode & 0777); 0 on Windows.
     uint32_t permissions() const;
+    // True for a file closed again that cannot be found anew as the one
+    // listed: removed, or another file or a link in its place.
+    bool lost() const;
 
     // The descriptor, or the handle on Windows; -1 for none.
     explicit HeldFile(intptr_t native) : native_(native) {}
@@ -86,6 +90,11 @@ HeldFile open_to_read(const std::filesystem::path& path);
 // more than `size`.
 std::vector<uint8_t> read_held_file(const HeldFile& file, const std::string& shown,
                                     std::optional<uint64_t> size = std::nullopt);
+
+// The failure of a read of `file` that came short, naming `shown`: it "was
+// replaced while it was packed" when it cannot be found again, else it
+// "changed size while it was packed".
+PackError short_read(const HeldFile& file, const std::string& shown);
 
 // A file that lumopack's installation holds, such as a stub, opened to be
 // read only when nobody but the system's administrator and the user running

@@ -71,6 +71,13 @@ uint32_t HeldFile::permissions() const {
     return fd.get() >= 0 && fstat(fd.get(), &st) == 0 ? uint32_t(st.st_mode & 0777) : 0;
 }
 
+bool HeldFile::lost() const {
+    if (native_ >= 0 || !reopen_) return false;
+    const ReadDescriptor fd(native_, reopen_);
+    // Out of descriptors is no sign of another file.
+    return fd.get() < 0 && errno != EMFILE && errno != ENFILE;
+}
+
 HeldFile open_to_read(const std::filesystem::path& path) {
     // O_NONBLOCK: a pipe named here must not hang the build; it is refused
     // below as not a regular file.

@@ -9,7 +9,11 @@
 // library of tens of thousands of files against a limit of 20,000), a file
 // is closed once checked, and each read opens it anew the same way from the
 // held top folder down, every folder and the file found to be the ones
-// listed (device and inode), or the read fails and so does the build.
+// listed, or the read fails and so does the build. Device and inode alone do
+// not tell a file: one made after the listed one was removed may get its
+// inode (ext4 hands a freed one out again at once). So the file found anew
+// must also keep its birth time (where the file system keeps one), its
+// change time, which nobody can set, its size and its modification time.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -76,11 +80,42 @@ constexpr rlim_t descriptors_kept_free = 256;
 
 FileIdentity identity_of(const struct stat& st) { return {uint64_t(st.st_dev), uint64_t(st.st_ino)}; }
 
-// A listed file's way from the top folder: each part's name and identity.
+// What a file found anew must still show to be the one listed.
+struct FileStamp {
+    FileIdentity identity;
+    uint64_t size = 0;
+    struct timespec change = {}, modification = {};
+    bool has_birth = false;
+    struct statx_timestamp birth = {};
+};
+
+bool same_time(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+FileStamp stamp_of(int fd, const struct stat& st) {
+    FileStamp stamp{identity_of(st), uint64_t(st.st_size), st.st_ctim, st.st_mtim};
+    struct statx extra;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &extra) == 0 && (extra.stx_mask & STATX_BTIME)) {
+        stamp.has_birth = true;
+        stamp.birth = extra.stx_btime;
+    }
+    return stamp;
+}
+
+bool same_file(const FileStamp& a, const FileStamp& b) {
+    return a.identity == b.identity && a.size == b.size && same_time(a.change, b.change) &&
+           same_time(a.modification, b.modification) && a.has_birth == b.has_birth &&
+           (!a.has_birth || (a.birth.tv_sec == b.birth.tv_sec && a.birth.tv_nsec == b.birth.tv_nsec));
+}
+
+// A listed file's way from the top folder: each folder's name and identity,
+// then the file's name and stamp.
 struct ListedPath {
     std::shared_ptr<const UniqueFd> top;
     std::vector<std::string> parts;
-    std::vector<FileIdentity> identities;
+    std::vector<FileIdentity> identities;  // of the folders
+    FileStamp file;
 };
 
 // The listed file opened anew, or -1 when a part on its way is not the one
@@ -94,9 +129,12 @@ intptr_t reopen_listed(const ListedPath& path) {
                              file ? O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC
                                   : O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat opened;
-        if (!next || fstat(next.get(), &opened) != 0 || (file && !S_ISREG(opened.st_mode)) ||
-            !(identity_of(opened) == path.identities[i]))
+        if (!next || fstat(next.get(), &opened) != 0) return -1;
+        if (file ? !S_ISREG(opened.st_mode) || !same_file(stamp_of(next.get(), opened), path.file)
+                 : !(identity_of(opened) == path.identities[i])) {
+            errno = ESTALE;  // another file or folder in its place
             return -1;
+        }
         below = std::move(next);
         folder = below.get();
     }
@@ -155,8 +193,7 @@ void walk(int folder, Listing& listing, std::span<const FileIdentity> skip, std:
                     continue;
                 }
                 if (fd >= listing.held_below) {
-                    ListedPath path{listing.top, parts, listing.identities};
-                    path.identities.push_back(identity);
+                    ListedPath path{listing.top, parts, listing.identities, stamp_of(fd, opened)};
                     file = std::make_shared<HeldFile>([path = std::move(path)] { return reopen_listed(path); });
                 }
                 entry.kind = SourceEntry::Kind::file;

@@ -43,6 +43,9 @@ FileIdentity HeldFile::identity() const {
 
 uint32_t HeldFile::permissions() const { return 0; }
 
+// Every file is held open for the whole build: none is found anew.
+bool HeldFile::lost() const { return false; }
+
 HeldFile open_to_read(const std::filesystem::path& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
