@@ -61,13 +61,6 @@ bool prepare_program(HeldFolder& staging, const std::string& path, bool& windows
 
 }  // namespace
 
-void PosixPlatform::start_thread(std::function<void()> body) {
-    // Kept so that the platform can join it before the process ends: the
-    // worker's last steps (releasing the image) may still run when the
-    // dialog has already closed.
-    workers_.emplace_back(std::move(body));
-}
-
 void PosixPlatform::start_program(const std::string&, const std::string& program_path,
                                   const std::string& current_folder) {
     // The program is started from the held staging folder as the current
