@@ -1,11 +1,12 @@
-// Progress dialog 103 and its procedure, message boxes, the worker thread and
-// the string table.
+// Progress dialog 103: its procedure, its progress bar, the message boxes
+// and the string table.
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "extraction/progress_drawing.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_progress_bar.h"
 #include "platform/win32/win32_user_calls.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
@@ -19,7 +20,9 @@ constexpr int string_buffer_size = 256;
 // neither the dialog manager nor the system makes from a key or a command.
 constexpr UINT close_message = WM_APP + 1;
 
-void draw_progress(const DRAWITEMSTRUCT& item) {
+}  // namespace
+
+void draw_progress_bar(const DRAWITEMSTRUCT& item) {
     // Only the worker writes the percentage; values above 100 are not
     // expected but are drawn as they come rather than trusted blindly.
     const auto percentage = static_cast<uint32_t>(user_calls().GetWindowLongPtrA(item.hwndItem, GWLP_USERDATA));
@@ -49,8 +52,6 @@ void draw_progress(const DRAWITEMSTRUCT& item) {
                                  &part, label.c_str(), static_cast<UINT>(label.size()), nullptr);
     }
 }
-
-}  // namespace
 
 INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPARAM, LPARAM lparam) {
     switch (message) {
@@ -88,7 +89,7 @@ INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPAR
         // extraction half-way.
         return TRUE;
     case WM_DRAWITEM:
-        draw_progress(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+        draw_progress_bar(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
         return FALSE;
     default:
         return FALSE;

@@ -111,53 +111,85 @@ TEST_F(InstallerUnderWine, CopyErrorNamesTheFileThatCouldNotBeWritten) {
     session_->wait(holder, 0);
 }
 
-// The progress bar as it stands on the screen: how many of its pixels are
-// darker and how many lighter than the bar's own colour (the one most of its
-// pixels have), and where the dark ones lie across it.
-struct BarInk {
-    int width = 0;
+// Ink on a stretch of the progress bar, columns [from, to) of an image of
+// 8-bit RGB pixels `width` wide: how many pixels are darker and how many
+// lighter than the stretch's own colour (the one most of its pixels have),
+// and the mean column of the dark ones.
+struct Ink {
     int dark = 0, light = 0;
-    double dark_middle = -1;  // mean column of the dark pixels
+    double dark_middle = -1;
 };
 
-BarInk ink_on_bar(const WineSession& session, const std::string& title, const fs::path& scratch) {
-    BarInk ink;
+Ink ink_in(const std::string& rgb, int width, int from, int to) {
+    const auto lightness = [&](size_t pixel) {
+        const auto channel = [&](int c) { return int(uint8_t(rgb[3 * pixel + c])); };
+        return (299 * channel(0) + 587 * channel(1) + 114 * channel(2)) / 1000;
+    };
+    const size_t pixels = rgb.size() / 3;
+    std::map<int, int> counts;
+    for (size_t i = 0; i < pixels; ++i)
+        if (int(i % width) >= from && int(i % width) < to) ++counts[lightness(i)];
+    int own = 0;
+    for (const auto& [value, count] : counts)
+        if (count > counts[own]) own = value;
+    Ink ink;
+    double columns = 0;
+    for (size_t i = 0; i < pixels; ++i) {
+        if (int(i % width) < from || int(i % width) >= to) continue;
+        if (lightness(i) < own - 64) ++ink.dark, columns += double(i % width);
+        if (lightness(i) > own + 8) ++ink.light;
+    }
+    if (ink.dark > 0) ink.dark_middle = columns / ink.dark;
+    return ink;
+}
+
+// The progress control as it stands on the screen, 8-bit RGB; its width.
+std::string bar_on_screen(const WineSession& session, const std::string& title, const fs::path& scratch, int& width) {
     RunResult rect = session.run(helpers / "window_probe.exe", {"rect", title, std::to_string(IDC_PROGRESS)});
-    long left = 0, top = 0, width = 0, height = 0;
-    if (rect.exit_code != 0 || std::sscanf(rect.output.c_str(), "%ld %ld %ld %ld", &left, &top, &width, &height) != 4 ||
-        width <= 0 || height <= 0) {
+    long left = 0, top = 0, w = 0, h = 0;
+    if (rect.exit_code != 0 || std::sscanf(rect.output.c_str(), "%ld %ld %ld %ld", &left, &top, &w, &h) != 4 || w <= 0 ||
+        h <= 0) {
         ADD_FAILURE() << "no progress control: " << rect.output;
-        return ink;
+        return "";
     }
     const fs::path pixels = scratch / "bar.rgb";
-    const std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(left) + "+" +
+    const std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(left) + "+" +
                              std::to_string(top);
     EXPECT_EQ(session.host("import -window root -crop " + crop + " +repage -depth 8 rgb:" + shell_quote(pixels.string()))
                   .exit_code,
               0);
     const std::string rgb = read_file(pixels);
-    if (rgb.size() != size_t(width * height * 3)) {
-        ADD_FAILURE() << "screenshot of " << rgb.size() << " bytes for " << crop;
-        return ink;
+    EXPECT_EQ(rgb.size(), size_t(w * h * 3)) << "screenshot of " << crop;
+    width = int(w);
+    return rgb;
+}
+
+// The label at fills on either side of it and across it, drawn off screen
+// by the installer's own drawing code: each part of the label in the ink
+// that reads on what lies under it, light on the fill, dark on the rest.
+TEST_F(InstallerUnderWine, ProgressLabelIsCutAtTheFillsEdge) {
+    constexpr int width = 282, height = 18;
+    for (int percentage : {0, 39, 50, 61, 100}) {
+        SCOPED_TRACE(percentage);
+        const RunResult drawn = session_->run(helpers / "bar_painter.exe",
+                                              {std::to_string(percentage), std::to_string(width), std::to_string(height)});
+        ASSERT_EQ(drawn.exit_code, 0) << drawn.errors;
+        const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+        ASSERT_EQ(drawn.output.substr(0, header.size()), header);
+        const std::string rgb = drawn.output.substr(header.size());
+        ASSERT_EQ(rgb.size(), size_t(width * height * 3));
+
+        const int edge = width * percentage / 100;
+        const Ink filled = ink_in(rgb, width, 0, edge), unfilled = ink_in(rgb, width, edge, width);
+        EXPECT_EQ(filled.dark, 0) << "dark ink on the fill";
+        EXPECT_EQ(unfilled.light, 0) << "light ink on the unfilled bar";
+        EXPECT_GE(filled.light + unfilled.dark, 10) << "no label";
+        // "50%" stands across the edge: both parts are there.
+        if (percentage == 50) {
+            EXPECT_GT(filled.light, 0);
+            EXPECT_GT(unfilled.dark, 0);
+        }
     }
-    std::vector<int> lightness(size_t(width * height));
-    std::map<int, int> counts;
-    for (size_t i = 0; i < lightness.size(); ++i) {
-        const auto channel = [&](int c) { return int(uint8_t(rgb[3 * i + c])); };
-        lightness[i] = (299 * channel(0) + 587 * channel(1) + 114 * channel(2)) / 1000;
-        ++counts[lightness[i]];
-    }
-    int bar = 0;
-    for (const auto& [value, count] : counts)
-        if (count > counts[bar]) bar = value;
-    ink.width = int(width);
-    double columns = 0;
-    for (size_t i = 0; i < lightness.size(); ++i) {
-        if (lightness[i] < bar - 64) ++ink.dark, columns += double(i % size_t(width));
-        if (lightness[i] > bar + 8) ++ink.light;
-    }
-    if (ink.dark > 0) ink.dark_middle = columns / ink.dark;
-    return ink;
 }
 
 TEST_F(InstallerUnderWine, DialogShowsPromptFolderAndAReadableLabelAndNoKeyOrCommandEndsIt) {
@@ -193,10 +225,12 @@ TEST_F(InstallerUnderWine, DialogShowsPromptFolderAndAReadableLabelAndNoKeyOrCom
         // Held before the first byte, at 0 %: none of the bar is filled, and
         // the label "0%" stands on the dialog's own light colour, in dark
         // ink, in the middle of the bar.
-        const BarInk ink = ink_on_bar(*session_, c.title, installer.parent_path());
+        int width = 0;
+        const std::string bar = bar_on_screen(*session_, c.title, installer.parent_path(), width);
+        const Ink ink = ink_in(bar, width, 0, width);
         EXPECT_GE(ink.dark, 10) << "the label is not dark over the unfilled bar";
         EXPECT_EQ(ink.light, 0) << "light ink over the unfilled bar";
-        EXPECT_NEAR(ink.dark_middle, ink.width / 2.0, ink.width / 10.0) << "the label is not centred";
+        EXPECT_NEAR(ink.dark_middle, width / 2.0, width / 10.0) << "the label is not centred";
 
         // The dialog alone on the display: the screen trimmed to it.
         const fs::path screenshot = artefacts / ("dialog-" + std::string(c.language) + ".png");
