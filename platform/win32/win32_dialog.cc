@@ -114,9 +114,10 @@ void Win32Platform::message_box(const std::string& text, bool owned_by_dialog) {
     user_calls().MessageBoxA(owned_by_dialog ? dialog_ : nullptr, text.c_str(), LUMO_CAPTION, MB_ICONERROR);
 }
 
-// The dialog ends on its own thread: an EndDialog from the worker would make
-// the dialog's thread answer the window changes it sends, racing with the
-// end of the dialog's loop.
+// The dialog ends on its own thread, by the worker's close_message: an
+// EndDialog called from the worker hides the dialog by window calls that
+// wait for the dialog's thread to answer, which may by then have left the
+// dialog's loop to wait for the worker.
 void Win32Platform::end_dialog() { post_close(); }
 
 void Win32Platform::post_close() { user_calls().PostMessageA(dialog_, close_message, 0, 0); }
