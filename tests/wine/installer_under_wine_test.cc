@@ -240,8 +240,8 @@ TEST_F(InstallerUnderWine, DialogShowsPromptFolderAndAReadableLabelAndNoKeyOrCom
         // the display, as a user would; and the close command sent as the
         // system menu does. None may end the dialog: an early end would
         // leave the status unset, show message 5 and start nothing, while
-        // the worker went on writing.
-        // Keys go where the display's focus is: on the dialog.
+        // the worker went on writing. Keys go where the display's focus is:
+        // on the dialog.
         const std::string focus = "w=$(xdotool search --name " + shell_quote("^" + c.title + "$") +
                                   " | head -1) && xdotool windowfocus --sync \"$w\" && ";
         RunResult close_box = session_->run(probe, {"closebox", c.title});
