@@ -285,6 +285,28 @@ TEST_F(InstallerUnderWine, DialogShowsPromptFolderAndAReadableLabelAndNoKeyOrCom
     }
 }
 
+// Whatever ends the dialog, here the worker's own close sent from outside
+// while the worker is held at its start, the start-up code waits for the
+// worker and goes by its verdict: the run ends whole, behind no dialog.
+TEST_F(InstallerUnderWine, DialogEndedUnderTheWorkerStillEndsTheRunWhole) {
+    const std::string blob = noise(300000, 4);
+    const fs::path installer = build_installer("ended", {{"data/blob.bin", blob}});
+    const fs::path probe = helpers / "window_probe.exe";
+    ReadHold hold(installer);
+    const int process = session_->start(installer);
+    ASSERT_TRUE(hold.wait_until_held(60)) << "the installer never read its add-on";
+    ASSERT_EQ(session_->run(probe, {"show", dialog_title_en, "30"}).exit_code, 0);
+    EXPECT_EQ(session_->run(probe, {"post", dialog_title_en, std::to_string(0x8000 + 1)}).exit_code, 0);  // WM_APP + 1
+    EXPECT_EQ(session_->run(probe, {"gone", dialog_title_en, "10"}).exit_code, 0) << "the dialog did not end";
+    int exit_code = 0;
+    EXPECT_FALSE(session_->ended(process, exit_code)) << "the installer did not wait for its worker";
+
+    hold.release();
+    EXPECT_EQ(finish_and_confirm(process), "") << "no message box";
+    EXPECT_NE(setup_record(), "") << "the setup program started";
+    EXPECT_TRUE(read_file(staging_ / "data" / "blob.bin") == blob);
+}
+
 TEST_F(InstallerUnderWine, DllsPlantedBesideTheInstallerAreNeverLoaded) {
     // DLLs that programs load by name and that are not among the system's
     // known DLLs: the classic victims of planting in a Downloads folder.

@@ -15,6 +15,8 @@
 //   window_probe closebox <title>            prints the screen point in the
 //                                            middle of the close box: "x y"
 //   window_probe gone <title> <seconds>      waits until no such window is left
+//   window_probe post <title> <message>      posts window message <message>
+//                                            (a number) to the window
 // Exit status 0 when the window was found (or is gone), 1 otherwise.
 #include <fcntl.h>
 #include <io.h>
@@ -105,6 +107,9 @@ int main(int argc, char** argv) {
         PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     } else if (command == "close") {
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (command == "post") {
+        if (argc < 4) return 2;
+        PostMessageA(window, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)), 0, 0);
     } else if (command == "closebox") {
         // Wherever the frame draws it: the points at the caption's right end
         // that the window itself calls its close box.
