@@ -168,7 +168,8 @@ public:
     // on the user-interface thread (a wait that goes on answering what other
     // threads send to its windows); null when no thread could be made.
     virtual std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) = 0;
-    // The same, kept to be waited for; null when no thread could be made.
+    // CreateThread for a thread of the worker's own (the decoding thread):
+    // waited for when the answer is destroyed; null when no thread could be made.
     virtual std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) = 0;
     // CreateEvent (auto-reset); null when none could be made.
     virtual std::unique_ptr<Signal> create_signal() = 0;
