@@ -35,9 +35,18 @@ int run_installer(Platform& platform, EntryHook& entry_hook, const UnpackFunctio
         empty_staging_folder(platform, staging_folder);  // what stays is replaced or reported by the writer
 
     ExtractionRun run{platform, staging_folder, entry_hook, unpack};
-    platform.run_progress_dialog(staging_folder, [&] { platform.start_thread([&] { run_extraction_worker(run); }); });
+    // Declared after the run: whatever ends the dialog, the worker has ended
+    // before the run's state goes.
+    std::unique_ptr<JoinableThread> worker;
+    platform.run_progress_dialog(staging_folder, [&] {
+        worker = platform.start_thread([&run] { run_extraction_worker(run); });
+        // Without a worker nobody would ever end the dialog. Closing it at
+        // once leaves the status unset, which is reported below.
+        if (!worker) platform.post_close();
+    });
+    worker.reset();
 
-    // The dialog has closed, so the worker has written the status if it ever will.
+    // The worker has ended, so it has written the status if it ever will.
     const int32_t status = run.status.load();
     if (status == extraction_unset) platform.message_box(platform.load_string(IDS_DECOMPRESS_FAILED), false);
     if (status <= extraction_unset) return 0;

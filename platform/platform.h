@@ -160,13 +160,19 @@ public:
     // MessageBoxA with the installer caption and MB_ICONERROR; returns once the
     // user has confirmed. Owned by the progress dialog when `owned_by_dialog`.
     virtual void message_box(const std::string& text, bool owned_by_dialog) = 0;
-    // EndDialog(dialog, 1), from the worker thread.
+    // Ends the dialog, from the worker thread. Only the worker ends it: no
+    // key, close box or system command does while it runs.
     virtual void end_dialog() = 0;
-    // PostMessageA(dialog, WM_COMMAND, 1, 0): the dialog closes itself.
+    // Tells the dialog to close itself, by a message of the installer's own
+    // that no key or system command makes.
     virtual void post_close() = 0;
-    // CreateThread: runs `body` on a new thread; the handle is not kept.
-    virtual void start_thread(std::function<void()> body) = 0;
-    // The same, kept to be waited for; null when no thread could be made.
+    // CreateThread for the extraction worker, started as the dialog opens:
+    // runs `body` on a new thread, waited for when the answer is destroyed,
+    // on the user-interface thread (a wait that goes on answering what other
+    // threads send to its windows); null when no thread could be made.
+    virtual std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) = 0;
+    // CreateThread for a thread of the worker's own (the decoding thread):
+    // waited for when the answer is destroyed; null when no thread could be made.
     virtual std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) = 0;
     // CreateEvent (auto-reset); null when none could be made.
     virtual std::unique_ptr<Signal> create_signal() = 0;

@@ -243,9 +243,10 @@ void FakePlatform::message_box(const std::string& text, bool owned_by_dialog) {
 void FakePlatform::end_dialog() { record("end_dialog"); }
 void FakePlatform::post_close() { record("post_close"); }
 
-void FakePlatform::start_thread(std::function<void()> body) {
+std::unique_ptr<JoinableThread> FakePlatform::start_thread(std::function<void()> body) {
     record("start_thread");
     body();
+    return std::make_unique<JoinableThread>();  // ended already
 }
 
 std::string FakePlatform::read_profile_string(const std::string& section, const std::string& key,

@@ -71,7 +71,7 @@ public:
     void message_box(const std::string& text, bool owned_by_dialog) override;
     void end_dialog() override;
     void post_close() override;
-    void start_thread(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) override;
     std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override;
     std::unique_ptr<Signal> create_signal() override;
     uint32_t system_version() override { return version; }

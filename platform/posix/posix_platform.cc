@@ -4,9 +4,6 @@ namespace lumo {
 
 PosixPlatform::PosixPlatform() = default;
 
-PosixPlatform::~PosixPlatform() {
-    for (auto& worker : workers_)
-        if (worker.joinable()) worker.join();
-}
+PosixPlatform::~PosixPlatform() = default;
 
 }  // namespace lumo

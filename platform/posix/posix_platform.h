@@ -7,7 +7,7 @@
 //   posix_staging.cc    the check of the staging folder, which it then holds
 //   held_folder.cc      the held staging folder and the walk below it
 //   posix_files.cc      files and folders, own executable
-//   posix_process.cc    threads and starting the setup program
+//   posix_process.cc    starting the setup program
 //   posix_threads.cc    threads waited for, and signals between them
 //   posix_terminal.cc   the progress dialog and message boxes on the terminal
 //   posix_strings.cc    the string table and the user's language
@@ -17,7 +17,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -56,7 +55,7 @@ public:
     void message_box(const std::string& text, bool owned_by_dialog) override;
     void end_dialog() override;
     void post_close() override;
-    void start_thread(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) override;
     std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override;
     std::unique_ptr<Signal> create_signal() override;
 
@@ -88,9 +87,6 @@ private:
     bool repaint_pending_ = false;
     bool dialog_shown_ = false;   // standard error is a terminal and the dialog is open
     uint32_t drawn_percentage_ = 0;
-
-    // Worker threads, joined before the platform goes (posix_process.cc).
-    std::vector<std::thread> workers_;
 };
 
 }  // namespace lumo

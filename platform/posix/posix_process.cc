@@ -95,13 +95,6 @@ bool failed(int error, std::string& failure) {
 
 }  // namespace
 
-void PosixPlatform::start_thread(std::function<void()> body) {
-    // Kept so that the platform can join it before the process ends: the
-    // worker's last steps (releasing the image) may still run when the
-    // dialog has already closed.
-    workers_.emplace_back(std::move(body));
-}
-
 bool PosixPlatform::start_program(const std::string&, const std::string& program_path,
                                   const std::string& current_folder, std::string& failure) {
     // The program is started from the held staging folder as the current

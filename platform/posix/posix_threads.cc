@@ -9,6 +9,11 @@ std::unique_ptr<JoinableThread> PosixPlatform::start_joinable_thread(std::functi
     return std::make_unique<StdThread>(std::move(body));
 }
 
+// The dialog's thread answers nothing the worker waits for: a plain wait.
+std::unique_ptr<JoinableThread> PosixPlatform::start_thread(std::function<void()> body) {
+    return start_joinable_thread(std::move(body));
+}
+
 std::unique_ptr<Signal> PosixPlatform::create_signal() { return std::make_unique<StdSignal>(); }
 
 }  // namespace lumo

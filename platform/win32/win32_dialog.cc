@@ -1,10 +1,12 @@
-// Progress dialog 103 and its procedure, message boxes, the worker thread and
-// the string table.
+// Progress dialog 103: its procedure, its progress bar, the message boxes
+// and the string table.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "extraction/progress_drawing.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_progress_bar.h"
 #include "platform/win32/win32_user_calls.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
@@ -14,40 +16,44 @@ namespace {
 
 constexpr size_t prompt_buffer_size = 512;
 constexpr int string_buffer_size = 256;
+// The worker's close: a message of the application's own range, which
+// neither the dialog manager nor the system makes from a key or a command.
+constexpr UINT close_message = WM_APP + 1;
 
-void draw_progress(const DRAWITEMSTRUCT& item) {
+}  // namespace
+
+void draw_progress_bar(const DRAWITEMSTRUCT& item) {
     // Only the worker writes the percentage; values above 100 are not
     // expected but are drawn as they come rather than trusted blindly.
     const auto percentage = static_cast<uint32_t>(user_calls().GetWindowLongPtrA(item.hwndItem, GWLP_USERDATA));
 
-    RECT bar = item.rcItem;
-    bar.right = static_cast<LONG>(progress_bar_right(item.rcItem.left, item.rcItem.right, percentage));
+    RECT filled = item.rcItem;
+    filled.right = static_cast<LONG>(progress_bar_right(item.rcItem.left, item.rcItem.right, percentage));
     // The brush value COLOR_HIGHLIGHT + 1 stands for the system colour. The
     // rest of the control keeps the background erased by the invalidation.
-    user_calls().FillRect(item.hDC, &bar, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_HIGHLIGHT + 1)));
+    user_calls().FillRect(item.hDC, &filled, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_HIGHLIGHT + 1)));
+    RECT unfilled = item.rcItem;
+    unfilled.left = std::clamp(filled.right, item.rcItem.left, item.rcItem.right);
 
+    // The label is centred over the whole bar and cut at the fill's edge:
+    // over the fill in the highlight's text colour, over the rest in the
+    // window's text colour, so that it reads on both (the highlight's text
+    // colour is white, the unfilled bar the dialog's light grey).
     const std::string label = progress_label(percentage);
     user_calls().SetTextAlign(item.hDC, TA_CENTER | TA_TOP);
-    user_calls().SetTextColor(item.hDC, user_calls().GetSysColor(COLOR_HIGHLIGHTTEXT));
     user_calls().SetBkMode(item.hDC, TRANSPARENT);
-    user_calls().TextOutA(item.hDC, (item.rcItem.left + item.rcItem.right) / 2, item.rcItem.top, label.c_str(),
-             static_cast<int>(label.size()));
+    const struct {
+        const RECT& part;
+        int colour;
+    } parts[] = {{filled, COLOR_HIGHLIGHTTEXT}, {unfilled, COLOR_WINDOWTEXT}};
+    for (const auto& [part, colour] : parts) {
+        user_calls().SetTextColor(item.hDC, user_calls().GetSysColor(colour));
+        user_calls().ExtTextOutA(item.hDC, (item.rcItem.left + item.rcItem.right) / 2, item.rcItem.top, ETO_CLIPPED,
+                                 &part, label.c_str(), static_cast<UINT>(label.size()), nullptr);
+    }
 }
 
-struct ThreadStart {
-    std::function<void()> body;
-};
-
-DWORD WINAPI run_thread(LPVOID parameter) {
-    auto* start = static_cast<ThreadStart*>(parameter);
-    start->body();
-    delete start;
-    return 0;
-}
-
-}  // namespace
-
-INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPARAM, LPARAM lparam) {
     switch (message) {
     case WM_INITDIALOG: {
         auto* self = reinterpret_cast<Win32Platform*>(lparam);
@@ -72,14 +78,18 @@ INT_PTR CALLBACK Win32Platform::dialog_procedure(HWND dialog, UINT message, WPAR
         (*self->on_open_)();
         return TRUE;
     }
+    case close_message:
+        user_calls().EndDialog(dialog, 1);
+        return TRUE;
+    case WM_CLOSE:
     case WM_COMMAND:
-        // Only the worker's own close (1) ends the dialog: Escape and the
-        // close box send IDCANCEL and are ignored, so the user cannot
-        // interrupt an extraction half-way.
-        if (wparam == IDOK) user_calls().EndDialog(dialog, 1);
-        return FALSE;
+        // Only the worker ends the dialog, by close_message. Enter (IDOK,
+        // with no default button), Escape and the close box or Alt+F4
+        // (WM_CLOSE, then IDCANCEL) do nothing: the user cannot interrupt an
+        // extraction half-way.
+        return TRUE;
     case WM_DRAWITEM:
-        draw_progress(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+        draw_progress_bar(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
         return FALSE;
     default:
         return FALSE;
@@ -104,22 +114,13 @@ void Win32Platform::message_box(const std::string& text, bool owned_by_dialog) {
     user_calls().MessageBoxA(owned_by_dialog ? dialog_ : nullptr, text.c_str(), LUMO_CAPTION, MB_ICONERROR);
 }
 
-void Win32Platform::end_dialog() { user_calls().EndDialog(dialog_, 1); }
+// The dialog ends on its own thread, by the worker's close_message: an
+// EndDialog called from the worker hides the dialog by window calls that
+// wait for the dialog's thread to answer, which may by then have left the
+// dialog's loop to wait for the worker.
+void Win32Platform::end_dialog() { post_close(); }
 
-void Win32Platform::post_close() { user_calls().PostMessageA(dialog_, WM_COMMAND, IDOK, 0); }
-
-void Win32Platform::start_thread(std::function<void()> body) {
-    auto* start = new ThreadStart{std::move(body)};
-    HANDLE thread = CreateThread(nullptr, 0, run_thread, start, 0, nullptr);
-    if (!thread) {
-        // Without a worker nobody would ever end the dialog. Closing it at
-        // once leaves the status unset, which the start-up code reports.
-        delete start;
-        post_close();
-        return;
-    }
-    CloseHandle(thread);
-}
+void Win32Platform::post_close() { user_calls().PostMessageA(dialog_, close_message, 0, 0); }
 
 std::string Win32Platform::load_string(int id) {
     char buffer[string_buffer_size];

@@ -8,8 +8,8 @@
 //   win32_held_folder.cc  the held staging folder and the walk below it
 //   win32_folder_security.cc  who may own and change the staging folder
 //   win32_files.cc     files, folders, own executable, process start
-//   win32_dialog.cc    dialog 103, its procedure, message boxes, threads, strings
-//   win32_threads.cc   threads waited for, and events between them
+//   win32_dialog.cc    dialog 103, its procedure and progress bar, message boxes, strings
+//   win32_threads.cc   threads waited for (the worker among them), and events between them
 //   win32_product.cc   registry, profile and version information
 //   win32_user_calls.cc  user32 and gdi32, loaded from System32 at start-up
 #pragma once
@@ -54,7 +54,7 @@ public:
     void message_box(const std::string& text, bool owned_by_dialog) override;
     void end_dialog() override;
     void post_close() override;
-    void start_thread(std::function<void()> body) override;
+    std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) override;
     std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override;
     std::unique_ptr<Signal> create_signal() override;
 

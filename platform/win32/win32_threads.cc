@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_user_calls.h"
 
 namespace lumo {
 namespace {
@@ -12,13 +13,26 @@ DWORD WINAPI run_body(LPVOID parameter) {
     return 0;
 }
 
+// How a thread is waited for. The user-interface thread goes on answering
+// the messages that other threads send to its windows (SendMessage and the
+// calls made of it, which wait until the window's thread has answered): a
+// worker in the middle of one when the dialog ends would otherwise wait for
+// the thread that waits for it.
+enum class Wait { plain, answering_sent_messages };
+
 class Win32Thread final : public JoinableThread {
 public:
-    explicit Win32Thread(std::function<void()> body) : body_(std::move(body)) {
+    Win32Thread(std::function<void()> body, Wait wait) : body_(std::move(body)), wait_(wait) {
         thread_ = CreateThread(nullptr, 0, run_body, &body_, 0, nullptr);
     }
     ~Win32Thread() override {
         if (!thread_) return;
+        if (wait_ == Wait::answering_sent_messages) {
+            MSG message;
+            while (user_calls().MsgWaitForMultipleObjects(1, &thread_, FALSE, INFINITE, QS_SENDMESSAGE) ==
+                   WAIT_OBJECT_0 + 1)
+                user_calls().PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
         WaitForSingleObject(thread_, INFINITE);
         CloseHandle(thread_);
     }
@@ -26,8 +40,15 @@ public:
 
 private:
     std::function<void()> body_;  // lives as long as the thread may run it
+    Wait wait_;
     HANDLE thread_ = nullptr;
 };
+
+std::unique_ptr<JoinableThread> start(std::function<void()> body, Wait wait) {
+    auto thread = std::make_unique<Win32Thread>(std::move(body), wait);
+    if (!thread->started()) return nullptr;
+    return thread;
+}
 
 // An auto-reset event that calls into the system only when a thread sleeps
 // on it. Most gives find nobody waiting (the worker gives after every file
@@ -61,9 +82,11 @@ private:
 }  // namespace
 
 std::unique_ptr<JoinableThread> Win32Platform::start_joinable_thread(std::function<void()> body) {
-    auto thread = std::make_unique<Win32Thread>(std::move(body));
-    if (!thread->started()) return nullptr;
-    return thread;
+    return start(std::move(body), Wait::plain);
+}
+
+std::unique_ptr<JoinableThread> Win32Platform::start_thread(std::function<void()> body) {
+    return start(std::move(body), Wait::answering_sent_messages);
 }
 
 std::unique_ptr<Signal> Win32Platform::create_signal() {

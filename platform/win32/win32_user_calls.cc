@@ -32,14 +32,15 @@ bool load_user_calls() {
            resolve(user32, calls.GetWindowTextA, "GetWindowTextA") &&
            resolve(user32, calls.SetWindowTextA, "SetWindowTextA") && resolve(user32, calls.LoadIconA, "LoadIconA") &&
            resolve(user32, calls.LoadStringA, "LoadStringA") && resolve(user32, calls.MessageBoxA, "MessageBoxA") &&
-           resolve(user32, calls.PostMessageA, "PostMessageA") &&
+           resolve(user32, calls.PostMessageA, "PostMessageA") && resolve(user32, calls.PeekMessageA, "PeekMessageA") &&
+           resolve(user32, calls.MsgWaitForMultipleObjects, "MsgWaitForMultipleObjects") &&
            resolve(user32, calls.InvalidateRect, "InvalidateRect") &&
            resolve(user32, calls.GetSysColor, "GetSysColor") && resolve(user32, calls.FillRect, "FillRect") &&
            resolve(user32, calls.GetWindowLongPtrA, pointer_sized_calls ? "GetWindowLongPtrA" : "GetWindowLongA") &&
            resolve(user32, calls.SetWindowLongPtrA, pointer_sized_calls ? "SetWindowLongPtrA" : "SetWindowLongA") &&
            resolve(user32, calls.SetClassLongPtrA, pointer_sized_calls ? "SetClassLongPtrA" : "SetClassLongA") &&
            resolve(gdi32, calls.SetTextAlign, "SetTextAlign") && resolve(gdi32, calls.SetTextColor, "SetTextColor") &&
-           resolve(gdi32, calls.SetBkMode, "SetBkMode") && resolve(gdi32, calls.TextOutA, "TextOutA");
+           resolve(gdi32, calls.SetBkMode, "SetBkMode") && resolve(gdi32, calls.ExtTextOutA, "ExtTextOutA");
 }
 
 const UserCalls& user_calls() { return calls; }

@@ -23,6 +23,8 @@ struct UserCalls {
     decltype(&::LoadStringA) LoadStringA = nullptr;
     decltype(&::MessageBoxA) MessageBoxA = nullptr;
     decltype(&::PostMessageA) PostMessageA = nullptr;
+    decltype(&::PeekMessageA) PeekMessageA = nullptr;
+    decltype(&::MsgWaitForMultipleObjects) MsgWaitForMultipleObjects = nullptr;
     decltype(&::InvalidateRect) InvalidateRect = nullptr;
     decltype(&::GetSysColor) GetSysColor = nullptr;
     decltype(&::FillRect) FillRect = nullptr;
@@ -35,7 +37,7 @@ struct UserCalls {
     decltype(&::SetTextAlign) SetTextAlign = nullptr;
     decltype(&::SetTextColor) SetTextColor = nullptr;
     decltype(&::SetBkMode) SetBkMode = nullptr;
-    decltype(&::TextOutA) TextOutA = nullptr;
+    decltype(&::ExtTextOutA) ExtTextOutA = nullptr;
 };
 
 // Loads user32 and gdi32 from System32 and fills the table. False when a DLL

@@ -81,7 +81,9 @@ public:
     void set_progress(uint32_t percentage) override { real_.set_progress(percentage); }
     void end_dialog() override { real_.end_dialog(); }
     void post_close() override { real_.post_close(); }
-    void start_thread(std::function<void()> body) override { real_.start_thread(std::move(body)); }
+    std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) override {
+        return real_.start_thread(std::move(body));
+    }
     std::unique_ptr<JoinableThread> start_joinable_thread(std::function<void()> body) override {
         return real_.start_joinable_thread(std::move(body));
     }

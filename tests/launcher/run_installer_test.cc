@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_platform.h"
+#include "platform/std_threads.h"
 #include "resources/strings.h"
 #include "worker_fixture.h"
 
@@ -13,11 +14,34 @@ namespace {
 
 using test::build_image;
 
-// A dialog that ends without the worker ever running: the status stays 0.
+// No thread for the worker: the dialog is closed at once, the status stays 0.
 class DialogWithoutWorker : public FakePlatform {
 public:
-    void start_thread(std::function<void()>) override { record_start = true; }
+    std::unique_ptr<JoinableThread> start_thread(std::function<void()>) override {
+        record_start = true;
+        return nullptr;
+    }
     bool record_start = false;
+};
+
+// A dialog ended under a running worker, as a key or a command that ended it
+// would: the worker, on a thread of its own, starts its work only once the
+// dialog has ended.
+class DialogEndedUnderTheWorker : public FakePlatform {
+public:
+    void run_progress_dialog(const std::string& staging_folder, const std::function<void()>& on_open) override {
+        FakePlatform::run_progress_dialog(staging_folder, on_open);
+        dialog_ended_.give();
+    }
+    std::unique_ptr<JoinableThread> start_thread(std::function<void()> body) override {
+        return start_joinable_thread([this, body = std::move(body)] {
+            dialog_ended_.wait();
+            body();
+        });
+    }
+
+private:
+    StdSignal dialog_ended_;
 };
 
 class StopAfterFirst final : public EntryHook {
@@ -116,11 +140,23 @@ TEST(RunInstaller, FailureShowsOnlyTheWorkersMessageAndStartsNothing) {
     EXPECT_EQ(count(fake, "start_program"), 0);
 }
 
+// The run's state lives on the start-up code's stack: it waits for the
+// worker, whatever ended the dialog, and then goes by the worker's verdict.
+TEST(RunInstaller, AWorkerStillRunningWhenTheDialogEndsIsWaitedFor) {
+    DialogEndedUnderTheWorker fake;
+    fake.image = test::installer_with_image(build_image({{"Setup.exe", "program"}, {"data.bin", "d"}}).bytes);
+    EXPECT_EQ(run(fake), 0);
+    EXPECT_EQ(fake.files["/tmp/Lumo.40/data.bin"], "d");
+    EXPECT_EQ(count(fake, "message_box"), 0);
+    EXPECT_EQ(fake.log.back(), "start_program \"/tmp/Lumo.40/Setup.exe\" in /tmp/Lumo.40/");
+}
+
 TEST(RunInstaller, DialogEndingWithoutAVerdictShowsMessage5) {
     DialogWithoutWorker fake;
     fake.german = true;
     run(fake);
     EXPECT_TRUE(fake.record_start);
+    EXPECT_GE(fake.log_index("post_close"), 0) << "closed at once, or it would wait forever";
     EXPECT_EQ(fake.log.back(), std::string("message_box none ") + LUMO_STR5_DE);
     EXPECT_EQ(count(fake, "start_program"), 0);
 }

@@ -68,7 +68,7 @@ inline void corrupt_packed_stream(const fs::path& installer) {
 class InstallerUnderWine : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        for (const fs::path& needed : {stub, helpers / "window_probe.exe", lumopack})
+        for (const fs::path& needed : {stub, helpers / "window_probe.exe", helpers / "bar_painter.exe", lumopack})
             ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build the mingw64 preset and lumopack first";
         session_ = std::make_unique<WineSession>();
     }

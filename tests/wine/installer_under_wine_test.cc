@@ -1,9 +1,13 @@
 // The Windows installer, packed by lumopack, run under Wine on a virtual
 // display: what lands in the staging folder, what the user sees, what starts.
+#include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "installer_under_wine.h"
 #include "read_hold.h"
+#include "resources/resource_ids.h"
 #include "tests/tools/encoder/test_images.h"
 
 namespace lumo::wine {
@@ -71,9 +75,91 @@ TEST_F(InstallerUnderWine, CopyErrorNamesTheFileThatCouldNotBeWritten) {
     session_->wait(holder, 0);
 }
 
-TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox) {
+// Ink on a stretch of the progress bar, columns [from, to) of an image of
+// 8-bit RGB pixels `width` wide: how many pixels are darker and how many
+// lighter than the stretch's own colour (the one most of its pixels have),
+// and the mean column of the dark ones.
+struct Ink {
+    int dark = 0, light = 0;
+    double dark_middle = -1;
+};
+
+Ink ink_in(const std::string& rgb, int width, int from, int to) {
+    const auto lightness = [&](size_t pixel) {
+        const auto channel = [&](int c) { return int(uint8_t(rgb[3 * pixel + c])); };
+        return (299 * channel(0) + 587 * channel(1) + 114 * channel(2)) / 1000;
+    };
+    const size_t pixels = rgb.size() / 3;
+    std::map<int, int> counts;
+    for (size_t i = 0; i < pixels; ++i)
+        if (int(i % width) >= from && int(i % width) < to) ++counts[lightness(i)];
+    int own = 0;
+    for (const auto& [value, count] : counts)
+        if (count > counts[own]) own = value;
+    Ink ink;
+    double columns = 0;
+    for (size_t i = 0; i < pixels; ++i) {
+        if (int(i % width) < from || int(i % width) >= to) continue;
+        if (lightness(i) < own - 64) ++ink.dark, columns += double(i % width);
+        if (lightness(i) > own + 8) ++ink.light;
+    }
+    if (ink.dark > 0) ink.dark_middle = columns / ink.dark;
+    return ink;
+}
+
+// The progress control as it stands on the screen, 8-bit RGB; its width.
+std::string bar_on_screen(const WineSession& session, const std::string& title, const fs::path& scratch, int& width) {
+    RunResult rect = session.run(helpers / "window_probe.exe", {"rect", title, std::to_string(IDC_PROGRESS)});
+    long left = 0, top = 0, w = 0, h = 0;
+    if (rect.exit_code != 0 || std::sscanf(rect.output.c_str(), "%ld %ld %ld %ld", &left, &top, &w, &h) != 4 || w <= 0 ||
+        h <= 0) {
+        ADD_FAILURE() << "no progress control: " << rect.output;
+        return "";
+    }
+    const fs::path pixels = scratch / "bar.rgb";
+    const std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(left) + "+" +
+                             std::to_string(top);
+    EXPECT_EQ(session.host("import -window root -crop " + crop + " +repage -depth 8 rgb:" + shell_quote(pixels.string()))
+                  .exit_code,
+              0);
+    const std::string rgb = read_file(pixels);
+    EXPECT_EQ(rgb.size(), size_t(w * h * 3)) << "screenshot of " << crop;
+    width = int(w);
+    return rgb;
+}
+
+// The label at fills on either side of it and across it, drawn off screen
+// by the installer's own drawing code: each part of the label in the ink
+// that reads on what lies under it, light on the fill, dark on the rest.
+TEST_F(InstallerUnderWine, ProgressLabelIsCutAtTheFillsEdge) {
+    constexpr int width = 282, height = 18;
+    for (int percentage : {0, 39, 50, 61, 100}) {
+        SCOPED_TRACE(percentage);
+        const RunResult drawn = session_->run(helpers / "bar_painter.exe",
+                                              {std::to_string(percentage), std::to_string(width), std::to_string(height)});
+        ASSERT_EQ(drawn.exit_code, 0) << drawn.errors;
+        const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+        ASSERT_EQ(drawn.output.substr(0, header.size()), header);
+        const std::string rgb = drawn.output.substr(header.size());
+        ASSERT_EQ(rgb.size(), size_t(width * height * 3));
+
+        const int edge = width * percentage / 100;
+        const Ink filled = ink_in(rgb, width, 0, edge), unfilled = ink_in(rgb, width, edge, width);
+        EXPECT_EQ(filled.dark, 0) << "dark ink on the fill";
+        EXPECT_EQ(unfilled.light, 0) << "light ink on the unfilled bar";
+        EXPECT_GE(filled.light + unfilled.dark, 10) << "no label";
+        // "50%" stands across the edge: both parts are there.
+        if (percentage == 50) {
+            EXPECT_GT(filled.light, 0);
+            EXPECT_GT(unfilled.dark, 0);
+        }
+    }
+}
+
+TEST_F(InstallerUnderWine, DialogShowsPromptFolderAndAReadableLabelAndNoKeyOrCommandEndsIt) {
     const std::string blob = noise(600000, 3);
-    const fs::path installer = build_installer("held", {{"readme.txt", "held\r\n"}, {"data/blob.bin", blob}});
+    const std::map<std::string, std::string> files = {{"readme.txt", "held\r\n"}, {"data/blob.bin", blob}};
+    const fs::path installer = build_installer("held", files);
     fs::create_directories(artefacts);
     struct Case {
         const char* language;
@@ -100,23 +186,89 @@ TEST_F(InstallerUnderWine, DialogShowsPromptAndFolderAndIgnoresEscapeAndCloseBox
         // is never shown but is there.
         EXPECT_EQ(dialog.output, c.prompt + staging_windows_path() + "\nButton1\n");
 
-        // Neither may end the dialog: an early end would leave the status
-        // unset, show message 5 and start nothing.
-        EXPECT_EQ(session_->run(probe, {"escape", c.title}).exit_code, 0);
-        EXPECT_EQ(session_->run(probe, {"close", c.title}).exit_code, 0);
-        EXPECT_EQ(session_->run(probe, {"show", c.title, "0"}).exit_code, 0) << "the dialog is still there";
+        // Held before the first byte, at 0 %: none of the bar is filled, and
+        // the label "0%" stands on the dialog's own light colour, in dark
+        // ink, in the middle of the bar.
+        int width = 0;
+        const std::string bar = bar_on_screen(*session_, c.title, installer.parent_path(), width);
+        const Ink ink = ink_in(bar, width, 0, width);
+        EXPECT_GE(ink.dark, 10) << "the label is not dark over the unfilled bar";
+        EXPECT_EQ(ink.light, 0) << "light ink over the unfilled bar";
+        EXPECT_NEAR(ink.dark_middle, width / 2.0, width / 10.0) << "the label is not centred";
 
         // The dialog alone on the display: the screen trimmed to it.
         const fs::path screenshot = artefacts / ("dialog-" + std::string(c.language) + ".png");
         EXPECT_EQ(session_->host("import -window root -trim +repage " + shell_quote(screenshot.string())).exit_code, 0);
 
+        // Keys from the keyboard and the close box clicked with the mouse, on
+        // the display, as a user would; and the close command sent as the
+        // system menu does. None may end the dialog: an early end would
+        // leave the status unset, show message 5 and start nothing, while
+        // the worker went on writing. Keys go where the display's focus is:
+        // on the dialog.
+        const std::string focus = "w=$(xdotool search --name " + shell_quote("^" + c.title + "$") +
+                                  " | head -1) && xdotool windowfocus --sync \"$w\" && ";
+        RunResult close_box = session_->run(probe, {"closebox", c.title});
+        ASSERT_EQ(close_box.exit_code, 0) << "no close box: " << close_box.output;
+        const struct {
+            const char* what;
+            std::string command;
+        } inputs[] = {
+            {"Enter", focus + "xdotool key Return"},
+            {"Space", focus + "xdotool key space"},
+            {"Escape", focus + "xdotool key Escape"},
+            {"Alt+F4", focus + "xdotool key alt+F4"},
+            {"a click on the close box", "xdotool mousemove " + close_box.output.substr(0, close_box.output.find('\n')) +
+                                             " click 1"},
+        };
+        for (const auto& input : inputs) {
+            const RunResult pressed = session_->host("timeout 20 sh -c " + shell_quote(input.command));
+            EXPECT_EQ(pressed.exit_code, 0) << input.what << ": " << pressed.errors;
+            EXPECT_EQ(session_->run(probe, {"show", c.title, "0"}).exit_code, 0) << input.what << " ended the dialog";
+        }
+        EXPECT_EQ(session_->run(probe, {"close", c.title}).exit_code, 0);
+        EXPECT_EQ(session_->run(probe, {"show", c.title, "0"}).exit_code, 0) << "SC_CLOSE ended the dialog";
+
         hold.release();
-        EXPECT_EQ(finish_and_confirm(process, c.environment), "");
-        EXPECT_NE(setup_record(), "");
-        EXPECT_EQ(read_file(staging_ / "readme.txt"), "held\r\n");
-        EXPECT_TRUE(read_file(staging_ / "data" / "blob.bin") == blob);
+        EXPECT_EQ(finish_and_confirm(process, c.environment), "") << "no message box";
+        EXPECT_NE(setup_record(), "") << "the setup program started";
         session_->wait_until_idle();  // the stand-in setup program too
+        // Every file byte for byte, and nothing else: no file left half-written.
+        std::map<std::string, std::string> expected = files;
+        expected["Setup.exe"] = read_file(helpers / "setup_standin.exe");
+        expected["setup-started.txt"] = read_file(staging_ / "setup-started.txt");
+        expected["setup-finished.txt"] = "";
+        std::vector<std::string> names, expected_names;
+        for (const auto& entry : fs::recursive_directory_iterator(staging_))
+            if (!entry.is_directory()) names.push_back(fs::relative(entry.path(), staging_).generic_string());
+        std::sort(names.begin(), names.end());
+        for (const auto& [name, content] : expected) expected_names.push_back(name);
+        EXPECT_EQ(names, expected_names);
+        for (const auto& [name, content] : expected)
+            EXPECT_TRUE(read_file(staging_ / name) == content) << name << " differs";
     }
+}
+
+// Whatever ends the dialog, here the worker's own close sent from outside
+// while the worker is held at its start, the start-up code waits for the
+// worker and goes by its verdict: the run ends whole, behind no dialog.
+TEST_F(InstallerUnderWine, DialogEndedUnderTheWorkerStillEndsTheRunWhole) {
+    const std::string blob = noise(300000, 4);
+    const fs::path installer = build_installer("ended", {{"data/blob.bin", blob}});
+    const fs::path probe = helpers / "window_probe.exe";
+    ReadHold hold(installer);
+    const int process = session_->start(installer);
+    ASSERT_TRUE(hold.wait_until_held(60)) << "the installer never read its add-on";
+    ASSERT_EQ(session_->run(probe, {"show", dialog_title_en, "30"}).exit_code, 0);
+    EXPECT_EQ(session_->run(probe, {"post", dialog_title_en, std::to_string(0x8000 + 1)}).exit_code, 0);  // WM_APP + 1
+    EXPECT_EQ(session_->run(probe, {"gone", dialog_title_en, "10"}).exit_code, 0) << "the dialog did not end";
+    int exit_code = 0;
+    EXPECT_FALSE(session_->ended(process, exit_code)) << "the installer did not wait for its worker";
+
+    hold.release();
+    EXPECT_EQ(finish_and_confirm(process), "") << "no message box";
+    EXPECT_NE(setup_record(), "") << "the setup program started";
+    EXPECT_TRUE(read_file(staging_ / "data" / "blob.bin") == blob);
 }
 
 TEST_F(InstallerUnderWine, DllsPlantedBesideTheInstallerAreNeverLoaded) {

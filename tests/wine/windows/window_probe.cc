@@ -9,7 +9,14 @@
 //                                            presses its button
 //   window_probe escape <title>              Escape key to the window's focus
 //   window_probe close <title>               the close box (SC_CLOSE)
+//   window_probe rect <title> <id>           prints the screen rectangle of
+//                                            child control <id>: "left top
+//                                            width height"
+//   window_probe closebox <title>            prints the screen point in the
+//                                            middle of the close box: "x y"
 //   window_probe gone <title> <seconds>      waits until no such window is left
+//   window_probe post <title> <message>      posts window message <message>
+//                                            (a number) to the window
 // Exit status 0 when the window was found (or is gone), 1 otherwise.
 #include <fcntl.h>
 #include <io.h>
@@ -100,6 +107,29 @@ int main(int argc, char** argv) {
         PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     } else if (command == "close") {
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (command == "post") {
+        if (argc < 4) return 2;
+        PostMessageA(window, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)), 0, 0);
+    } else if (command == "closebox") {
+        // Wherever the frame draws it: the points at the caption's right end
+        // that the window itself calls its close box.
+        RECT frame;
+        if (!GetWindowRect(window, &frame)) return 1;
+        long left = frame.right, right = frame.left, top = frame.bottom, bottom = frame.top;
+        for (long y = frame.top; y < frame.top + 40 && y < frame.bottom; ++y)
+            for (long x = frame.right - 80 > frame.left ? frame.right - 80 : frame.left; x < frame.right; ++x)
+                if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+                    left = x < left ? x : left, right = x > right ? x : right;
+                    top = y < top ? y : top, bottom = y > bottom ? y : bottom;
+                }
+        if (left > right) return 1;
+        std::printf("%ld %ld\n", (left + right) / 2, (top + bottom) / 2);
+    } else if (command == "rect") {
+        RECT rect;
+        HWND control = argc > 3 ? GetDlgItem(window, std::atoi(argv[3])) : nullptr;
+        if (!control || !GetWindowRect(control, &rect)) return 1;
+        std::printf("%ld %ld %ld %ld\n", static_cast<long>(rect.left), static_cast<long>(rect.top),
+                    static_cast<long>(rect.right - rect.left), static_cast<long>(rect.bottom - rect.top));
     } else {
         return 2;
     }
