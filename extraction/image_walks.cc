@@ -1,5 +1,6 @@
 #include "extraction/image_walks.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,7 +15,9 @@ namespace {
 // The directory's bytes as the streamed walk holds them: grown as they are
 // read, so that memory follows what the stream really holds, whatever the
 // header claims, and a claim that cannot be held is refused rather than
-// ending the run.
+// ending the run. Only the entries up to the terminating one are kept: the
+// walk reads nothing past its name area length, so the bytes behind it (a
+// directory of zeros ends at once) cost the checksum and no memory.
 class HeldDirectory {
 public:
     HeldDirectory() = default;
@@ -23,6 +26,27 @@ public:
     HeldDirectory& operator=(const HeldDirectory&) = delete;
 
     bool append(const uint8_t* data, size_t n) {
+        while (n > 0 && !ended_) {
+            // Up to the next entry's name area length, which tells where
+            // the entry after it begins.
+            const size_t take = size_t(std::min<uint64_t>(n, next_entry_ + 4 - size_));
+            if (!hold(data, take)) return false;
+            data += take;
+            n -= take;
+            if (size_ == next_entry_ + 4) {
+                const uint8_t* length = bytes_ + next_entry_;
+                const uint32_t name_length = uint32_t(length[0]) | uint32_t(length[1]) << 8 |
+                                             uint32_t(length[2]) << 16 | uint32_t(length[3]) << 24;
+                ended_ = name_length == 0;
+                next_entry_ += directory_entry_size + uint64_t(name_length);
+            }
+        }
+        return true;
+    }
+    std::span<const uint8_t> bytes() const { return {bytes_, size_}; }
+
+private:
+    bool hold(const uint8_t* data, size_t n) {
         if (n > capacity_ - size_) {
             size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
             while (capacity - size_ < n) capacity = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
@@ -35,17 +59,18 @@ public:
         size_ += n;
         return true;
     }
-    std::span<const uint8_t> bytes() const { return {bytes_, size_}; }
 
-private:
     uint8_t* bytes_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    uint64_t next_entry_ = 0;  // where the next entry's fixed part begins
+    bool ended_ = false;       // the terminating entry is held
 };
 
 // Where the directory's bytes past the decoder's output are zeros, only a
-// few of them are held: the walk meets a terminating entry there, and
-// past it nothing is read. The checksum still runs over all of them.
+// few of them are held: the walk meets a terminating entry there, or an
+// entry whose name runs past what is held, and past it nothing is read.
+// The checksum still runs over all of them.
 constexpr size_t zeros_held = directory_entry_size + 8;
 
 enum class ReadDirectory { read, corrupt, no_memory };
