@@ -116,6 +116,14 @@ bool entries_in_order(ExtractionRun& run, std::span<const uint8_t> directory, co
     }
 }
 
+// The names the directory's entries take in the staging folder itself, as
+// far as a temporary name could take them.
+TakenNames names_at_top(DirectoryWalker walker, NamesAtTop& names) {
+    DirectoryEntry entry;
+    while (walker.next(entry) == DirectoryWalker::Step::entry) names.add(entry.name);
+    return names.taken();
+}
+
 // The entry hook's answer for a file just written.
 bool stop_after(ExtractionRun& run, const DirectoryEntry& entry, const std::string& full_path) {
     return run.entry_hook.entry_written(std::string(entry.name), full_path) == AfterEntry::stop_early;
@@ -148,6 +156,8 @@ WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t
     }
     if (!entries_in_order(run, directory.bytes(), header, image_size)) return WalkOutcome::other_layout;
 
+    NamesAtTop names;
+    const TakenNames taken = names_at_top(DirectoryWalker(directory.bytes()), names);
     DirectoryWalker walker(directory.bytes());
     DirectoryEntry entry;
     for (;;) {
@@ -163,7 +173,7 @@ WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t
         // that fails does not end the reading: a checksum that does not
         // match is reported first, as when the data is checked before it
         // is written.
-        EntryFileWriter file(run.platform, run.staging_folder, full_path, meter);
+        EntryFileWriter file(run.platform, run.staging_folder, full_path, meter, taken);
         uint32_t checksum = checksum_seed;
         for (uint64_t left = entry.data_size; left > 0;) {
             const auto piece = image.next(left);
@@ -185,6 +195,8 @@ WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image,
     ImageHeader header;
     if (!validate_image_header(image, header)) return WalkOutcome::corrupt;
 
+    NamesAtTop names;
+    const TakenNames taken = names_at_top(DirectoryWalker(image, header), names);
     DirectoryWalker walker(image, header);
     DirectoryEntry entry;
     for (;;) {
@@ -194,7 +206,7 @@ WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image,
 
         const std::string full_path = full_path_of(run, entry.name);
         if (full_path.empty() || !check_entry_data(image, header, entry)) return WalkOutcome::corrupt;
-        if (!write_file(run.platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter)) {
+        if (!write_file(run.platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter, taken)) {
             failed_path = full_path;
             return WalkOutcome::copy_error;
         }
