@@ -7,10 +7,12 @@ namespace {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-std::string lower_case(std::string_view name) {
-    std::string lowered(name);
-    for (char& c : lowered) c = lower(c);
-    return lowered;
+// Ordered without regard to ASCII case.
+bool before(std::string_view a, std::string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (lower(a[i]) != lower(b[i])) return lower(a[i]) < lower(b[i]);
+    return a.size() < b.size();
 }
 
 }  // namespace
@@ -18,15 +20,14 @@ std::string lower_case(std::string_view name) {
 void NamesAtTop::add(std::string_view entry_name) {
     const std::string_view top = entry_name.substr(0, entry_name.find_first_of("\\/"));
     // Temporary names are ASCII, and the platforms keep ASCII as it is.
-    if (top.size() >= temporary_name_prefix.size() &&
-        lower_case(top.substr(0, temporary_name_prefix.size())) == lower_case(temporary_name_prefix))
-        names_.push_back(lower_case(top));
+    const std::string_view prefix = top.substr(0, temporary_name_prefix.size());
+    if (!before(prefix, temporary_name_prefix) && !before(temporary_name_prefix, prefix)) names_.push_back(top);
 }
 
 TakenNames NamesAtTop::taken() {
     if (names_.empty()) return {};
-    std::sort(names_.begin(), names_.end());
-    return [this](std::string_view name) { return std::binary_search(names_.begin(), names_.end(), lower_case(name)); };
+    std::sort(names_.begin(), names_.end(), before);
+    return [this](std::string_view name) { return std::binary_search(names_.begin(), names_.end(), name, before); };
 }
 
 EntryFileWriter::EntryFileWriter(Platform& platform, const std::string& staging_folder,

@@ -24,13 +24,15 @@ namespace lumo {
 // entry's path holds a file before its checksum has been found right.
 class NamesAtTop {
 public:
-    // An entry's stored name (Windows-1252, backslashes between folders).
+    // An entry's stored name (Windows-1252, backslashes between folders),
+    // which must stay where it is while the names are used: the directory's
+    // bytes.
     void add(std::string_view entry_name);
     // Once all are added.
     TakenNames taken();
 
 private:
-    std::vector<std::string> names_;  // in lower case; sorted once taken() is asked for
+    std::vector<std::string_view> names_;  // sorted once taken() is asked for
 };
 
 // Files go out in chunks of at most this many bytes; the meter hears of each.
