@@ -76,7 +76,8 @@ WalkOutcome extract_streamed(ExtractionRun& run, const StoredStream& stream, Pro
     DecodingThread decoding(run, stream, pipe);
     if (!decoding.started()) return WalkOutcome::other_layout;
     ImageStream image(pipe, stream.unpacked_size, meter);
-    return walk_streamed_image(run, image, stream.unpacked_size, meter, failed_path);
+    return walk_streamed_image(run, image, stream.unpacked_size, max_unpacked_size(stream.packed_size), meter,
+                               failed_path);
 }
 
 // The whole image copied out of the decoder's blocks, each reported to the
@@ -104,6 +105,10 @@ using ImageBlock = std::unique_ptr<uint8_t, FreeImage>;
 
 WalkOutcome extract_whole(ExtractionRun& run, const StoredStream& stream, ProgressMeter& meter,
                           std::string& failed_path) {
+    // No more than the stream can fill from its own bytes is reserved: an
+    // image that claims more is damaged, whatever it holds.
+    if (stream.unpacked_size > max_unpacked_size(stream.packed_size))
+        return WalkOutcome::corrupt;
     ImageBlock image(static_cast<uint8_t*>(run.allocate(stream.unpacked_size)));
     if (!image) return WalkOutcome::no_memory;
     InstallerFeed feed(run.platform, stream.offset, stream.packed_size);
@@ -113,10 +118,6 @@ WalkOutcome extract_whole(ExtractionRun& run, const StoredStream& stream, Progre
 }
 
 WalkOutcome extract(ExtractionRun& run, const StoredStream& stream, std::string& failed_path) {
-    // No more than the stream can fill from its own bytes is held, streamed
-    // (the directory) or whole (the image): an image that claims more is
-    // damaged, whatever it holds, and is refused before anything is decoded.
-    if (stream.unpacked_size > max_unpacked_size(stream.packed_size)) return WalkOutcome::corrupt;
     if (run.image_path == ImagePath::streamed) {
         ProgressMeter meter(run.platform, stream.unpacked_size);
         const WalkOutcome streamed = extract_streamed(run, stream, meter, failed_path);

@@ -138,14 +138,15 @@ std::string full_path_of(ExtractionRun& run, std::string_view entry_name) {
     return full_path;
 }
 
-WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter,
-                                std::string& failed_path) {
+WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, uint64_t stream_can_fill,
+                                ProgressMeter& meter, std::string& failed_path) {
     uint8_t header_bytes[image_header_size];
     ImageHeader header;
     if (!image.read(header_bytes, image_header_size) ||
         !read_image_header(std::span<const uint8_t, image_header_size>(header_bytes), image_size, header))
         return WalkOutcome::corrupt;
     if (header.directory_offset < image_header_size) return WalkOutcome::other_layout;
+    if (header.directory_length > stream_can_fill) return WalkOutcome::corrupt;
 
     HeldDirectory directory;
     image.skip_to(header.directory_offset);
