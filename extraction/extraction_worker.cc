@@ -76,7 +76,8 @@ WalkOutcome extract_streamed(ExtractionRun& run, const StoredStream& stream, Pro
     DecodingThread decoding(run, stream, pipe);
     if (!decoding.started()) return WalkOutcome::other_layout;
     ImageStream image(pipe, stream.unpacked_size, meter);
-    return walk_streamed_image(run, image, stream.unpacked_size, meter, failed_path);
+    return walk_streamed_image(run, image, stream.unpacked_size, max_unpacked_size(stream.packed_size), meter,
+                               failed_path);
 }
 
 // The whole image copied out of the decoder's blocks, each reported to the

@@ -3,11 +3,37 @@
 #include <algorithm>
 
 namespace lumo {
+namespace {
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+// Ordered without regard to ASCII case.
+bool before(std::string_view a, std::string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (lower(a[i]) != lower(b[i])) return lower(a[i]) < lower(b[i]);
+    return a.size() < b.size();
+}
+
+}  // namespace
+
+void NamesAtTop::add(std::string_view entry_name) {
+    const std::string_view top = entry_name.substr(0, entry_name.find_first_of("\\/"));
+    // Temporary names are ASCII, and the platforms keep ASCII as it is.
+    const std::string_view prefix = top.substr(0, temporary_name_prefix.size());
+    if (!before(prefix, temporary_name_prefix) && !before(temporary_name_prefix, prefix)) names_.push_back(top);
+}
+
+TakenNames NamesAtTop::taken() {
+    if (names_.empty()) return {};
+    std::sort(names_.begin(), names_.end(), before);
+    return [this](std::string_view name) { return std::binary_search(names_.begin(), names_.end(), name, before); };
+}
 
 EntryFileWriter::EntryFileWriter(Platform& platform, const std::string& staging_folder,
-                                 const std::string& full_path, ProgressSink& meter)
+                                 const std::string& full_path, ProgressSink& meter, const TakenNames& taken)
     : platform_(platform), staging_folder_(staging_folder), full_path_(full_path), meter_(meter),
-      file_(platform.create_file(full_path)) {}
+      file_(platform.create_file(full_path, taken)) {}
 
 bool EntryFileWriter::write(const uint8_t* data, size_t size) {
     while (file_ && size > 0) {
@@ -47,8 +73,8 @@ bool EntryFileWriter::finish() {
 }
 
 bool write_file(Platform& platform, const std::string& staging_folder, const std::string& full_path,
-                const uint8_t* data, uint32_t size, ProgressSink& meter) {
-    EntryFileWriter file(platform, staging_folder, full_path, meter);
+                const uint8_t* data, uint32_t size, ProgressSink& meter, const TakenNames& taken) {
+    EntryFileWriter file(platform, staging_folder, full_path, meter, taken);
     return file.write(data, size) && file.finish();
 }
 

@@ -1,5 +1,6 @@
 #include "extraction/image_walks.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,7 +15,9 @@ namespace {
 // The directory's bytes as the streamed walk holds them: grown as they are
 // read, so that memory follows what the stream really holds, whatever the
 // header claims, and a claim that cannot be held is refused rather than
-// ending the run.
+// ending the run. Only the entries up to the terminating one are kept: the
+// walk reads nothing past its name area length, so the bytes behind it (a
+// directory of zeros ends at once) cost the checksum and no memory.
 class HeldDirectory {
 public:
     HeldDirectory() = default;
@@ -23,6 +26,27 @@ public:
     HeldDirectory& operator=(const HeldDirectory&) = delete;
 
     bool append(const uint8_t* data, size_t n) {
+        while (n > 0 && !ended_) {
+            // Up to the next entry's name area length, which tells where
+            // the entry after it begins.
+            const size_t take = size_t(std::min<uint64_t>(n, next_entry_ + 4 - size_));
+            if (!hold(data, take)) return false;
+            data += take;
+            n -= take;
+            if (size_ == next_entry_ + 4) {
+                const uint8_t* length = bytes_ + next_entry_;
+                const uint32_t name_length = uint32_t(length[0]) | uint32_t(length[1]) << 8 |
+                                             uint32_t(length[2]) << 16 | uint32_t(length[3]) << 24;
+                ended_ = name_length == 0;
+                next_entry_ += directory_entry_size + uint64_t(name_length);
+            }
+        }
+        return true;
+    }
+    std::span<const uint8_t> bytes() const { return {bytes_, size_}; }
+
+private:
+    bool hold(const uint8_t* data, size_t n) {
         if (n > capacity_ - size_) {
             size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
             while (capacity - size_ < n) capacity = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
@@ -35,17 +59,18 @@ public:
         size_ += n;
         return true;
     }
-    std::span<const uint8_t> bytes() const { return {bytes_, size_}; }
 
-private:
     uint8_t* bytes_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    uint64_t next_entry_ = 0;  // where the next entry's fixed part begins
+    bool ended_ = false;       // the terminating entry is held
 };
 
 // Where the directory's bytes past the decoder's output are zeros, only a
-// few of them are held: the walk meets a terminating entry there, and
-// past it nothing is read. The checksum still runs over all of them.
+// few of them are held: the walk meets a terminating entry there, or an
+// entry whose name runs past what is held, and past it nothing is read.
+// The checksum still runs over all of them.
 constexpr size_t zeros_held = directory_entry_size + 8;
 
 enum class ReadDirectory { read, corrupt, no_memory };
@@ -91,6 +116,14 @@ bool entries_in_order(ExtractionRun& run, std::span<const uint8_t> directory, co
     }
 }
 
+// The names the directory's entries take in the staging folder itself, as
+// far as a temporary name could take them.
+TakenNames names_at_top(DirectoryWalker walker, NamesAtTop& names) {
+    DirectoryEntry entry;
+    while (walker.next(entry) == DirectoryWalker::Step::entry) names.add(entry.name);
+    return names.taken();
+}
+
 // The entry hook's answer for a file just written.
 bool stop_after(ExtractionRun& run, const DirectoryEntry& entry, const std::string& full_path) {
     return run.entry_hook.entry_written(std::string(entry.name), full_path) == AfterEntry::stop_early;
@@ -105,14 +138,15 @@ std::string full_path_of(ExtractionRun& run, std::string_view entry_name) {
     return full_path;
 }
 
-WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter,
-                                std::string& failed_path) {
+WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, uint64_t stream_can_fill,
+                                ProgressMeter& meter, std::string& failed_path) {
     uint8_t header_bytes[image_header_size];
     ImageHeader header;
     if (!image.read(header_bytes, image_header_size) ||
         !read_image_header(std::span<const uint8_t, image_header_size>(header_bytes), image_size, header))
         return WalkOutcome::corrupt;
     if (header.directory_offset < image_header_size) return WalkOutcome::other_layout;
+    if (header.directory_length > stream_can_fill) return WalkOutcome::corrupt;
 
     HeldDirectory directory;
     image.skip_to(header.directory_offset);
@@ -123,6 +157,8 @@ WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t
     }
     if (!entries_in_order(run, directory.bytes(), header, image_size)) return WalkOutcome::other_layout;
 
+    NamesAtTop names;
+    const TakenNames taken = names_at_top(DirectoryWalker(directory.bytes()), names);
     DirectoryWalker walker(directory.bytes());
     DirectoryEntry entry;
     for (;;) {
@@ -138,7 +174,7 @@ WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t
         // that fails does not end the reading: a checksum that does not
         // match is reported first, as when the data is checked before it
         // is written.
-        EntryFileWriter file(run.platform, run.staging_folder, full_path, meter);
+        EntryFileWriter file(run.platform, run.staging_folder, full_path, meter, taken);
         uint32_t checksum = checksum_seed;
         for (uint64_t left = entry.data_size; left > 0;) {
             const auto piece = image.next(left);
@@ -160,6 +196,8 @@ WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image,
     ImageHeader header;
     if (!validate_image_header(image, header)) return WalkOutcome::corrupt;
 
+    NamesAtTop names;
+    const TakenNames taken = names_at_top(DirectoryWalker(image, header), names);
     DirectoryWalker walker(image, header);
     DirectoryEntry entry;
     for (;;) {
@@ -169,7 +207,7 @@ WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image,
 
         const std::string full_path = full_path_of(run, entry.name);
         if (full_path.empty() || !check_entry_data(image, header, entry)) return WalkOutcome::corrupt;
-        if (!write_file(run.platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter)) {
+        if (!write_file(run.platform, run.staging_folder, full_path, entry.data.data(), entry.data_size, meter, taken)) {
             failed_path = full_path;
             return WalkOutcome::copy_error;
         }

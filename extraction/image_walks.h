@@ -32,8 +32,12 @@ enum class WalkOutcome {
     other_layout,   // not streamed: the whole image must be read
 };
 
-WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, ProgressMeter& meter,
-                                std::string& failed_path);
+// `stream_can_fill`: the most the packed stream makes from its own bytes. A
+// directory longer than that is damaged and is refused before it is held, as
+// the whole path refuses such an image; the entries' data past it is
+// streamed as it comes.
+WalkOutcome walk_streamed_image(ExtractionRun& run, ImageStream& image, uint64_t image_size, uint64_t stream_can_fill,
+                                ProgressMeter& meter, std::string& failed_path);
 WalkOutcome walk_whole_image(ExtractionRun& run, std::span<const uint8_t> image, ProgressMeter& meter,
                              std::string& failed_path);
 

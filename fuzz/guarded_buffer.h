@@ -10,7 +10,20 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <array>
 #include <span>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMO_FUZZ_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMO_FUZZ_ASAN 1
+#endif
+#endif
+#if LUMO_FUZZ_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace lumo::fuzz {
 
@@ -59,6 +72,61 @@ private:
     size_t mapped_size_ = 0;
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
+};
+
+// A GuardedBuffer kept from one input to the next, for targets that run
+// tens of thousands of inputs a second, where mapping and unmapping pages for
+// each (and the other processor's TLB flush that unmapping costs) would take
+// more time than the input. Made once for the largest size; each input's
+// bytes end flush against the trailing guard page, and the bytes before
+// them are filled and checked as GuardedBuffer's slack, up to a page of
+// them, and out of bounds for AddressSanitizer all the way to the leading
+// guard page.
+class ReusedGuardedBuffer {
+public:
+    explicit ReusedGuardedBuffer(size_t largest) : buffer_(largest) {}
+
+    // Room for `size` bytes (at most the largest), or a copy of `bytes`.
+    void place(size_t size) {
+        if (size > buffer_.size()) std::abort();
+        data_ = buffer_.end() - size;
+        size_ = size;
+        slack_ = std::min(page_offset(data_), size_t(data_ - first()));
+#if LUMO_FUZZ_ASAN
+        __asan_poison_memory_region(first(), size_t(data_ - first()));
+        __asan_unpoison_memory_region(data_ - slack_, slack_ + size);
+#endif
+        std::memset(data_ - slack_, slack_fill, slack_);
+    }
+    void place(std::span<const uint8_t> bytes) {
+        place(bytes.size());
+        if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
+    }
+
+    uint8_t* data() { return data_; }
+    uint8_t* end() { return data_ + size_; }
+    size_t size() const { return size_; }
+
+    bool slack_intact() const {
+        static const std::array<uint8_t, 65536> filled = [] {
+            std::array<uint8_t, 65536> bytes;
+            bytes.fill(slack_fill);
+            return bytes;
+        }();
+        return slack_ <= filled.size() && std::memcmp(data_ - slack_, filled.data(), slack_) == 0;
+    }
+
+private:
+    static constexpr uint8_t slack_fill = 0xA5;
+    uint8_t* first() { return buffer_.end() - buffer_.size(); }
+    static size_t page_offset(const uint8_t* p) {
+        return size_t(reinterpret_cast<uintptr_t>(p) % size_t(sysconf(_SC_PAGESIZE)));
+    }
+
+    GuardedBuffer buffer_;
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    size_t slack_ = 0;  // filled bytes right before the data
 };
 
 }  // namespace lumo::fuzz

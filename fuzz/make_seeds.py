@@ -74,6 +74,29 @@ def wav(samples):
             struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(body)) + body)
 
 
+def stream_install_seeds(lumopack, scratch):
+    # Installers for the streamed and the whole path: the example add-on,
+    # written whole and stopped after its setup program, and an add-on of a
+    # few decoder blocks that packs small.
+    stub = os.path.join(scratch, "stub")
+    with open(stub, "wb") as f:
+        f.write(b"MZ" + bytes(62))
+    large = os.path.join(scratch, "large")
+    os.makedirs(large, exist_ok=True)
+    with open(os.path.join(large, "Setup.exe"), "wb") as f:
+        f.write(b"MZ")
+    with open(os.path.join(large, "blocks.bin"), "wb") as f:
+        f.write(b"".join(bytes([i % 61, i % 7, 32]) * 1365 for i in range(768)))
+    for folder, level, flags in [(os.path.join(ROOT, "examples", "addon"), "1", [0, 1]), (large, "6", [0x0E])]:
+        out = os.path.join(scratch, "stream-installer")
+        subprocess.run([lumopack, "build", folder, "-o", out, "--stub", stub, "--level", level],
+                       check=True, stdout=subprocess.DEVNULL)
+        whole = read(out)
+        offset, length = struct.unpack_from("<II", whole, len(whole) - 16)
+        for flag in flags:
+            save("stream_install", bytes([flag]) + whole[offset + 4:offset + length])  # unpacked size, stream
+
+
 def main():
     lumopack = sys.argv[1]
     addon = os.path.join(ROOT, "examples", "addon")
@@ -110,6 +133,7 @@ def main():
             stored = whole[offset:offset + length]
             save("unpack_stream", stored[4:])  # unpacked size, then the stream
             save("installer_layout", whole)
+        stream_install_seeds(lumopack, scratch)
     save("unpack_stream", struct.pack("<I", 0))
 
     for n in ["byte_order_mark.cfg", "example.cfg", "flags_at_end.cfg"]:

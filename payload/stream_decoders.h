@@ -64,6 +64,19 @@ int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_en
 StreamedImage unpack_stream_fast_to(PackedFeed& feed, uint64_t image_size, ImageOutput& output,
                                     const uint8_t* history);
 
+// The same in a buffer of the caller's, of stream_buffer_size(image_size)
+// bytes: the window_size bytes of history, then zeros. Only bytes behind
+// the history are written, and for an image that fits the buffer whole
+// (image_size + block_reach past the history) no more than the image, one
+// pass and a word copy's overrun. For the fuzzer, whose inputs decode to a
+// few hundred bytes: a fresh buffer of megabytes filled for each would
+// cost it far more than the decoding.
+StreamedImage unpack_stream_fast_in(PackedFeed& feed, uint64_t image_size, ImageOutput& output, uint8_t* buffer);
+uint64_t stream_buffer_size(uint64_t image_size);
+// unpack_stream_fast in such a buffer, for output_end - output_begin bytes.
+int32_t unpack_stream_fast_in(const uint8_t* packed_begin, const uint8_t* packed_end, uint8_t* output_begin,
+                              uint8_t* output_end, ProgressSink& progress, uint8_t* buffer);
+
 // The decoder's buffer: the window of history, room for this many bytes of
 // blocks, and a pass's reach behind the last. Compacted when full: the
 // window's bytes move to the front, so that every match reads its source in

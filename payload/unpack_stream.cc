@@ -53,13 +53,16 @@ private:
 // Decodes into the output area. A refused last block leaves the output as
 // the caller gave it; a stream given up on leaves zeros behind what was
 // decoded.
+// The decoder's buffer is made for the call, with `history` (zeros when
+// null), or is the caller's `buffer`.
 bool unpack_into(const uint8_t* packed_begin, const uint8_t* packed_end, uint8_t* output_begin, uint8_t* output_end,
-                 ProgressSink& progress, const uint8_t* history) {
+                 ProgressSink& progress, const uint8_t* history, uint8_t* buffer = nullptr) {
     if (output_end < output_begin) output_end = output_begin;
     WholeStream feed(packed_begin, packed_end);
     CopyToOutput output(output_begin, progress);
-    const StreamedImage image =
-        unpack_stream_fast_to(feed, uint64_t(output_end - output_begin), output, history);
+    const uint64_t size = uint64_t(output_end - output_begin);
+    const StreamedImage image = buffer != nullptr ? unpack_stream_fast_in(feed, size, output, buffer)
+                                                  : unpack_stream_fast_to(feed, size, output, history);
     if (image.gave_up) std::fill(output_begin + image.emitted, output_end, uint8_t(0));
     return image.filled;
 }
@@ -94,6 +97,11 @@ int32_t unpack_stream_fast(const uint8_t* packed_begin, const uint8_t* packed_en
         return 0;
     }
     return unpack_into(packed_begin, packed_end, output_begin, output_end, progress, window) ? 1 : 0;
+}
+
+int32_t unpack_stream_fast_in(const uint8_t* packed_begin, const uint8_t* packed_end, uint8_t* output_begin,
+                              uint8_t* output_end, ProgressSink& progress, uint8_t* buffer) {
+    return unpack_into(packed_begin, packed_end, output_begin, output_end, progress, nullptr, buffer) ? 1 : 0;
 }
 
 }  // namespace lumo

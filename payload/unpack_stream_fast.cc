@@ -577,22 +577,33 @@ void FastDecoder::emit(uint64_t position, uint32_t n) {
 
 }  // namespace
 
-StreamedImage unpack_stream_fast_to(PackedFeed& feed, uint64_t image_size, ImageOutput& output,
-                                    const uint8_t* history) {
+uint64_t stream_buffer_size(uint64_t image_size) {
     // A small image needs no room for more blocks than its own.
-    const uint64_t capacity = std::min(buffer_capacity, window_size + image_size + block_reach);
-    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(size_t(capacity), 1));
-    std::unique_ptr<FastDecoder> decoder;
-    if (buffer != nullptr) decoder.reset(new (std::nothrow) FastDecoder(buffer, capacity, image_size, output));
+    return std::min(buffer_capacity, window_size + image_size + block_reach);
+}
+
+StreamedImage unpack_stream_fast_in(PackedFeed& feed, uint64_t image_size, ImageOutput& output, uint8_t* buffer) {
+    std::unique_ptr<FastDecoder> decoder(new (std::nothrow)
+                                             FastDecoder(buffer, stream_buffer_size(image_size), image_size, output));
     StreamedImage result;
     result.gave_up = true;
     if (decoder != nullptr) {
-        if (history != nullptr) std::memcpy(buffer, history, window_size);
         result = decoder->run(feed);
         // The buffer goes: whoever reads the blocks must be done with them.
         output.reuse(result.emitted);
     }
-    decoder.reset();
+    return result;
+}
+
+StreamedImage unpack_stream_fast_to(PackedFeed& feed, uint64_t image_size, ImageOutput& output,
+                                    const uint8_t* history) {
+    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(size_t(stream_buffer_size(image_size)), 1));
+    StreamedImage result;
+    result.gave_up = true;
+    if (buffer != nullptr) {
+        if (history != nullptr) std::memcpy(buffer, history, window_size);
+        result = unpack_stream_fast_in(feed, image_size, output, buffer);
+    }
     std::free(buffer);
     return result;
 }

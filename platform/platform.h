@@ -25,6 +25,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumo {
@@ -60,6 +61,14 @@ public:
     // the folder and asks again).
     virtual bool finish() = 0;
 };
+
+// Every temporary name of a file being written begins with this (compared
+// without regard to case, as Windows compares names).
+inline constexpr std::string_view temporary_name_prefix = ".Lumo-";
+
+// Whether a name in the staging folder itself is taken by the files being
+// written; names are compared without regard to case.
+using TakenNames = std::function<bool(std::string_view name)>;
 
 // A thread that can be waited for; waited for when destroyed.
 class JoinableThread {
@@ -141,8 +150,13 @@ public:
 
     // --- Files ---------------------------------------------------------------
     // A new file for `path`, below the staging folder, with the
-    // sequential-scan hint; null on failure. It gets its path when finished.
-    virtual std::unique_ptr<OutputFile> create_file(const std::string& path) = 0;
+    // sequential-scan hint; null on failure. It gets its path when finished;
+    // until then it lies in the staging folder itself under a temporary name
+    // that begins with temporary_name_prefix and that `taken` does not
+    // answer true for (empty: none is taken). The writer passes the names the
+    // payload's entries take there, so that no entry's path ever holds a
+    // file before it is finished.
+    virtual std::unique_ptr<OutputFile> create_file(const std::string& path, const TakenNames& taken) = 0;
     // GetFileAttributesA succeeds: the path names an existing file or folder.
     virtual bool path_exists(const std::string& path) = 0;
     // fopen(path, "rb") for the setup script; null on failure. The caller closes.

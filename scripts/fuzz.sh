@@ -2,7 +2,8 @@
 # Runs the libFuzzer targets: scripts/fuzz.sh [SECONDS] [TARGET...]
 #   SECONDS  how long each target runs (default 60)
 #   TARGET   some of: unpack_stream container_walk installer_layout round_trip
-#            setup_script pe_version_resource wine_registry (default: all)
+#            setup_script pe_version_resource wine_registry stream_install
+#            (default: all)
 # Builds the fuzz preset (clang, sanitizers) in $LUMO_FUZZ_BUILD (default
 # build/fuzz). Each target starts from its corpus in fuzz/corpus/<target>;
 # what it finds goes to <build>/found/<target>, a failing input to
@@ -15,7 +16,8 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 shift || true
-all=(unpack_stream container_walk installer_layout round_trip setup_script pe_version_resource wine_registry)
+all=(unpack_stream container_walk installer_layout round_trip setup_script pe_version_resource wine_registry
+     stream_install)
 targets=("${@:-${all[@]}}")
 build=${LUMO_FUZZ_BUILD:-build/fuzz}
 

@@ -2,6 +2,7 @@
 #include "platform/std_threads.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
@@ -25,22 +26,29 @@ private:
 
 }  // namespace
 
-// A file's bytes are held apart until it is finished, as under a name of
-// its own; only then does it appear under its path.
+// A file's bytes lie under its temporary name in the staging folder until
+// it is finished; only then do they appear under its path.
 class FakeOutputFile final : public OutputFile {
 public:
-    FakeOutputFile(FakePlatform& platform, std::string path) : platform_(platform), path_(std::move(path)) {}
+    FakeOutputFile(FakePlatform& platform, std::string path, std::string temporary)
+        : platform_(platform), path_(std::move(path)), temporary_(std::move(temporary)) {
+        platform_.files[temporary_];
+    }
     ~FakeOutputFile() override {
-        if (!finished_) platform_.disk_space += content_.size();  // the unfinished file is removed
+        if (!finished_) {  // the unfinished file is removed
+            platform_.disk_space += platform_.files[temporary_].size();
+            platform_.files.erase(temporary_);
+        }
         platform_.record("close " + path_);
     }
 
     bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
         uint32_t room = uint32_t(std::min<uint64_t>(size, platform_.disk_space));
-        content_.append(reinterpret_cast<const char*>(data), room);
+        platform_.files[temporary_].append(reinterpret_cast<const char*>(data), room);
         platform_.disk_space -= room;
         written = room;
         platform_.record("write " + path_ + " " + std::to_string(room));
+        if (platform_.after_write) platform_.after_write();
         return room == size;
     }
 
@@ -51,7 +59,9 @@ public:
                         !platform_.beyond_reach(path_);
         platform_.record("finish " + path_ + (ok ? "" : " failed"));
         if (ok) {
-            platform_.files[path_] = std::move(content_);
+            auto content = std::move(platform_.files[temporary_]);
+            platform_.files.erase(temporary_);
+            platform_.files[path_] = std::move(content);
             finished_ = true;
         }
         return ok;
@@ -60,7 +70,7 @@ public:
 private:
     FakePlatform& platform_;
     std::string path_;
-    std::string content_;
+    std::string temporary_;
     bool finished_ = false;
 };
 
@@ -177,12 +187,20 @@ bool FakePlatform::remove_directory(const std::string& path) {
     return ok;
 }
 
-std::unique_ptr<OutputFile> FakePlatform::create_file(const std::string& path) {
-    // Made apart in the staging folder, which must be usable.
+std::unique_ptr<OutputFile> FakePlatform::create_file(const std::string& path, const TakenNames& taken) {
+    // Made apart in the staging folder, which must be usable, under a name
+    // as the POSIX platform picks it.
     const bool ok = !beyond_reach(path);
     record(std::string("create_file ") + path + (ok ? "" : " failed"));
     if (!ok) return nullptr;
-    return std::make_unique<FakeOutputFile>(*this, path);
+    std::string temporary;
+    do {
+        char name[32];
+        std::snprintf(name, sizeof name, "%.*s%08x.partial", int(temporary_name_prefix.size()),
+                      temporary_name_prefix.data(), ++temporary_count_);
+        temporary = name;
+    } while ((taken && taken(temporary)) || files.count(temp + "Lumo.40" + sep_ + temporary));
+    return std::make_unique<FakeOutputFile>(*this, path, temp + "Lumo.40" + sep_ + temporary);
 }
 
 uint64_t FakePlatform::installer_size() { return image.size(); }

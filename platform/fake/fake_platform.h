@@ -6,6 +6,7 @@
 // sees the worker's whole run, and the log holds one deterministic order.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -37,6 +38,9 @@ public:
     std::map<std::string, VersionInfo> version_infos;     // path -> information
     std::set<std::string> existing_paths;                  // other paths GetFileAttributesA finds
     std::string start_failure;                             // the system's words when start_program fails
+    // Called after every write of a file, its bytes in place under its
+    // temporary name: what a run killed there would leave.
+    std::function<void()> after_write;
 
     // --- What a test reads back ---------------------------------------------
     std::vector<std::string> log;           // every effect, in order
@@ -62,7 +66,7 @@ public:
     std::string full_path_name(const std::string& path) override { return path; }
     bool delete_file(const std::string& path) override;
     bool remove_directory(const std::string& path) override;
-    std::unique_ptr<OutputFile> create_file(const std::string& path) override;
+    std::unique_ptr<OutputFile> create_file(const std::string& path, const TakenNames& taken) override;
     bool path_exists(const std::string& path) override;
     std::FILE* open_for_reading(const std::string& path) override;
     std::string load_string(int id) override;
@@ -94,6 +98,7 @@ private:
     char sep_;
     std::mutex mutex_;
     std::string unusable_staging_;  // the folder last checked, when it was not ready
+    uint32_t temporary_count_ = 0;
 };
 
 }  // namespace lumo

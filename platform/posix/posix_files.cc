@@ -195,7 +195,7 @@ bool PosixPlatform::remove_directory(const std::string& path) {
     return unlinkat(folder, name.c_str(), S_ISLNK(st.st_mode) ? 0 : AT_REMOVEDIR) == 0;
 }
 
-std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) {
+std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path, const TakenNames& taken) {
     // Made in the staging folder, so that no folder on the file's way is
     // made before the file is finished; a path outside it (the platform's
     // tests write there) beside its place.
@@ -208,12 +208,15 @@ std::unique_ptr<OutputFile> PosixPlatform::create_file(const std::string& path) 
     UniqueFd folder(fcntl(place, F_DUPFD_CLOEXEC, 0));
     constexpr int create_new = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     // A name of its own, ".Lumo-<count>.partial" with the count in
-    // hexadecimal: one that no entry written so far has taken.
+    // hexadecimal: one that no entry of the payload takes, nor any file
+    // there now. The names the entries take are passed over without a try.
     static uint32_t counter = 0;
-    for (int tries = 0; folder && tries < 100; ++tries) {
-        std::string temporary = ".Lumo-00000000.partial";
+    for (int tries = 0; folder && tries < 100;) {
+        std::string temporary = std::string(temporary_name_prefix) + "00000000.partial";
         for (uint32_t value = ++counter, at = 13; value != 0; value >>= 4, --at)
             temporary[at] = "0123456789abcdef"[value & 15];
+        if (taken && taken(temporary)) continue;
+        ++tries;
         const int fd = openat(folder.get(), temporary.c_str(), create_new, 0666);
         if (fd >= 0) {
             posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

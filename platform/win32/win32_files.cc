@@ -323,7 +323,7 @@ bool Win32Platform::remove_directory(const std::string& path) {
     return folder && remove_entry(folder, name, true);
 }
 
-std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) {
+std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path, const TakenNames& taken) {
     if (!staging_.holds(path)) {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -337,17 +337,22 @@ std::unique_ptr<OutputFile> Win32Platform::create_file(const std::string& path) 
     // the rename fail, as they make CREATE_ALWAYS fail.
     constexpr ACCESS_MASK write_access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
     constexpr ULONG new_file = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY;
+    // ".Lumo-<process>-<count>.partial", the numbers in hexadecimal: one
+    // that no entry of the payload takes, nor any file there now. The names
+    // the entries take are passed over without a try.
     static unsigned counter = 0;
-    for (int tries = 0; tries < 100; ++tries) {
-        // ".Lumo-<process>-<count>.partial", the numbers in hexadecimal.
-        std::wstring name = L".Lumo-";
-        const auto put_hex = [&name](uint32_t value) {
-            for (int shift = 28; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(value >> shift) & 15];
+    for (int tries = 0; tries < 100;) {
+        std::string narrow(temporary_name_prefix);
+        const auto put_hex = [&narrow](uint32_t value) {
+            for (int shift = 28; shift >= 0; shift -= 4) narrow += "0123456789abcdef"[(value >> shift) & 15];
         };
         put_hex(GetCurrentProcessId());
-        name += L'-';
+        narrow += '-';
         put_hex(++counter);
-        name += L".partial";
+        narrow += ".partial";
+        if (taken && taken(narrow)) continue;
+        ++tries;
+        const std::wstring name(narrow.begin(), narrow.end());
         long status = 0;
         ScopedHandle file = open_in(staging_.handle(), name, write_access, FILE_SHARE_READ, FILE_CREATE, new_file, &status);
         if (file) return std::make_unique<Win32OutputFile>(std::move(file), staging_, path);

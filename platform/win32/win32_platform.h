@@ -44,7 +44,7 @@ public:
     bool delete_file(const std::string& path) override;
     bool remove_directory(const std::string& path) override;
 
-    std::unique_ptr<OutputFile> create_file(const std::string& path) override;
+    std::unique_ptr<OutputFile> create_file(const std::string& path, const TakenNames& taken) override;
     bool path_exists(const std::string& path) override;
     std::FILE* open_for_reading(const std::string& path) override;
 

@@ -80,7 +80,7 @@ TEST(PosixFiles, SearchReportsLinksAsLinks) {
 }
 
 std::unique_ptr<OutputFile> written_file(PosixPlatform& platform, const fs::path& path, const std::string& content) {
-    auto file = platform.create_file(path.string());
+    auto file = platform.create_file(path.string(), {});
     uint32_t written = 0;
     if (file) {
         EXPECT_TRUE(file->write(reinterpret_cast<const uint8_t*>(content.data()), uint32_t(content.size()), written));
@@ -173,7 +173,7 @@ TEST(PosixFiles, StagingFolderIsCreatedPrivateAndRefusedWhenNotOurs) {
 
     fs::path nowhere = scratch.path() / "missing" / "Lumo.40";
     EXPECT_EQ(platform.prepare_staging_folder(nowhere.string() + "/"), StagingCheck::unavailable);
-    EXPECT_FALSE(platform.create_file((nowhere / "Setup.exe").string()));
+    EXPECT_FALSE(platform.create_file((nowhere / "Setup.exe").string(), {}));
     EXPECT_FALSE(platform.create_directory(nowhere.string()));
 }
 

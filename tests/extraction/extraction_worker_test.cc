@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "platform/fake/fake_platform.h"
 #include "resources/strings.h"
 #include "worker_fixture.h"
@@ -353,6 +355,48 @@ TEST_P(WorkerTest, WindowsNamesBecomeNativePaths) {
     fake->add_directory("/tmp/Lumo.40");
     ASSERT_EQ(run_with_files({{"Daten\\M\xe4rz.txt", "1252"}}), extraction_succeeded);
     EXPECT_EQ(fake->files[staging + "Daten/M\xe4rz.txt"], "1252");  // the fake keeps the bytes
+}
+
+// Entries named as the writer names its files while they are written
+// (".Lumo-<count>.partial", in any case, or as a folder): each file is
+// written under a name no entry takes, so that whenever the run may be
+// killed (after every write), an entry's path holds nothing or its whole
+// good content, a folder on an entry's way no file, and the damaged last
+// entry never appears under its name.
+TEST_P(WorkerTest, EntriesNamedLikeTemporaryFilesNeverHoldUnverifiedBytes) {
+    const std::vector<ImageFile> files = {{".Lumo-00000001.partial", std::string(200000, '1')},
+                                          {".LUMO-00000002.PARTIAL", "two"},
+                                          {".Lumo-00000003.partial\\inner.txt", "in a folder"},
+                                          {"plain.txt", "plain"},
+                                          {".lumo-00000005.partial", std::string(70000, '5')}};
+    auto image = build_image(files);
+    image.bytes[image.data_offsets[4] + 100] ^= 1;
+    fake->image = test::installer_with_image(image.bytes);
+    std::map<std::string, std::string> good;  // an entry's path, or a folder on its way ("")
+    for (const auto& file : files) {
+        std::string path = staging + fake->native_entry_name(file.name);
+        good[path] = file.data;
+        while ((path = path.substr(0, path.rfind('/'))).size() + 1 > staging.size()) good[path] = "";
+    }
+    int writes = 0;
+    fake->after_write = [&] {
+        ++writes;
+        for (const auto& [path, content] : fake->files) {
+            const auto entry = good.find(path);
+            if (entry != good.end()) {
+                EXPECT_TRUE(content == entry->second && !content.empty())
+                    << path << " holds " << content.size() << " unverified bytes after write " << writes;
+            }
+        }
+    };
+    expect_failed_with(run_worker(), corrupt_message);
+    EXPECT_GT(writes, 5);
+    EXPECT_EQ(fake->files[staging + ".Lumo-00000001.partial"], files[0].data);
+    EXPECT_EQ(fake->files[staging + ".LUMO-00000002.PARTIAL"], "two");
+    EXPECT_EQ(fake->files[staging + ".Lumo-00000003.partial/inner.txt"], "in a folder");
+    EXPECT_EQ(fake->files[staging + "plain.txt"], "plain");
+    EXPECT_EQ(fake->files.count(staging + ".lumo-00000005.partial"), 0u);
+    EXPECT_EQ(fake->files.size(), 4u) << "no temporary file is left";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, WorkerTest, ::testing::Values(ImagePath::streamed, ImagePath::whole),

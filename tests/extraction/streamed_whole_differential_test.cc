@@ -12,8 +12,7 @@
 #include <fstream>
 #include <random>
 
-#include "extraction/extraction_worker.h"
-#include "platform/fake/fake_platform.h"
+#include "streamed_and_whole.h"
 #include "tools/encoder/encoder.h"
 #include "worker_fixture.h"
 
@@ -26,57 +25,11 @@ using test::get_le32;
 using test::put_le32;
 using Bytes = std::vector<uint8_t>;
 
-const std::string staging = "/tmp/Lumo.40/";
-
-// Stops after "setup.exe" when asked to: the early stop.
-class StopAfterSetup final : public EntryHook {
-public:
-    explicit StopAfterSetup(bool stop) : stop_(stop) {}
-    AfterEntry entry_written(const std::string& name, const std::string&) override {
-        return stop_ && name == "setup.exe" ? AfterEntry::stop_early : AfterEntry::go_on;
-    }
-
-private:
-    bool stop_;
-};
-
-// What a run leaves that a user could see: the files, and the effects in
-// order, but for progress and for files that are made and written apart: a
-// streamed run writes an entry before it knows its checksum, and what was
-// never finished is gone.
-struct Seen {
-    std::map<std::string, std::string> files;
-    std::vector<std::string> effects;
-    int32_t status = 0;
-    bool operator==(const Seen&) const = default;
-};
+using test::installer_of;
+using test::Seen;
 
 Seen run(const Bytes& installer, ImagePath path, bool stop_after_setup) {
-    FakePlatform fake;
-    fake.add_directory(staging);
-    fake.image = installer;
-    StopAfterSetup hook(stop_after_setup);
-    ExtractionRun run{fake, staging, hook, unpack_stream_to};
-    run.image_path = path;
-    run_extraction_worker(run);
-    Seen seen;
-    seen.files = fake.files;
-    for (const auto& line : fake.log)
-        if (line.rfind("progress", 0) != 0 && line.rfind("write ", 0) != 0 && line.rfind("create_file ", 0) != 0 &&
-            line.rfind("close ", 0) != 0)
-            seen.effects.push_back(line);
-    seen.status = run.status.load();
-    return seen;
-}
-
-Bytes installer_of(const Bytes& stream, uint32_t unpacked_size) {
-    Bytes stored(8, 0);
-    put_le32(stored, 0, uint32_t(stream.size()));
-    put_le32(stored, 4, unpacked_size);
-    stored.insert(stored.end(), stream.begin(), stream.end());
-    Bytes installer(64, 0x90);  // the stub's bytes
-    EXPECT_TRUE(append_stored_payload(installer, stored));
-    return installer;
+    return test::run_installer(installer, path, stop_after_setup);
 }
 
 Bytes packed(const Bytes& image) {

@@ -8,7 +8,9 @@
 #include <functional>
 #include <random>
 
+#include "bit_writer.h"
 #include "installer_fixture.h"
+#include "payload/unpack_stream.h"
 
 namespace lumo::test {
 namespace {
@@ -231,6 +233,92 @@ TEST_F(BadInput, DirectoryRangesOutsideTheImageAreReportedAsACorruptInstaller) {
         expect_refused(installer_around(image.bytes), corrupt());
         EXPECT_FALSE(fs::exists(staging() / "last"));
     }
+}
+
+// A packed stream by hand: the image's header, whose directory follows it
+// and runs to the image's end; then one byte and a match of it (length 258
+// at distance 1), repeated `repeats` times by its one-bit code. Past the
+// stream's end the decoder reads zeros, which repeat the match on.
+std::vector<uint8_t> repeating_directory_stream(uint32_t image_size, uint8_t byte, uint32_t repeats) {
+    std::vector<uint8_t> header(image_header_size, 0);
+    std::memcpy(header.data() + image_signature_offset, image_signature, image_signature_size);
+    put_le32(header, directory_length_offset, image_size - image_header_size);
+    put_le32(header, directory_offset_offset, image_header_size);
+    put_le32(header, data_end_offset, image_size);
+    if (byte == 0) {  // the directory is the match's zeros: its checksum is known
+        std::vector<uint8_t> zeros(1 << 20, 0);
+        uint32_t checksum = checksum_seed;
+        for (uint32_t left = image_size - image_header_size; left > 0;) {
+            const uint32_t n = std::min<uint32_t>(left, uint32_t(zeros.size()));
+            checksum = container_checksum(zeros.data(), n, checksum);
+            left -= n;
+        }
+        put_le32(header, directory_checksum_offset, checksum);
+    }
+    put_le32(header, 0, container_checksum(header.data() + 4, image_header_size - 4));
+
+    std::vector<uint8_t> main_lengths(298, 10);
+    main_lengths[256] = 1;  // the repeat of the last match: one zero bit
+    const PrefixCode main(main_lengths), distance = PrefixCode::flat(48, 6), repeat = PrefixCode::flat(28, 5);
+    std::vector<uint8_t> lengths = main.lengths();
+    lengths.insert(lengths.end(), distance.lengths().begin(), distance.lengths().end());
+    lengths.insert(lengths.end(), repeat.lengths().begin(), repeat.lengths().end());
+    BitWriter w;
+    put_code_length_block(w, false, false, 1, lengths);
+    for (const uint8_t b : header) main.put(w, b);
+    main.put(w, byte);
+    main.put(w, 270 + 27);  // a long match of slot 27, length 224 + 3 + 31
+    w.put(31, 5);
+    distance.put(w, 0);  // at distance 1
+    for (uint32_t i = 0; i < repeats; ++i) main.put(w, 256);
+    return scramble(w.bytes());
+}
+
+// The installer run in an address space of 128 MiB where the build allows a
+// limit (the sanitizers reserve terabytes for themselves).
+ProcessResult run_in_128_mib(const fs::path& installer, const fs::path& tmp) {
+#if defined(__SANITIZE_ADDRESS__)
+    const char* limit = "exec \"$0\"";
+#else
+    const char* limit = "ulimit -v 131072 && exec \"$0\"";
+#endif
+    return run_process("/bin/sh", {"-c", limit, installer.string()},
+                       {{"TMPDIR", tmp.string()}, {"LANG", "C"}, {"LC_ALL", ""}});
+}
+
+// A stream of 313 bytes whose image claims a directory of almost 4 GiB,
+// made of one 'A' repeated past the stream's end. No stream of that size
+// holds such a directory (each bit makes at most 260 bytes), so the
+// installer refuses it at once, as `lumopack test` does, rather than hold
+// the directory as it comes: about a gigabyte before the stream is given up
+// on.
+TEST_F(BadInput, DirectoryLargerThanTheStreamCanHoldIsRefusedBeforeItIsHeld) {
+    constexpr uint32_t image_size = 0xFFFFF000u;
+    const std::vector<uint8_t> stream = repeating_directory_stream(image_size, 'A', 0);
+    ASSERT_LT(stream.size(), 330u);
+    ASSERT_GT(uint64_t(image_size), max_unpacked_size(stream.size()));
+    write_file(installer(), installer_with_stream(stream, image_size), 0755);
+    ProcessResult result = run_in_128_mib(installer(), tmp());
+    EXPECT_EQ(result.output, corrupt());
+    EXPECT_TRUE(setup_never_ran());
+    EXPECT_TRUE(fs::is_empty(staging()));
+    EXPECT_NE(lumopack({"test", installer().string()}).exit_code, 0);
+}
+
+// An honest stream of 130 KB whose directory is 256 MiB of zeros: its first
+// entry ends it, and the rest is only checksummed, never held. An image
+// without files, installed in an address space of half the directory.
+TEST_F(BadInput, DirectoryOfZerosIsCheckedWithoutBeingHeld) {
+    constexpr uint32_t image_size = image_header_size + (256u << 20);
+    const std::vector<uint8_t> stream =
+        repeating_directory_stream(image_size, 0, (256u << 20) / 258 + 1);
+    ASSERT_LE(uint64_t(image_size), max_unpacked_size(stream.size()));
+    write_file(installer(), installer_with_stream(stream, image_size), 0755);
+    ProcessResult result = run_in_128_mib(installer(), tmp());
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(fs::is_empty(staging()));
+    EXPECT_EQ(lumopack({"test", installer().string()}).exit_code, 0);
 }
 
 TEST_F(BadInput, HostileNamesAreReportedAndNothingLeavesTheStagingFolder) {

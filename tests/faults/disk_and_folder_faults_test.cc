@@ -194,5 +194,38 @@ TEST_F(FileSystemFaults, InstallerKilledWhileWritingLeavesNothingThatSpoilsTheNe
     }
 }
 
+// The entry after the setup program is named as the POSIX writer names the
+// second file it writes. Killed while that entry is written, the installer
+// leaves its bytes under a name of the writer's own, never under the
+// entry's.
+TEST_F(FileSystemFaults, InstallerKilledWhileWritingAnEntryNamedLikeATemporaryFileLeavesNoPartOfIt) {
+    const std::string second = ".Lumo-00000002.partial";
+    add("Setup.exe", recording_setup);
+    add(second, std::string(size_t(160) << 20, '\0'));
+    write_file(installer(), pack_addon({"--level", "1"}), 0755);
+
+    const pid_t child = start_installer(installer(), tmp());
+    ASSERT_GT(child, 0);
+    // Killed as soon as a file other than the setup program stands in the
+    // staging folder.
+    bool writing = false;
+    for (int wait = 0; wait < 20000 && !writing; ++wait) {
+        usleep(500);
+        std::error_code error;
+        for (auto it = fs::directory_iterator(staging(), error); !error && it != fs::directory_iterator();
+             it.increment(error))
+            writing = writing || it->path().filename() != "Setup.exe";
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(writing) << "the installer never began to write";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the installer ended before it was killed; make the entry bigger";
+    std::error_code error;
+    const auto size = fs::file_size(staging() / second, error);
+    EXPECT_TRUE(error || size == (size_t(160) << 20)) << second << " holds " << size << " unverified bytes";
+    EXPECT_TRUE(setup_never_ran());
+}
+
 }  // namespace
 }  // namespace lumo::test

@@ -77,12 +77,17 @@ protected:
     // An installer around an image lumopack would never build, with the
     // stored sizes as given (the true ones by default).
     static std::string installer_around(const std::vector<uint8_t>& image, int64_t unpacked_size = -1) {
+        return installer_with_stream(pack_stream(image, EncoderOptions{}),
+                                     uint32_t(unpacked_size < 0 ? image.size() : uint64_t(unpacked_size)));
+    }
+
+    // An installer around a packed stream made by hand.
+    static std::string installer_with_stream(const std::vector<uint8_t>& stream, uint32_t unpacked_size) {
         const std::string stub = read_file(LUMO_STUB_PATH);
         std::vector<uint8_t> bytes(stub.begin(), stub.end());
-        const std::vector<uint8_t> stream = pack_stream(image, EncoderOptions{});
         std::vector<uint8_t> stored(stored_payload_header_size, 0);
         put_le32(stored, 0, uint32_t(stream.size()));
-        put_le32(stored, 4, uint32_t(unpacked_size < 0 ? image.size() : uint64_t(unpacked_size)));
+        put_le32(stored, 4, unpacked_size);
         stored.insert(stored.end(), stream.begin(), stream.end());
         EXPECT_TRUE(append_stored_payload(bytes, stored));
         return std::string(bytes.begin(), bytes.end());

@@ -71,7 +71,9 @@ public:
     std::string full_path_name(const std::string& path) override { return real_.full_path_name(path); }
     bool delete_file(const std::string& path) override { return real_.delete_file(path); }
     bool remove_directory(const std::string& path) override { return real_.remove_directory(path); }
-    std::unique_ptr<OutputFile> create_file(const std::string& path) override { return real_.create_file(path); }
+    std::unique_ptr<OutputFile> create_file(const std::string& path, const TakenNames& taken) override {
+        return real_.create_file(path, taken);
+    }
     bool path_exists(const std::string& path) override { return real_.path_exists(path); }
     std::FILE* open_for_reading(const std::string& path) override { return real_.open_for_reading(path); }
     std::string load_string(int id) override { return real_.load_string(id); }
