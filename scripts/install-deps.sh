@@ -7,7 +7,8 @@ set -euo pipefail
 build=(cmake ninja-build g++ pkg-config)
 test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
       mingw-w64 wine64 wine xvfb x11-utils xdotool imagemagick osslsigncode openssl tmux locales valgrind
-      man-db groff-base dpkg-dev file unzip)
+      man-db groff-base dpkg-dev file unzip
+      g++-multilib qemu-user)  # the 32-bit core's tests (scripts/test-32bit-core.sh)
 # The i686 installer runs under Wine's 32-bit half, from the i386 architecture;
 # without its recommends (graphics drivers, 150 packages more).
 test32=(wine32:i386)
