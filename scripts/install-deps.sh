@@ -12,7 +12,8 @@ test=("${build[@]}" libgtest-dev googletest clang libclang-rt-14-dev
       g++-multilib qemu-user)
 # Where the kernel runs no 32-bit program, the i686 installer runs under Wine
 # in an emulated machine (qemu-system-x86, its image made by mmdebstrap), and
-# the core's 32-bit build (g++-multilib) under qemu-i386 (qemu-user).
+# the core's 32-bit build (g++-multilib) under qemu-i386 (qemu-user,
+# scripts/test-32bit-core.sh).
 # The i686 installer runs under Wine's 32-bit half, from the i386 architecture;
 # without its recommends (graphics drivers, 150 packages more).
 test32=(wine32:i386)

@@ -184,7 +184,7 @@ TEST(DecoderDifferential, StructuredStreams) {
         const auto stored = structured_stream(rng, target);
         // Ask for fewer, about as many and more bytes than the stream holds.
         const size_t size = target - target / 5 + rng() % (target / 2 + 1);
-        expect_same(stored, size, "structured " + std::to_string(i));
+        expect_same(stored, size, std::string("structured ") + std::to_string(i));
     }
 }
 
