@@ -33,4 +33,7 @@ fi
 # The sanitizer build runs first: a memory fault there fails the run early.
 # The tests under Wine run once, from the release build.
 ctest --preset debug -j "$jobs" -LE wine
+# The core built for 32-bit x86, the i686 installer's sizes and offsets, its
+# tests under qemu-i386.
+scripts/test-32bit-core.sh
 ctest --preset release -j "$jobs"
