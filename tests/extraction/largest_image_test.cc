@@ -46,7 +46,7 @@ public:
         for (; size > 0; ++offset, ++destination, --size) *destination = byte_at(offset);
         return true;
     }
-    std::unique_ptr<OutputFile> create_file(const std::string& path) override {
+    std::unique_ptr<OutputFile> create_file(const std::string& path, const TakenNames&) override {
         return std::make_unique<CountingFile>(*this, path);
     }
 
