@@ -22,7 +22,7 @@ wineserver -w
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 || true
 
-files_and_bytes() { find "$1" -type f -printf '%s\n' | awk '{n++; b+=$1} END {printf "%d files %d bytes", n, b}'; }
+files_and_bytes() { find "$1" -type f -printf '%s\n' | awk '{n++; b+=$1} END {printf "%d files %.0f bytes", n, b}'; }
 for run in "$@"; do
   IFS=: read -r installer addon label <<<"$run"
   rm -rf "$stage"; mkdir -p "$stage"
@@ -30,7 +30,7 @@ for run in "$@"; do
   read -r seconds kilobytes </tmp/time.txt
   wanted=$(files_and_bytes "$addon")
   got=$(find "$stage/Lumo.40" -type f ! -name 'setup-*.txt' -printf '%s\n' 2>/dev/null |
-        awk '{n++; b+=$1} END {printf "%d files %d bytes", n, b}')
+        awk '{n++; b+=$1} END {printf "%d files %.0f bytes", n, b}')
   printf '%-24s %8.2f s %8.1f MiB   %s\n' "$label" "$seconds" "$(awk -v k="$kilobytes" 'BEGIN {print k / 1024}')" \
     "$(if [[ $label == *-script ]]; then echo "early stop: $got"
        elif [ "$got" = "$wanted" ]; then echo "whole: $got"
