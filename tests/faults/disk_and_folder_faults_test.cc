@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 
+#include <functional>
 #include <random>
 
 #include "installer_fixture.h"
@@ -160,6 +161,19 @@ pid_t start_installer(const fs::path& program, const fs::path& temporary) {
     return child;
 }
 
+// Polls `writing` every `pause_us` up to `tries` times, then kills the
+// installer and reaps it. True when the sign of writing was seen.
+bool kill_once_writing(pid_t child, int tries, useconds_t pause_us, const std::function<bool()>& writing, int& status) {
+    bool seen = false;
+    for (int wait = 0; wait < tries && !seen; ++wait) {
+        usleep(pause_us);
+        seen = writing();
+    }
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return seen;
+}
+
 TEST_F(FileSystemFaults, InstallerKilledWhileWritingLeavesNothingThatSpoilsTheNextRun) {
     add("Setup.exe", recording_setup);
     constexpr int file_count = 400;
@@ -169,15 +183,11 @@ TEST_F(FileSystemFaults, InstallerKilledWhileWritingLeavesNothingThatSpoilsTheNe
     const pid_t child = start_installer(installer(), tmp());
     ASSERT_GT(child, 0);
     // Killed as soon as the writing has begun.
-    bool writing = false;
-    for (int wait = 0; wait < 3000 && !writing; ++wait) {
-        usleep(2000);
-        std::error_code error;
-        writing = fs::exists(staging() / "data", error);
-    }
-    kill(child, SIGKILL);
     int status = 0;
-    waitpid(child, &status, 0);
+    const bool writing = kill_once_writing(child, 3000, 2000, [&] {
+        std::error_code error;
+        return fs::exists(staging() / "data", error);
+    }, status);
     ASSERT_TRUE(writing) << "the installer never began to write";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the installer ended before it was killed; make the payload bigger";
     EXPECT_LT(files_below(staging()).size(), size_t(file_count + 1));
@@ -208,17 +218,14 @@ TEST_F(FileSystemFaults, InstallerKilledWhileWritingAnEntryNamedLikeATemporaryFi
     ASSERT_GT(child, 0);
     // Killed as soon as a file other than the setup program stands in the
     // staging folder.
-    bool writing = false;
-    for (int wait = 0; wait < 20000 && !writing; ++wait) {
-        usleep(500);
+    int status = 0;
+    const bool writing = kill_once_writing(child, 20000, 500, [&] {
         std::error_code error;
         for (auto it = fs::directory_iterator(staging(), error); !error && it != fs::directory_iterator();
              it.increment(error))
-            writing = writing || it->path().filename() != "Setup.exe";
-    }
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
+            if (it->path().filename() != "Setup.exe") return true;
+        return false;
+    }, status);
     ASSERT_TRUE(writing) << "the installer never began to write";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the installer ended before it was killed; make the entry bigger";
     std::error_code error;
