@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <iostream>
 #include <vector>
 
 #include "installer_under_wine.h"
@@ -256,19 +257,33 @@ TEST_F(InstallerUnderWine, DialogEndedUnderTheWorkerStillEndsTheRunWhole) {
     const std::string blob = noise(300000, 4);
     const fs::path installer = build_installer("ended", {{"data/blob.bin", blob}});
     const fs::path probe = helpers / "window_probe.exe";
-    ReadHold hold(installer);
-    const int process = session_->start(installer);
-    ASSERT_TRUE(hold.wait_until_held(60)) << "the installer never read its add-on";
-    ASSERT_EQ(session_->run(probe, {"show", dialog_title_en, "30"}).exit_code, 0);
-    EXPECT_EQ(session_->run(probe, {"post", dialog_title_en, std::to_string(0x8000 + 1)}).exit_code, 0);  // WM_APP + 1
-    EXPECT_EQ(session_->run(probe, {"gone", dialog_title_en, "10"}).exit_code, 0) << "the dialog did not end";
-    int exit_code = 0;
-    EXPECT_FALSE(session_->ended(process, exit_code)) << "the installer did not wait for its worker";
+    // Wine now and then loses a new process in its start-up (it dies before
+    // it reports in, and CreateProcess fails with "Internal error"): seen
+    // once in CI, never here in dozens of runs. Only that failure, which no
+    // change of ours can cause, runs the case again, once.
+    for (int attempt = 1;; ++attempt) {
+        ReadHold hold(installer);
+        const int process = session_->start(installer);
+        ASSERT_TRUE(hold.wait_until_held(60)) << "the installer never read its add-on";
+        ASSERT_EQ(session_->run(probe, {"show", dialog_title_en, "30"}).exit_code, 0);
+        EXPECT_EQ(session_->run(probe, {"post", dialog_title_en, std::to_string(0x8000 + 1)}).exit_code, 0);  // WM_APP + 1
+        EXPECT_EQ(session_->run(probe, {"gone", dialog_title_en, "10"}).exit_code, 0) << "the dialog did not end";
+        int exit_code = 0;
+        EXPECT_FALSE(session_->ended(process, exit_code)) << "the installer did not wait for its worker";
 
-    hold.release();
-    EXPECT_EQ(finish_and_confirm(process), "") << "no message box";
-    EXPECT_NE(setup_record(), "") << "the setup program started";
-    EXPECT_TRUE(read_file(staging_ / "data" / "blob.bin") == blob);
+        hold.release();
+        int installer_exit = 0;
+        const std::string boxes = finish_and_confirm(process, {}, 60, &installer_exit);
+        if (attempt == 1 && wine_lost_the_setup_program(boxes)) {
+            std::cout << "Wine lost the setup program in its start-up; once more\n" << boxes;
+            continue;
+        }
+        EXPECT_EQ(installer_exit, 0);
+        EXPECT_EQ(boxes, "") << "no message box";
+        EXPECT_NE(setup_record(), "") << "the setup program started";
+        EXPECT_TRUE(read_file(staging_ / "data" / "blob.bin") == blob);
+        break;
+    }
 }
 
 TEST_F(InstallerUnderWine, DllsPlantedBesideTheInstallerAreNeverLoaded) {
