@@ -32,12 +32,15 @@ inline constexpr uint32_t flush_margin = 270;
 // up. Past the end of the stream the decoder reads on over a buffer that no
 // longer changes; a damaged stream can decode there very slowly or forever
 // (passes that produce nothing, or one byte in tens of thousands). A stream
-// written by a packer ends within a few bits of its last byte. Giving up
-// bounds the work after the end to 64 x 8160 bytes of input; the bytes
-// decoded are emitted as at the end, and the rest of the output area is
-// filled with zeros, an image that fails its checks, as a damaged stream
+// written by a packer ends within a few bits of its last byte, so it needs
+// at most one such refill: a refill moves at most 30 unread bytes to the
+// front, and the stream's last bits lie among them. Giving up after two
+// bounds the work after the end to 2 x 8160 bytes of input (a
+// damaged stream of a few hundred bytes costs what a sound one does); the
+// bytes decoded are emitted as at the end, and the rest of the output area
+// is filled with zeros, an image that fails its checks, as a damaged stream
 // leaves anyway.
-inline constexpr uint32_t max_stale_refills = 64;
+inline constexpr uint32_t max_stale_refills = 2;
 
 // The 1 MiB window, zeroed; nullptr when memory is short. Fresh zero pages
 // from calloc rather than a zero-filled block: the fast decoder writes the

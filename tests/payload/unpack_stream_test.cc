@@ -380,7 +380,7 @@ TEST(AudioDecoding, RoundTripsThroughModeAndChannelSwitches) {
 // Guards against a hang. The all-zero code is the repeat symbol, which
 // copies nothing before any match; the stream ends in 16 KiB of zeros, so
 // the stale buffer that decoding reads on past the end is all zeros too,
-// and only repeats follow, forever. Decoding gives up after 64 refills that
+// and only repeats follow, forever. Decoding gives up after 2 refills that
 // find the stream used up, the final flush emits what there is, and the
 // rest of the output area is zeros.
 TEST(UnpackStream, EndlessPassesWithoutOutputStop) {
@@ -435,6 +435,38 @@ TEST(UnpackStream, DecodersTellWhetherTheStreamFilledTheOutput) {
         EXPECT_TRUE(unpack_stream_filled(stored.data(), stored.data() + stored.size(), out.data(), out.data() + count, sink));
         EXPECT_EQ(std::string(out.begin(), out.end()), text);
     }
+}
+
+// A sound stream needs at most one refill that finds it used up: its last
+// bits are among the 32 bytes a refill keeps. Decoding gives up after the
+// second, so streams that end at every place around the first two refills
+// must still come back whole and be told to have filled their output.
+TEST(UnpackStream, StreamsEndingAroundARefillDecodeWhole) {
+    size_t shortest = SIZE_MAX, longest = 0;
+    for (size_t base : {size_t(6960), size_t(14230)}) {
+        for (size_t count = base; count < base + 160; ++count) {
+            LzStream s;
+            std::string text;
+            for (size_t i = 0; i < count; ++i) text += char('a' + (i * 7) % 26);
+            s.literals(text);
+            const auto stored = test::scramble(s.plain());
+            shortest = std::min(shortest, stored.size());
+            longest = std::max(longest, stored.size());
+            for (auto decoder : {unpack_stream_reference, unpack_stream_fast}) {
+                std::vector<uint8_t> out(count);
+                RecordingSink sink;
+                const auto window = allocate_window();
+                ASSERT_EQ(decoder(stored.data(), stored.data() + stored.size(), out.data(), out.data() + out.size(),
+                                  sink, window.get()),
+                          1)
+                    << count << " literals, a stream of " << stored.size() << " bytes";
+                ASSERT_EQ(std::string(out.begin(), out.end()), text) << stored.size() << " bytes";
+            }
+        }
+    }
+    // Around the end of the first fill and of the first refill.
+    EXPECT_LT(shortest, size_t(input_buffer_size - refill_keep));
+    EXPECT_GT(longest, size_t(2 * input_buffer_size - refill_keep + 8));
 }
 
 TEST(UnpackStream, WindowThatCannotBeAllocatedLeavesZeros) {
