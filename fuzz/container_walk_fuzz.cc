@@ -27,7 +27,8 @@ bool inside(std::span<const uint8_t> image, const void* begin, size_t length) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    lumo::fuzz::GuardedBuffer buffer({data, size});
+    static lumo::fuzz::ReusedGuardedBuffer buffer(16384);
+    buffer.place({data, size});
     const std::span<const uint8_t> image = buffer.bytes();
 
     lumo::ImageHeader header;

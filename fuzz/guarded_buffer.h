@@ -12,6 +12,7 @@
 #include <cstring>
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <span>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -52,6 +53,8 @@ public:
     uint8_t* end() { return data_ + size_; }
     size_t size() const { return size_; }
     std::span<const uint8_t> bytes() const { return {data_, size_}; }
+    // The first accessible byte, right after the leading guard page.
+    uint8_t* first_accessible() { return mapped_ + page_size(); }
 
     // The bytes between the leading guard page and the data are filled on
     // creation; a write before the data's first byte changes them.
@@ -75,21 +78,27 @@ private:
 };
 
 // A GuardedBuffer kept from one input to the next, for targets that run
-// tens of thousands of inputs a second, where mapping and unmapping pages for
-// each (and the other processor's TLB flush that unmapping costs) would take
-// more time than the input. Made once for the largest size; each input's
+// thousands of inputs a second, where mapping and unmapping pages for each
+// (page faults, and the other processor's TLB flush that unmapping costs)
+// would take more time than the input. Made for the largest size expected
+// and made anew, larger, for an input larger than any before; each input's
 // bytes end flush against the trailing guard page, and the bytes before
 // them are filled and checked as GuardedBuffer's slack, up to a page of
 // them, and out of bounds for AddressSanitizer all the way to the leading
 // guard page.
 class ReusedGuardedBuffer {
 public:
-    explicit ReusedGuardedBuffer(size_t largest) : buffer_(largest) {}
+    explicit ReusedGuardedBuffer(size_t largest) : buffer_(std::make_unique<GuardedBuffer>(largest)) {}
 
-    // Room for `size` bytes (at most the largest), or a copy of `bytes`.
+    // Room for `size` bytes, or a copy of `bytes`.
     void place(size_t size) {
-        if (size > buffer_.size()) std::abort();
-        data_ = buffer_.end() - size;
+        if (size > buffer_->size()) {
+#if LUMO_FUZZ_ASAN
+            __asan_unpoison_memory_region(first(), size_t(buffer_->end() - first()));
+#endif
+            buffer_ = std::make_unique<GuardedBuffer>(size);
+        }
+        data_ = buffer_->end() - size;
         size_ = size;
         slack_ = std::min(page_offset(data_), size_t(data_ - first()));
 #if LUMO_FUZZ_ASAN
@@ -106,6 +115,7 @@ public:
     uint8_t* data() { return data_; }
     uint8_t* end() { return data_ + size_; }
     size_t size() const { return size_; }
+    std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
     bool slack_intact() const {
         static const std::array<uint8_t, 65536> filled = [] {
@@ -118,12 +128,12 @@ public:
 
 private:
     static constexpr uint8_t slack_fill = 0xA5;
-    uint8_t* first() { return buffer_.end() - buffer_.size(); }
+    uint8_t* first() { return buffer_->first_accessible(); }
     static size_t page_offset(const uint8_t* p) {
         return size_t(reinterpret_cast<uintptr_t>(p) % size_t(sysconf(_SC_PAGESIZE)));
     }
 
-    GuardedBuffer buffer_;
+    std::unique_ptr<GuardedBuffer> buffer_;
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
     size_t slack_ = 0;  // filled bytes right before the data

@@ -21,7 +21,8 @@ bool same(const lumo::VersionInfo& a, const lumo::VersionInfo& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    lumo::fuzz::GuardedBuffer file({data, size});
+    static lumo::fuzz::ReusedGuardedBuffer file(65536);
+    file.place({data, size});
 
     // The input as a version block by itself, so that the block reader is
     // reached without a whole PE file around it.
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto resource = lumo::find_version_resource(file.bytes());
     if (!resource) return 0;
     FUZZ_CHECK(resource->offset <= size && resource->size <= size - resource->offset);
-    lumo::fuzz::GuardedBuffer block(file.bytes().subspan(resource->offset, resource->size));
+    static lumo::fuzz::ReusedGuardedBuffer block(65536);
+    block.place(file.bytes().subspan(resource->offset, resource->size));
     const lumo::VersionInfo info = lumo::query_version_block(block.bytes());
     if (!info.has_product_name) FUZZ_CHECK(info.product_name.empty());
     return 0;

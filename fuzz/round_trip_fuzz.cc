@@ -44,15 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.threads = 3;
     FUZZ_CHECK(lumo::pack_stream(image, options) == packed);
 
-    lumo::fuzz::GuardedBuffer stream(packed);
-    lumo::fuzz::GuardedBuffer output(image.size());
+    static lumo::fuzz::ReusedGuardedBuffer stream(16384), output(8192), reference(8192);
+    stream.place(packed);
+    output.place(image.size());
     CountingSink progress;
     FUZZ_CHECK(lumo::unpack_stream_filled(stream.data(), stream.end(), output.data(), output.end(), progress));
     FUZZ_CHECK(output.slack_intact());
     FUZZ_CHECK(std::equal(image.begin(), image.end(), output.data()));
     FUZZ_CHECK(progress.total == image.size());
 
-    lumo::fuzz::GuardedBuffer reference(image.size());
+    reference.place(image.size());
     const auto window = lumo::allocate_window();
     lumo::NullProgressSink quiet;
     lumo::unpack_stream_reference(stream.data(), stream.end(), reference.data(), reference.end(), quiet,

@@ -56,7 +56,8 @@ Query first_named(std::string_view text, std::string& subkey, std::string& value
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    lumo::fuzz::GuardedBuffer buffer({data, size});
+    static lumo::fuzz::ReusedGuardedBuffer buffer(8192);
+    buffer.place({data, size});
     const std::string_view text(reinterpret_cast<const char*>(buffer.data()), buffer.size());
 
     const bool win64 = lumo::wine_registry_is_win64(text);
