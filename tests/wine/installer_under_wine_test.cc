@@ -257,10 +257,10 @@ TEST_F(InstallerUnderWine, DialogEndedUnderTheWorkerStillEndsTheRunWhole) {
     const std::string blob = noise(300000, 4);
     const fs::path installer = build_installer("ended", {{"data/blob.bin", blob}});
     const fs::path probe = helpers / "window_probe.exe";
-    // Wine now and then loses a new process in its start-up (it dies before
-    // it reports in, and CreateProcess fails with "Internal error"): seen
-    // once in CI, never here in dozens of runs. Only that failure, which no
-    // change of ours can cause, runs the case again, once.
+    // Wine now and then loses a new process in its start-up: the process
+    // dies before it reports to the Wine server, and CreateProcess fails
+    // with "Internal error", before any code of the setup program runs.
+    // That failure alone, rare and Wine's own, runs the case again, once.
     for (int attempt = 1;; ++attempt) {
         ReadHold hold(installer);
         const int process = session_->start(installer);
