@@ -22,15 +22,17 @@ wineserver -w
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 || true
 
-files_and_bytes() { find "$1" -type f -printf '%s\n' | awk '{n++; b+=$1} END {printf "%d files %.0f bytes", n, b}'; }
+files_and_bytes() {  # folder [find tests...]
+  local folder=$1; shift
+  find "$folder" -type f "$@" -printf '%s\n' 2>/dev/null | awk '{n++; b+=$1} END {printf "%d files %.0f bytes", n, b}'
+}
 for run in "$@"; do
   IFS=: read -r installer addon label <<<"$run"
   rm -rf "$stage"; mkdir -p "$stage"
   /usr/bin/time -f "%e %M" -o /tmp/time.txt wine "$installer" </dev/null >/dev/null 2>&1 || true
   read -r seconds kilobytes </tmp/time.txt
   wanted=$(files_and_bytes "$addon")
-  got=$(find "$stage/Lumo.40" -type f ! -name 'setup-*.txt' -printf '%s\n' 2>/dev/null |
-        awk '{n++; b+=$1} END {printf "%d files %.0f bytes", n, b}')
+  got=$(files_and_bytes "$stage/Lumo.40" ! -name 'setup-*.txt')
   printf '%-24s %8.2f s %8.1f MiB   %s\n' "$label" "$seconds" "$(awk -v k="$kilobytes" 'BEGIN {print k / 1024}')" \
     "$(if [[ $label == *-script ]]; then echo "early stop: $got"
        elif [ "$got" = "$wanted" ]; then echo "whole: $got"

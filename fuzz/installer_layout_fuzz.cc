@@ -47,16 +47,13 @@ void check_reading(std::span<const uint8_t> file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Kept from one input to the next (see ReusedGuardedBuffer).
-    static lumo::fuzz::ReusedGuardedBuffer input(16384), with_payload(16384 + 4096);
-    {
-        lumo::fuzz::ReusedGuardedBuffer& file = input;
-        file.place({data, size});
-        check_reading(file.bytes());
-        lumo::StoredPayload payload;
-        if (lumo::parse_stored_payload(file.bytes(), payload)) {
-            FUZZ_CHECK(payload.packed_stream.size() == payload.packed_size);
-            FUZZ_CHECK(uint64_t(payload.packed_size) + lumo::stored_payload_header_size <= size);
-        }
+    static lumo::fuzz::ReusedGuardedBuffer input(16384), file(16384 + 4096);
+    input.place({data, size});
+    check_reading(input.bytes());
+    lumo::StoredPayload payload;
+    if (lumo::parse_stored_payload(input.bytes(), payload)) {
+        FUZZ_CHECK(payload.packed_stream.size() == payload.packed_size);
+        FUZZ_CHECK(uint64_t(payload.packed_size) + lumo::stored_payload_header_size <= size);
     }
 
     // The input as a stub, with a small stored payload behind it.
@@ -64,7 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> stored = {3, 0, 0, 0, 9, 0, 0, 0, 0xAB, 0xCD, 0xEF};
     if (!lumo::append_stored_payload(installer, stored)) return 0;
     FUZZ_CHECK(installer.size() % lumo::installer_alignment == 0);
-    lumo::fuzz::ReusedGuardedBuffer& file = with_payload;
     file.place(installer);
     check_reading(file.bytes());
     if (lumo::pe_certificate_table(file.bytes())) return 0;

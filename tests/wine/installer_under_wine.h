@@ -132,8 +132,8 @@ protected:
     // Whether the one box is the setup program's failed start with Wine's
     // text for a new process that died before it reported in.
     static bool wine_lost_the_setup_program(const std::string& boxes) {
-        return boxes.rfind("count=1\nThe setup program could not be started: ", 0) == 0 &&
-               boxes.size() >= 17 && boxes.compare(boxes.size() - 17, 17, "\nInternal error.\n") == 0;
+        return boxes.starts_with("count=1\nThe setup program could not be started: ") &&
+               boxes.ends_with("\nInternal error.\n");
     }
 
     // Waits for the stand-in setup program's record in `folder` (by default
